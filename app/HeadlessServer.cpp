@@ -1,0 +1,69 @@
+#include "app/HeadlessServer.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_stopPipe[2] = {-1, -1};
+bool g_atLineStart = true;
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
+}
+
+void WriteOut(const QString& piece) {
+    QString text = piece;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+    if (!bytes.isEmpty()) g_atLineStart = bytes.endsWith('\n');
+}
+
+// A replaced log starts on a line of its own.
+void StartLine() {
+    if (!g_atLineStart) WriteOut(QStringLiteral("\n"));
+}
+
+}  // namespace
+
+HeadlessServer::HeadlessServer(SettingsStore& store, const QString& homeFolder)
+    : m_runtime(store, homeFolder), m_switches(store, m_runtime.Loaded()) {
+    m_runtime.Attach(m_switches, *this);
+    connect(&m_runtime.Log(), &TextActivityLog::Replacing, this, &StartLine);
+    connect(&m_runtime.Log(), &TextActivityLog::Written, this, &WriteOut);
+}
+
+int HeadlessServer::Run() {
+    WatchStopSignals();
+    m_runtime.Load([](const QString&) {});
+    if (m_runtime.Listening())
+        std::fprintf(stderr, "talvek-mwl: listening on port %d\n", m_runtime.Port());
+    else
+        std::fprintf(stderr, "talvek-mwl: not listening; see the activity log\n");
+    std::fflush(stderr);
+    const int status = QCoreApplication::exec();
+    m_runtime.Shutdown();
+    StartLine();
+    return status;
+}
+
+// Signal handlers may only write a byte; the event loop picks it up and
+// quits, so the listener and the HIS connection close on the service thread.
+void HeadlessServer::WatchStopSignals() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_stopPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}

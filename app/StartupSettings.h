@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/settings/SettingsStore.h"
+
+// The settings the load sequence shows in the window besides the mode options,
+// each as its box will hold it.
+struct StartupSettings {
+    QString portText;
+    QString hl7Folder;
+    QString institutionName;
+    QString resultNumber;
+    bool generateStudyUid = false;
+
+    // Port, HL7 folder and institution name; the port is stored back
+    // normalised and the institution name stored again, as their boxes do.
+    void LoadEarly(SettingsStore& store);
+    // Result limit and the Study UID switch, read after the listener starts.
+    void LoadLate(const SettingsStore& store);
+
+    // The leading decimal number of the text ("0105x" gives "105"; no leading
+    // number gives "0").
+    static QString NormalisePort(const QString& stored);
+};

@@ -1,0 +1,44 @@
+#include "platform/TextActivityLog.h"
+
+#include <QLocale>
+
+namespace {
+const QString kCrLf = QStringLiteral("\r\n");
+}
+
+TextActivityLog::TextActivityLog(const Clock& clock, QObject* parent)
+    : QObject(parent), m_clock(clock) {}
+
+QString TextActivityLog::Stamp(const QDateTime& when) {
+    return QLocale::system().toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           when.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+void TextActivityLog::Log(const QString& text) {
+    const QString piece = kCrLf + Stamp(m_clock.Now()) + QLatin1Char(' ') + text;
+    m_text += piece;
+    emit Written(piece);
+}
+
+void TextActivityLog::AppendLog(const QString& text) {
+    const QString piece = text + kCrLf;
+    m_text += piece;
+    emit Written(piece);
+}
+
+void TextActivityLog::Append(const QString& text) {
+    m_text += text;
+    emit Written(text);
+}
+
+void TextActivityLog::Prepend(const QString& line) {
+    const QString piece = line + kCrLf;
+    m_text.prepend(piece);
+    emit Written(piece);
+}
+
+void TextActivityLog::Replace(const QString& text) {
+    emit Replacing();
+    m_text = text;
+    emit Written(text);
+}

@@ -1,0 +1,131 @@
+#include "platform/dicom/DicomDataset.h"
+
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcitem.h>
+#include <dcmtk/dcmdata/dctag.h>
+
+#include "platform/DateTimeText.h"
+#include "platform/MwlError.h"
+#include "platform/dicom/DicomText.h"
+
+namespace {
+
+bool DeclaresUtf8(DcmDataset& dataset) {
+    OFString charset;
+    if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad()) return false;
+    return QString::fromLatin1(charset.c_str()).contains(QLatin1String("ISO_IR 192"));
+}
+
+[[noreturn]] void Mismatch(DcmTag tag, const QVariant& value) {
+    throw MwlError(QStringLiteral("Type mismatch: '%1' does not fit %2 (%3).")
+                       .arg(value.toString(), QString::fromLatin1(tag.getTagName()),
+                            QString::fromLatin1(tag.getVRName())));
+}
+
+std::string DateText(const DcmTag& tag, const QVariant& value) {
+    if (value.typeId() == QMetaType::QString && value.toString().trimmed().isEmpty()) return {};
+    const auto when = ReadDateTime(value);
+    if (!when || (value.typeId() == QMetaType::QTime)) Mismatch(tag, value);
+    return when->date().toString(QStringLiteral("yyyyMMdd")).toStdString();
+}
+
+std::string TimeText(const DcmTag& tag, const QVariant& value) {
+    if (value.typeId() == QMetaType::QString && value.toString().trimmed().isEmpty()) return {};
+    const auto when = ReadDateTime(value);
+    if (!when || (value.typeId() == QMetaType::QDate)) Mismatch(tag, value);
+    return when->time().toString(QStringLiteral("HHmmss")).toStdString();
+}
+
+std::string WireText(const DcmTag& tag, const QVariant& value) {
+    switch (tag.getEVR()) {
+        case EVR_DA:
+            return DateText(tag, value);
+        case EVR_TM:
+            return TimeText(tag, value);
+        default:
+            return EncodeLatin1(value.toString());
+    }
+}
+
+void Check(const OFCondition& status, DcmTag tag) {
+    if (status.bad())
+        throw MwlError(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(status.text()),
+                                                     QString::fromLatin1(tag.getTagName())));
+}
+
+}  // namespace
+
+DicomDataset::DicomDataset() : m_root(std::make_shared<DcmDataset>()), m_item(m_root.get()) {}
+
+DicomDataset::DicomDataset(std::unique_ptr<DcmDataset> dataset)
+    : m_root(dataset ? std::shared_ptr<DcmDataset>(std::move(dataset))
+                     : std::make_shared<DcmDataset>()),
+      m_item(m_root.get()),
+      m_utf8(DeclaresUtf8(*m_root)) {}
+
+DicomDataset::DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8)
+    : m_root(std::move(root)), m_item(item), m_utf8(utf8) {}
+
+DicomAttribute DicomDataset::Item(quint16 group, quint16 element) const {
+    return DicomAttribute(m_item, group, element, m_utf8);
+}
+
+bool DicomDataset::Contains(quint16 group, quint16 element) const {
+    return m_item->tagExists(DcmTagKey(group, element), OFFalse);
+}
+
+std::vector<DicomAttribute> DicomDataset::Attributes() const {
+    std::vector<DicomAttribute> attributes;
+    const unsigned long count = m_item->card();
+    attributes.reserve(count);
+    for (unsigned long i = 0; i < count; ++i) {
+        const DcmTag& tag = m_item->getElement(i)->getTag();
+        attributes.emplace_back(m_item, tag.getGroup(), tag.getElement(), m_utf8);
+    }
+    return attributes;
+}
+
+std::optional<DicomDataset> DicomDataset::SequenceItem(quint16 group, quint16 element,
+                                                       unsigned long index) const {
+    DcmItem* item = nullptr;
+    if (m_item->findAndGetSequenceItem(DcmTagKey(group, element), item,
+                                       static_cast<signed long>(index))
+            .bad() ||
+        item == nullptr)
+        return std::nullopt;
+    return DicomDataset(m_root, item, m_utf8);
+}
+
+void DicomDataset::Add(quint16 group, quint16 element, const QVariant& value) {
+    const DcmTag tag(group, element);
+    if (tag.getEVR() == EVR_SQ) {
+        // A sequence takes no text; null or "" stands for "no items".
+        if (!value.isNull() && !value.toString().isEmpty()) Mismatch(tag, value);
+        AddEmptySequence(group, element);
+        return;
+    }
+    if (value.isNull()) {
+        Check(m_item->insertEmptyElement(tag, OFTrue), tag);
+        return;
+    }
+    const std::string text = WireText(tag, value);
+    Check(m_item->putAndInsertString(tag, text.c_str(), OFTrue), tag);
+}
+
+void DicomDataset::AddEmptySequence(quint16 group, quint16 element) {
+    const DcmTag tag(group, element);
+    Check(m_item->insertEmptyElement(tag, OFTrue), tag);
+}
+
+DicomDataset DicomDataset::AddSequenceItem(quint16 group, quint16 element) {
+    DcmItem* item = nullptr;
+    const DcmTag tag(group, element);
+    Check(m_item->findOrCreateSequenceItem(tag, item, -2), tag);
+    return DicomDataset(m_root, item, m_utf8);
+}
+
+QString DicomDataset::PatientId() const { return Item(0x0010, 0x0020).Text(); }
+
+QString DicomDataset::PatientName() const { return Item(0x0010, 0x0010).Text(); }

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/dicom/DicomAttribute.h"
+#include "platform/dicom/DicomTag.h"
+
+class DcmDataset;
+class DcmItem;
+
+// A dataset or one item of a sequence inside a dataset. Copies share the
+// underlying data; an item view keeps its whole dataset alive.
+class DicomDataset {
+public:
+    // A new, empty dataset.
+    DicomDataset();
+    // Takes over a toolkit dataset (platform code only).
+    explicit DicomDataset(std::unique_ptr<DcmDataset> dataset);
+
+    DicomAttribute Item(quint16 group, quint16 element) const;
+    bool Contains(quint16 group, quint16 element) const;
+    // Top-level attributes in the dataset's order.
+    std::vector<DicomAttribute> Attributes() const;
+    // The index-th item (from 0) of a sequence attribute, if there is one.
+    std::optional<DicomDataset> SequenceItem(quint16 group, quint16 element,
+                                             unsigned long index = 0) const;
+
+    // Adds or replaces an attribute. The value may be a null QVariant (empty
+    // value), text, a number, QDate, QTime or QDateTime; DA attributes are
+    // written YYYYMMDD and TM attributes HHMMSS whatever form the value came
+    // in. Text goes out in ISO 8859-1; characters outside it become "?".
+    // Throws MwlError when the value does not fit the attribute.
+    void Add(quint16 group, quint16 element, const QVariant& value);
+    // Adds a sequence without items, or empties an existing one.
+    void AddEmptySequence(quint16 group, quint16 element);
+    // Appends a new empty item to the sequence (creating the sequence) and
+    // returns a view of it.
+    DicomDataset AddSequenceItem(quint16 group, quint16 element);
+
+    DicomAttribute Item(Tag tag) const { return Item(tag.group, tag.element); }
+    bool Contains(Tag tag) const { return Contains(tag.group, tag.element); }
+    std::optional<DicomDataset> SequenceItem(Tag tag, unsigned long index = 0) const {
+        return SequenceItem(tag.group, tag.element, index);
+    }
+    void Add(Tag tag, const QVariant& value) { Add(tag.group, tag.element, value); }
+    DicomDataset AddSequenceItem(Tag tag) { return AddSequenceItem(tag.group, tag.element); }
+
+    // Patient ID and Patient's Name as text ("" when absent).
+    QString PatientId() const;
+    QString PatientName() const;
+
+    // For platform code: the dataset at the root of this view.
+    std::shared_ptr<DcmDataset> Root() const { return m_root; }
+
+private:
+    DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8);
+
+    std::shared_ptr<DcmDataset> m_root;
+    DcmItem* m_item;
+    bool m_utf8 = false;
+};

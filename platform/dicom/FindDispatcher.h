@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/dicom/FindChannel.h"
+
+// Hands each C-FIND from a worker thread to the handler on the service thread
+// (the thread that owns the context object) and makes sure every channel is
+// ended: after the handler returns, or at shutdown.
+class FindDispatcher {
+public:
+    using Handler = std::function<void(QueryConnection&)>;
+
+    FindDispatcher(QObject* serviceContext, Handler handler);
+
+    // Accepts queries again after a shutdown.
+    void Open();
+    // Worker thread.
+    void Dispatch(const std::shared_ptr<FindChannel>& channel);
+    // Any thread: ends every waiting channel with a failure.
+    void Shutdown();
+
+private:
+    void Run(const std::shared_ptr<FindChannel>& channel);
+
+    QPointer<QObject> m_context;
+    Handler m_handler;
+    std::mutex m_mutex;
+    bool m_closed = false;
+    std::vector<std::weak_ptr<FindChannel>> m_waiting;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/dicom/DicomDataset.h"
+
+// One C-FIND request as the worklist handler sees it.
+class QueryConnection {
+public:
+    virtual ~QueryConnection() = default;
+
+    // "WORKLIST", "PATIENT" or "STUDY".
+    virtual QString QueryRoot() const = 0;
+    virtual DicomDataset Request() const = 0;
+    // Sends one match with status FF01 at once. Ignored after a C-CANCEL or
+    // when the peer is gone.
+    virtual void SendPending(DicomDataset match) = 0;
+    // Ends the C-FIND with success.
+    virtual void SendFinal() = 0;
+    // Says why the handler is about to return without a final status; the
+    // peer receives it as the Error Comment of the failure status.
+    virtual void NoteFailure(const QString& why) = 0;
+};

@@ -1,0 +1,122 @@
+#include "worklist/QueryHandler.h"
+
+#include <limits>
+
+#include "platform/MwlError.h"
+#include "worklist/Tags.h"
+
+namespace {
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kWorklistRoot = QStringLiteral("WORKLIST");
+
+QString TextOf(const QVariant& value) { return value.isNull() ? QString() : value.toString(); }
+}  // namespace
+
+QueryHandler::QueryHandler(WorklistServices& services)
+    : m_services(services), m_statements(services), m_responses(services) {}
+
+void QueryHandler::DicomViewer1_QueryRequest(QueryConnection& connection) {
+    m_services.status.SetCommState(QStringLiteral("Communicating..."));
+    if (connection.QueryRoot() != kWorklistRoot) {
+        m_services.log.Log(QStringLiteral("Not worklist query"));
+        connection.NoteFailure(QStringLiteral("Not worklist query"));
+        return;
+    }
+    try {
+        if (Handle(connection)) Complete(connection);
+    } catch (const MwlError& error) {
+        Fail(connection, error.Description());
+    } catch (const std::exception& error) {
+        Fail(connection, QString::fromLocal8Bit(error.what()));
+    }
+}
+
+// Returns true when the query goes on to the success status.
+bool QueryHandler::Handle(QueryConnection& connection) {
+    const Query query = ReadRequest(connection);
+    m_services.log.Replace(query.modality + kCrLf);
+    if (m_services.switches.ShowRequests()) EchoRequest(query.request);
+    const QString& mode = m_services.state.ConnectionMode;
+    if (!Modes::IsDatabase(mode)) return true;
+    const QString sql =
+        m_statements.Build(mode, {query.request, query.requestStep, query.modality});
+    return RunDatabaseQuery(connection, query, sql);
+}
+
+QueryHandler::Query QueryHandler::ReadRequest(const QueryConnection& connection) const {
+    const DicomDataset request = connection.Request();
+    const auto step = request.SequenceItem(Tags::StepSequence);
+    if (!step)
+        throw MwlError(
+            QStringLiteral("The request has no Scheduled Procedure Step Sequence item."));
+    return {request, *step, step->Item(Tags::Modality).Text()};
+}
+
+void QueryHandler::EchoRequest(const DicomDataset& request) {
+    QString echo;
+    for (const DicomAttribute& attribute : request.Attributes())
+        echo += kCrLf + attribute.Description() + QLatin1Char(' ') +
+                QString::number(attribute.Group()) + QLatin1Char(' ') +
+                QString::number(attribute.Element()) + QStringLiteral(" : ");
+    m_services.log.Append(echo);
+}
+
+bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& query,
+                                    QString sql) {
+    if (m_services.switches.ReturnThisQuery()) sql = m_services.switches.SqlBoxText();
+    if (sql.isEmpty()) {
+        connection.NoteFailure(QStringLiteral("No statement to run"));
+        return false;
+    }
+    m_services.status.ShowSql(sql);
+    const std::unique_ptr<Recordset> records = m_services.his.Execute(sql);
+    qint64 count = 0;
+    m_services.log.Log(QStringLiteral("looping"));
+    while (!records->Eof() && count < ResultLimit()) {
+        ++count;
+        SendMatch(connection, query, *records);
+        records->MoveNext();
+    }
+    return true;
+}
+
+void QueryHandler::SendMatch(QueryConnection& connection, const Query& query,
+                             const Recordset& record) {
+    DicomDataset response;
+    DicomDataset responseStep = response.AddSequenceItem(Tags::StepSequence);
+    const NameParts name = m_responses.Fill(
+        response, responseStep,
+        {query.request, query.requestStep, record, query.modality,
+         m_services.state.ConnectionMode});
+    const QString line = QStringLiteral("done.. ") + response.PatientId() + " Req# " +
+                         TextOf(record.Field(QStringLiteral("RequestNum"))) + " HN: " +
+                         TextOf(record.Field(QStringLiteral("HN"))) + " name: " + name.last +
+                         "," + name.first + " " + name.middle + " return:" +
+                         response.PatientName();
+    connection.SendPending(response);
+    m_services.log.Log(line);
+}
+
+// Read afresh for every record, so the operator can change it during a query.
+qint64 QueryHandler::ResultLimit() const {
+    const QString text = m_services.settings.Read(
+        QStringLiteral("Modality WorkList"), QStringLiteral("Settings"),
+        QStringLiteral("ResultQueryNumber"), QStringLiteral("300"));
+    bool ok = false;
+    const qint64 limit = text.trimmed().toLongLong(&ok);
+    if (!ok || limit > std::numeric_limits<qint32>::max())
+        throw MwlError(QStringLiteral("Type mismatch: ResultQueryNumber '%1' is not a number")
+                           .arg(text));
+    return limit;
+}
+
+void QueryHandler::Complete(QueryConnection& connection) {
+    connection.SendFinal();
+    m_services.status.SetCommState(QStringLiteral("Communicating...Done."));
+}
+
+void QueryHandler::Fail(QueryConnection& connection, const QString& description) {
+    m_services.log.Log(QStringLiteral("Query Request error: ") + description);
+    connection.NoteFailure(description);
+    m_services.his.Reopen();
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QVariant>
+
+#include "platform/ActivityLog.h"
+#include "platform/dicom/DicomDataset.h"
+#include "worklist/Switches.h"
+
+// Adds an attribute to a response only where the request holds it at the same
+// level, echoing it when "Show Requested Elements" is ticked. Its failures are
+// written at the top of the log and never reach the caller.
+class RequestedAttributes {
+public:
+    RequestedAttributes(ActivityLog& log, const Switches& switches)
+        : m_log(log), m_switches(switches) {}
+
+    void AddIfRequested(DicomDataset& target, const DicomDataset& reference, Tag tag,
+                        QVariant value) const;
+
+private:
+    ActivityLog& m_log;
+    const Switches& m_switches;
+};
