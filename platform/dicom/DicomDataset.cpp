@@ -6,6 +6,9 @@
 #include <dcmtk/dcmdata/dcitem.h>
 #include <dcmtk/dcmdata/dctag.h>
 
+#include <QRegularExpression>
+#include <string_view>
+
 #include "platform/DateTimeText.h"
 #include "platform/MwlError.h"
 #include "platform/dicom/DicomText.h"
@@ -24,8 +27,20 @@ bool DeclaresUtf8(DcmDataset& dataset) {
                             QString::fromLatin1(tag.getVRName())));
 }
 
+// A query key may hold a range ("20240301-20240315", "0800-", "-1200"); it is
+// already in DICOM form and goes out as it stands.
+bool IsDicomRange(const QVariant& value, const char* pattern) {
+    if (value.typeId() != QMetaType::QString) return false;
+    static const QRegularExpression date(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$"));
+    static const QRegularExpression time(
+        QStringLiteral("^\\d{2,6}(\\.\\d{1,6})?-(\\d{2,6}(\\.\\d{1,6})?)?$|^-\\d{2,6}(\\.\\d{1,6})?$"));
+    const QString text = value.toString().trimmed();
+    return (std::string_view(pattern) == "DA" ? date : time).match(text).hasMatch();
+}
+
 std::string DateText(const DcmTag& tag, const QVariant& value) {
     if (value.typeId() == QMetaType::QString && value.toString().trimmed().isEmpty()) return {};
+    if (IsDicomRange(value, "DA")) return value.toString().trimmed().toStdString();
     const auto when = ReadDateTime(value);
     if (!when || (value.typeId() == QMetaType::QTime)) Mismatch(tag, value);
     return when->date().toString(QStringLiteral("yyyyMMdd")).toStdString();
@@ -33,6 +48,7 @@ std::string DateText(const DcmTag& tag, const QVariant& value) {
 
 std::string TimeText(const DcmTag& tag, const QVariant& value) {
     if (value.typeId() == QMetaType::QString && value.toString().trimmed().isEmpty()) return {};
+    if (IsDicomRange(value, "TM")) return value.toString().trimmed().toStdString();
     const auto when = ReadDateTime(value);
     if (!when || (value.typeId() == QMetaType::QDate)) Mismatch(tag, value);
     return when->time().toString(QStringLiteral("HHmmss")).toStdString();

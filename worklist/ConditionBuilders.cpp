@@ -1,0 +1,78 @@
+#include "worklist/ConditionBuilders.h"
+
+#include "worklist/SqlText.h"
+
+namespace {
+
+const QString kStar = QStringLiteral("*");
+
+QDateTime EarliestDate() { return QDateTime(QDate(1800, 1, 1), QTime(0, 0)); }
+QDateTime LatestDate() { return QDateTime(QDate(2999, 1, 1), QTime(0, 0)); }
+// 0.9999 of a day, as the classic date serial writes the end of a day.
+QDateTime EndOfDayTime() { return DicomAttribute::ZeroDay(QTime(23, 59, 51)); }
+
+bool IsEmptyOrUniversal(const QString& value) { return value.isEmpty() || value == kStar; }
+
+}  // namespace
+
+void AddStringCondition(QString& query, const QString& value, const QString& column) {
+    if (IsEmptyOrUniversal(value)) return;
+    if (value.contains(kStar))
+        query += QStringLiteral(" AND ") + column + " like '" +
+                 SqlLiteralText(StarToPercent(value)) + "'";
+    else
+        query += QStringLiteral(" AND ") + column + " = '" + SqlLiteralText(value) + "'";
+}
+
+QString StarToPercent(QString a) { return a.replace(kStar, QStringLiteral("%")); }
+
+void AddListCondition(QString& query, const DicomAttribute& key, const QString& column) {
+    if (!key.Exists() || key.IsNull()) return;
+    if (!key.IsMultiValued()) {
+        AddStringCondition(query, key.Text(), column);
+        return;
+    }
+    query += QStringLiteral(" AND ( FALSE");
+    for (const QString& element : key.Values())
+        query += QStringLiteral(" OR ") + column + " = '" + SqlLiteralText(element) + "'";
+    query += QStringLiteral(" )");
+}
+
+void AddDateComparison(QString& query, const QDateTime& when, const QString& op,
+                       const QString& column) {
+    query += QStringLiteral(" AND ") + column + op + "'" +
+             when.toString(QStringLiteral("yyyy-MM-dd HH:mm")) + "'";
+}
+
+void AddDateRangeCondition(QString& query, const DicomAttribute& key, const QString& column) {
+    if (!key.Exists() || key.IsNull() || IsEmptyOrUniversal(key.Text())) return;
+    AddDateComparison(query, key.RangeStart(EarliestDate()), QStringLiteral(">="), column);
+    AddDateComparison(query, key.RangeEnd(LatestDate()), QStringLiteral("<="), column);
+}
+
+void AddLinkedDateTimeCondition(QString& query, const DicomAttribute& datecondition,
+                                const DicomAttribute& timecondition, const QString& dbname) {
+    if (datecondition.Exists() && timecondition.Exists()) {
+        const QDateTime low(datecondition.RangeStart(EarliestDate()).date(),
+                            timecondition.RangeStart(DicomAttribute::ZeroDay(QTime(0, 0))).time());
+        const QDateTime high(datecondition.RangeEnd(LatestDate()).date(),
+                             timecondition.RangeEnd(EndOfDayTime()).time());
+        AddDateComparison(query, low, QStringLiteral(">="), dbname);
+        AddDateComparison(query, high, QStringLiteral("<="), dbname);
+        return;
+    }
+    AddDateRangeCondition(query, datecondition, QStringLiteral("DateValue(") + dbname + ")");
+    AddDateRangeCondition(query, timecondition, QStringLiteral("TimeValue(") + dbname + ")");
+}
+
+void AddNameCondition(QString& query, const DicomAttribute& condition, const QString& dbsurname,
+                      const QString& dbforename) {
+    if (!condition.Exists()) return;
+    const QString name = condition.Text() + QStringLiteral("^^^^");
+    const qsizetype first = name.indexOf(QLatin1Char('^'));
+    const QString family = name.left(first);
+    const QString rest = name.mid(first + 1);
+    const QString given = rest.left(rest.indexOf(QLatin1Char('^')));
+    AddStringCondition(query, family, dbsurname);
+    AddStringCondition(query, given, dbforename);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include "platform/dicom/DicomAttribute.h"
+
+// Turn the matching keys of a worklist query into SQL conditions. Each builder
+// appends to the end of a statement that already stands inside its WHERE
+// clause; every condition starts with " AND ". Values between single quotes
+// have their quotes doubled. A key that cannot be read as a date or time
+// throws MwlError.
+
+// Nothing for "" or "*", a like condition when the value holds a star,
+// otherwise an equality.
+void AddStringCondition(QString& query, const QString& value, const QString& column);
+
+// Every "*" becomes "%"; nothing else changes.
+QString StarToPercent(QString a);
+
+// A single value follows the string rules; several values give an OR-list of
+// equalities. An absent or null key adds nothing.
+void AddListCondition(QString& query, const DicomAttribute& key, const QString& column);
+
+// column + op + 'yyyy-mm-dd hh:mm', seconds dropped.
+void AddDateComparison(QString& query, const QDateTime& when, const QString& op,
+                       const QString& column);
+
+// Both ends of a date or time key's range, open ends from 1800-01-01 to
+// 2999-01-01; nothing for an absent, null, empty or universal key.
+void AddDateRangeCondition(QString& query, const DicomAttribute& key, const QString& column);
+
+// One date-time column matched by a date key and a time key together.
+void AddLinkedDateTimeCondition(QString& query, const DicomAttribute& datecondition,
+                                const DicomAttribute& timecondition, const QString& dbname);
+
+// Family and given name components of a person name key.
+void AddNameCondition(QString& query, const DicomAttribute& condition, const QString& dbsurname,
+                      const QString& dbforename);
