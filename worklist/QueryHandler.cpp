@@ -1,5 +1,6 @@
 #include "worklist/QueryHandler.h"
 
+#include <QCoreApplication>
 #include <limits>
 
 #include "platform/MwlError.h"
@@ -13,7 +14,10 @@ QString TextOf(const QVariant& value) { return value.isNull() ? QString() : valu
 }  // namespace
 
 QueryHandler::QueryHandler(WorklistServices& services)
-    : m_services(services), m_statements(services), m_responses(services) {}
+    : m_services(services),
+      m_statements(services),
+      m_responses(services),
+      m_orderFiles(services, [] { QCoreApplication::processEvents(); }) {}
 
 void QueryHandler::DicomViewer1_QueryRequest(QueryConnection& connection) {
     m_services.status.SetCommState(QStringLiteral("Communicating..."));
@@ -37,6 +41,7 @@ bool QueryHandler::Handle(QueryConnection& connection) {
     m_services.log.Replace(query.modality + kCrLf);
     if (m_services.switches.ShowRequests()) EchoRequest(query.request);
     const QString& mode = m_services.state.ConnectionMode;
+    if (mode == Modes::Bramwoods) m_orderFiles.Run(connection, query.request);
     if (!Modes::IsDatabase(mode)) return true;
     const QString sql =
         m_statements.Build(mode, {query.request, query.requestStep, query.modality});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/dicom/QueryConnection.h"
+#include "worklist/Hl7OrderSource.h"
 #include "worklist/OrderStatements.h"
 #include "worklist/ResponseBuilder.h"
 #include "worklist/WorklistServices.h"
@@ -14,6 +15,8 @@ public:
     explicit QueryHandler(WorklistServices& services);
 
     void DicomViewer1_QueryRequest(QueryConnection& connection);
+
+    Hl7OrderSource& OrderFiles() { return m_orderFiles; }
 
 private:
     struct Query {
@@ -34,4 +37,5 @@ private:
     WorklistServices& m_services;
     OrderStatements m_statements;
     ResponseBuilder m_responses;
+    Hl7OrderSource m_orderFiles;
 };

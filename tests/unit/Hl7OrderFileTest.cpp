@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "platform/MwlError.h"
+#include "worklist/Hl7OrderSource.h"
+#include "worklist/OrderFile.h"
+
+TEST(CutToken, ReturnsTheTextBeforeTheDelimiterAndKeepsTheRest) {
+    QString source = QStringLiteral("BWH|ADT|RAD");
+    EXPECT_EQ(CutToken(source, "|"), "BWH");
+    EXPECT_EQ(source, "ADT|RAD");
+    EXPECT_EQ(CutToken(source, "|"), "ADT");
+    EXPECT_EQ(CutToken(source, "|"), "RAD");
+    EXPECT_EQ(source, "");
+    EXPECT_EQ(CutToken(source, "|"), "");
+    EXPECT_EQ(source, "");
+}
+
+TEST(CutToken, MatchesLongDelimitersExactly) {
+    QString source = QStringLiteral("a||b|c||d");
+    EXPECT_EQ(CutToken(source, "||"), "a");
+    EXPECT_EQ(source, "b|c||d");
+    QString upper = QStringLiteral("xAby");
+    EXPECT_EQ(CutToken(upper, "ab"), "xAby");
+    EXPECT_EQ(upper, "");
+}
+
+TEST(CutToken, HasNoPositionLimit) {
+    QString source = QString(40000, QLatin1Char('x')) + "|tail";
+    EXPECT_EQ(CutToken(source, "|").size(), 40000);
+    EXPECT_EQ(source, "tail");
+}
+
+TEST(OrderFields, NumbersFieldsFromOneAndPadsShortLines) {
+    const OrderFields single(QStringLiteral("left|right"));
+    EXPECT_EQ(single.Field(1), "left");
+    EXPECT_EQ(single.Field(2), "right");
+    EXPECT_EQ(single.Field(29), "");
+    QStringList many;
+    for (int i = 1; i <= 35; ++i) many << QString::number(i);
+    const OrderFields full(many.join('|'));
+    EXPECT_EQ(full.Field(20), "20");
+    EXPECT_EQ(full.Field(29), "29");
+}
+
+TEST(OrderFileText, ReadsOnlyTheFirstLineUpToAnyLineEnd) {
+    QTemporaryDir dir;
+    auto write = [&](const char* name, const QByteArray& bytes) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return dir.filePath(name);
+    };
+    EXPECT_EQ(ReadFirstLine(write("crlf.HL7", "a|b\r\nsecond\r\n")), "a|b");
+    EXPECT_EQ(ReadFirstLine(write("lf.HL7", "a|b\nsecond")), "a|b");
+    EXPECT_EQ(ReadFirstLine(write("cr.HL7", "a|b\rsecond")), "a|b");
+    EXPECT_EQ(ReadFirstLine(write("noend.HL7", "a|b")), "a|b");
+    EXPECT_EQ(ReadFirstLine(write("blank.HL7", "\r\nsecond")), "");
+    EXPECT_THROW(ReadFirstLine(write("empty.HL7", "")), MwlError);
+    try {
+        ReadFirstLine(dir.filePath("missing.HL7"));
+        FAIL();
+    } catch (const MwlError& error) {
+        EXPECT_TRUE(error.Description().contains("missing.HL7"));
+    }
+}
+
+TEST(OrderFileText, ValidUtf8IsReadAsUtf8AndEverythingElseAsLatin1) {
+    EXPECT_EQ(DecodeOrderLine("PE\xC3\x91" "A^JOS\xC3\x89"), QString::fromUtf8("PEÑA^JOSÉ"));
+    EXPECT_EQ(DecodeOrderLine("PE\xD1" "A^JOS\xC9"), QString::fromUtf8("PEÑA^JOSÉ"));
+    EXPECT_EQ(DecodeOrderLine("M\xDCLLER\xA0"), QString::fromUtf8("MÜLLER\u00A0"));
+    EXPECT_EQ(DecodeOrderLine("PLAIN"), "PLAIN");
+}
+
+TEST(Hl7Folder, GetsOneTrailingSeparator) {
+    EXPECT_EQ(Hl7OrderSource::FolderOf("/srv/orders"), "/srv/orders/");
+    EXPECT_EQ(Hl7OrderSource::FolderOf("/srv/orders/"), "/srv/orders/");
+    EXPECT_EQ(Hl7OrderSource::FolderOf("C:\\orders\\"), "C:\\orders\\");
+    EXPECT_EQ(Hl7OrderSource::FolderOf(""), "/");
+}

@@ -1,0 +1,46 @@
+#include "worklist/OrderFile.h"
+
+#include <QFile>
+#include <QStringDecoder>
+#include <algorithm>
+
+#include "platform/MwlError.h"
+
+QString CutToken(QString& source, const QString& delimiter) {
+    const qsizetype at = source.indexOf(delimiter, 0, Qt::CaseSensitive);
+    if (at < 0) {
+        QString all;
+        all.swap(source);
+        return all;
+    }
+    QString token = source.left(at);
+    source.remove(0, at + delimiter.size());
+    return token;
+}
+
+OrderFields::OrderFields(QString line) {
+    const QString bar = QStringLiteral("|");
+    for (QString& field : m_fields) field = CutToken(line, bar);
+}
+
+QByteArray ReadFirstLine(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw MwlError(QStringLiteral("Cannot read order file %1: %2").arg(path, file.errorString()));
+    if (file.atEnd())
+        throw MwlError(QStringLiteral("Cannot read order file %1: it is empty").arg(path));
+    QByteArray line = file.readLine();
+    const qsizetype end = line.indexOf('\r');
+    if (end >= 0) line.truncate(end);
+    if (line.endsWith('\n')) line.chop(1);
+    return line;
+}
+
+QString DecodeOrderLine(const QByteArray& bytes) {
+    const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return QString::fromLatin1(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}

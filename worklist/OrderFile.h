@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+
+// Returns the text before the first delimiter and leaves the text after it in
+// source; without a delimiter returns the whole source and empties it.
+QString CutToken(QString& source, const QString& delimiter);
+
+// The first line of one order file cut at "|" into fields 1 to 29; fields
+// missing at the end of a short line are empty, fields after 29 are dropped.
+class OrderFields {
+public:
+    static constexpr int kCount = 29;
+
+    explicit OrderFields(QString line);
+    // n counts from 1.
+    const QString& Field(int n) const { return m_fields[static_cast<size_t>(n - 1)]; }
+
+private:
+    std::array<QString, kCount> m_fields;
+};
+
+// The first line of an order file (up to CR or LF). Throws MwlError naming
+// the file when it cannot be read or holds no line at all.
+QByteArray ReadFirstLine(const QString& path);
+
+// Order files are single-byte text (ISO 8859-1). A line that is valid UTF-8
+// and holds a multi-byte sequence was written as UTF-8 and is read as such:
+// no name in ISO 8859-1 forms a valid multi-byte UTF-8 sequence in practice
+// (it would need a capital accented letter followed by one or more symbols
+// from 0x80-0xBF).
+QString DecodeOrderLine(const QByteArray& bytes);
