@@ -12,6 +12,7 @@
 #include <dcmtk/oflog/oflog.h>
 
 #include "platform/MwlError.h"
+#include "platform/dicom/SocketTuning.h"
 #include "platform/dicom/WorklistScpWorker.h"
 
 namespace {
@@ -58,6 +59,8 @@ void WorklistListener::Configure(int port) {
     // network starts; small DIMSE messages would wait for delayed ACKs.
     qputenv("TCP_NODELAY", "1");
     DcmSCPConfig& config = m_pool->getConfig();
+    if (!m_transportLayer) m_transportLayer = std::make_unique<QuickAckTransportLayer>();
+    config.setTransportLayer(m_transportLayer.get());
     config.setPort(static_cast<Uint16>(port));
     config.setAETitle("TALVEK");
     config.setRespondWithCalledAETitle(OFTrue);

@@ -9,6 +9,7 @@
 #include "platform/dicom/FindDispatcher.h"
 
 class WorklistScpPool;
+class QuickAckTransportLayer;
 
 // The DICOM listener: accepts associations on worker threads (at most 16 at
 // once), answers C-ECHO and hands every C-FIND to the handler on the thread of
@@ -34,6 +35,7 @@ private:
 
     QObject* m_context;
     FindDispatcher m_dispatcher;
+    std::unique_ptr<QuickAckTransportLayer> m_transportLayer;
     std::unique_ptr<WorklistScpPool> m_pool;
     std::thread m_thread;
     std::atomic<bool> m_running{false};

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <dcmtk/dcmnet/dcmlayer.h>
+
+// Small DIMSE messages must not wait: every accepted connection has Nagle's
+// algorithm off for what we send, and acknowledges what it receives at once,
+// so a peer that keeps Nagle on is not stalled by our delayed ACKs. Linux
+// drops the quick-ack mode on its own, so it is re-armed after every read.
+// Installed as the listener's transport layer; it adds no encryption.
+class QuickAckTransportLayer : public DcmTransportLayer {
+public:
+    DcmTransportConnection* createConnection(DcmNativeSocketType openSocket,
+                                             OFBool useSecureLayer) override;
+};
