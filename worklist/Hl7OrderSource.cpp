@@ -48,9 +48,9 @@ void Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& reques
     const QStringList files = OrderFiles(folder);
     log.AppendLog(QStringLiteral("starting"));
     for (const QString& name : files) {
-        std::optional<OrderFields> order;
+        std::shared_ptr<const OrderFields> order;
         try {
-            order.emplace(DecodeOrderLine(ReadFirstLine(folder + name)));
+            order = m_cache.Fields(folder + name);
         } catch (const MwlError& error) {
             log.AppendLog(error.Description() + QStringLiteral("; skipped."));
         }
@@ -65,6 +65,7 @@ void Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& reques
         }
         m_yield();
     }
+    m_cache.Prune();
     log.AppendLog(QStringLiteral("Completed."));
 }
 

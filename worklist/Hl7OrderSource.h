@@ -5,6 +5,7 @@
 
 #include "platform/dicom/QueryConnection.h"
 #include "worklist/OrderFile.h"
+#include "worklist/OrderFileCache.h"
 #include "worklist/RequestedAttributes.h"
 #include "worklist/WorklistServices.h"
 
@@ -40,4 +41,5 @@ private:
     WorklistServices& m_services;
     RequestedAttributes m_requested;
     Yield m_yield;
+    OrderFileCache m_cache;
 };

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "platform/MwlError.h"
 #include "worklist/Hl7OrderSource.h"
 #include "worklist/OrderFile.h"
+#include "worklist/OrderFileCache.h"
 
 TEST(CutToken, ReturnsTheTextBeforeTheDelimiterAndKeepsTheRest) {
     QString source = QStringLiteral("BWH|ADT|RAD");
@@ -79,4 +82,47 @@ TEST(Hl7Folder, GetsOneTrailingSeparator) {
     EXPECT_EQ(Hl7OrderSource::FolderOf("/srv/orders/"), "/srv/orders/");
     EXPECT_EQ(Hl7OrderSource::FolderOf("C:\\orders\\"), "C:\\orders\\");
     EXPECT_EQ(Hl7OrderSource::FolderOf(""), "/");
+}
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+}  // namespace
+
+TEST(OrderFileCache, SeesEveryChangeAtTheNextRead) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("A.HL7");
+    OrderFileCache cache;
+    WriteFile(path, "one|first");
+    const auto first = cache.Fields(path);
+    EXPECT_EQ(first->Field(2), "first");
+    EXPECT_EQ(cache.Fields(path), first);  // unchanged: served from the cache
+
+    // Same size, new content and a new modification time.
+    WriteFile(path, "one|again");
+    QFile touched(path);
+    ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                                    QFileDevice::FileModificationTime));
+    touched.close();
+    EXPECT_EQ(cache.Fields(path)->Field(2), "again");
+
+    // Replaced by another file of the same size and time: a new identity.
+    const QString other = dir.filePath("B.tmp");
+    WriteFile(other, "one|third");
+    QFile replacement(other);
+    ASSERT_TRUE(replacement.open(QIODevice::ReadWrite));
+    replacement.setFileTime(QFileInfo(path).lastModified(), QFileDevice::FileModificationTime);
+    replacement.close();
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::rename(other, path));
+    EXPECT_EQ(cache.Fields(path)->Field(2), "third");
+
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_THROW(cache.Fields(path), MwlError);
 }

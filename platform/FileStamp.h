@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <optional>
+
+// What identifies one version of a file: the file itself (device and inode),
+// its size and its modification time to the nanosecond. Any write, rename
+// over or replacement changes at least one of them.
+struct FileStamp {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+// Nothing when the file cannot be examined.
+std::optional<FileStamp> ReadFileStamp(const QString& path);
