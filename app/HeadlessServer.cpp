@@ -10,25 +10,13 @@
 namespace {
 
 int g_stopPipe[2] = {-1, -1};
-bool g_atLineStart = true;
+// The log reaches standard output within this time; writing it in batches
+// keeps a query over thousands of orders from paying a system call per line.
+constexpr int kFlushDelayMs = 50;
 
 void OnStopSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
-}
-
-void WriteOut(const QString& piece) {
-    QString text = piece;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
-    if (!bytes.isEmpty()) g_atLineStart = bytes.endsWith('\n');
-}
-
-// A replaced log starts on a line of its own.
-void StartLine() {
-    if (!g_atLineStart) WriteOut(QStringLiteral("\n"));
 }
 
 }  // namespace
@@ -36,8 +24,32 @@ void StartLine() {
 HeadlessServer::HeadlessServer(SettingsStore& store, const QString& homeFolder)
     : m_runtime(store, homeFolder), m_switches(store, m_runtime.Loaded()) {
     m_runtime.Attach(m_switches, *this);
-    connect(&m_runtime.Log(), &TextActivityLog::Replacing, this, &StartLine);
-    connect(&m_runtime.Log(), &TextActivityLog::Written, this, &WriteOut);
+    m_flush.setSingleShot(true);
+    m_flush.setInterval(kFlushDelayMs);
+    connect(&m_flush, &QTimer::timeout, this, [] { std::fflush(stdout); });
+    connect(&m_runtime.Log(), &TextActivityLog::Replacing, this, &HeadlessServer::StartLine);
+    connect(&m_runtime.Log(), &TextActivityLog::Written, this, &HeadlessServer::WriteOut);
+}
+
+// The runtime outlives the flush timer: nothing it logs while it shuts down
+// may reach this object any more.
+HeadlessServer::~HeadlessServer() {
+    disconnect(&m_runtime.Log(), nullptr, this, nullptr);
+    std::fflush(stdout);
+}
+
+void HeadlessServer::WriteOut(const QString& piece) {
+    QString text = piece;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    if (!bytes.isEmpty()) m_atLineStart = bytes.endsWith('\n');
+    if (!m_flush.isActive()) m_flush.start();
+}
+
+// A replaced log starts on a line of its own.
+void HeadlessServer::StartLine() {
+    if (!m_atLineStart) WriteOut(QStringLiteral("\n"));
 }
 
 int HeadlessServer::Run() {
@@ -47,10 +59,12 @@ int HeadlessServer::Run() {
         std::fprintf(stderr, "talvek-mwl: listening on port %d\n", m_runtime.Port());
     else
         std::fprintf(stderr, "talvek-mwl: not listening; see the activity log\n");
+    std::fflush(stdout);
     std::fflush(stderr);
     const int status = QCoreApplication::exec();
     m_runtime.Shutdown();
     StartLine();
+    std::fflush(stdout);
     return status;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include "app/ServerRuntime.h"
 #include "app/StoredSwitches.h"
@@ -14,6 +15,7 @@ class HeadlessServer : public QObject, private StatusView {
     Q_OBJECT
 public:
     HeadlessServer(SettingsStore& store, const QString& homeFolder);
+    ~HeadlessServer() override;
 
     // Runs until a stop signal; returns the process exit status.
     int Run();
@@ -22,7 +24,11 @@ private:
     void SetCommState(const QString&) override {}
     void ShowSql(const QString&) override {}
     void WatchStopSignals();
+    void WriteOut(const QString& piece);
+    void StartLine();
 
     ServerRuntime m_runtime;
     StoredSwitches m_switches;
+    QTimer m_flush;
+    bool m_atLineStart = true;
 };
