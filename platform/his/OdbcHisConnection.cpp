@@ -34,10 +34,9 @@ bool OdbcHisConnection::IsOpen() const {
 
 void OdbcHisConnection::Reopen() {
     if (m_connectionString.isEmpty()) return;
-    if (m_streaming) {
-        m_streaming->Detach();
-        m_streaming = nullptr;
-    }
+    // An unfinished statement would keep the old connection from closing.
+    if (m_streaming) IgnoringFailures([&] { m_streaming->BufferRemaining(); });
+    m_streaming = nullptr;
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     IgnoringFailures([&] { db.close(); });
     db.setDatabaseName(m_connectionString);

@@ -42,6 +42,7 @@ void OdbcRecordset::MoveNext() {
         return;
     }
     const QSqlError error = m_query.lastError();
+    m_query = QSqlQuery();
     m_eof = true;
     m_row.clear();
     if (m_owner) {
@@ -64,7 +65,8 @@ void OdbcRecordset::BufferRemaining() {
     if (m_buffered) return;
     m_buffered = true;
     while (m_query.next()) m_rest.push_back(ReadRow());
-    m_query.finish();
+    // Releasing the statement lets the connection close and reopen cleanly.
+    m_query = QSqlQuery();
     if (m_owner) {
         m_owner->Forget(this);
         m_owner = nullptr;
