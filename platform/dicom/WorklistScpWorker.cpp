@@ -3,6 +3,7 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmnet/diutil.h>
 
+#include "platform/dicom/CharacterSet.h"
 #include "platform/dicom/DicomText.h"
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/FindDispatcher.h"
@@ -63,6 +64,7 @@ OFCondition WorklistScpWorker::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& re
         FindChannel::Event event = channel.Next(kPollInterval);
         switch (event.kind) {
             case FindChannel::Kind::Match: {
+                DeclareCharacterSetIfNeeded(*event.match);
                 OFCondition sent = sendFINDResponse(presentation, request.MessageID, sopClass,
                                                     event.match.get(), kPendingStatus);
                 if (sent.bad()) return sent;
