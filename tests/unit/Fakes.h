@@ -198,7 +198,8 @@ public:
 };
 
 // Every collaborator of the worklist service, faked, and the services bundle
-// over them.
+// over them. `clock` is the service's "now"; the log stamps its lines with
+// TestClock(), which starts at the same moment.
 struct FakeServices {
     FakeLog log;
     FakeSwitches switches;

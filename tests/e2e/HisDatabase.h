@@ -1,0 +1,34 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+// One row of the x-ray order table that the CORVANTE back-end reads.
+struct HisOrder {
+    int worklistId = 0;
+    QString created;  // "YYYY-MM-DD HH:MM:SS", as the HIS stores it
+    QString patientId;
+    std::optional<QString> lastName;  // std::nullopt is SQL NULL
+    std::optional<QString> firstName;
+    std::optional<QString> middleName;
+    QString birthDate;  // "YYYY-MM-DD"
+    QString gender;
+    bool done = false;
+    bool valid = true;
+};
+
+// A SQLite hospital information system written with the sqlite3 command-line
+// shell, so the server under test reads a database that no code of ours wrote.
+class HisDatabase {
+public:
+    // Creates the x-ray order table in a new file and fills it.
+    static testing::AssertionResult Create(const QString& file, const QList<HisOrder>& orders);
+    // Runs statements on the file (creating it when missing).
+    static testing::AssertionResult Run(const QString& file, const QString& sql);
+    // count open orders with ids firstId, firstId + 1, ...; patient IDs "P<id>".
+    static QList<HisOrder> OpenOrders(int count, int firstId = 1);
+    static QString InsertStatement(const QList<HisOrder>& orders);
+};

@@ -1,0 +1,93 @@
+// Queries the server cannot answer with matches still get a final status, so
+// no modality waits for a time-out, and the server goes on serving.
+
+#include <gtest/gtest.h>
+
+#include "e2e/DicomPeer.h"
+#include "e2e/HisDatabase.h"
+#include "e2e/ServerProcess.h"
+
+TEST(QueryFailure, FailingStatementAnswersFailureAndTheServerRecovers) {
+    ServerProcess server;
+    // A HIS without the order table: every statement fails.
+    ASSERT_TRUE(HisDatabase::Run(server.HisFile(), QStringLiteral("CREATE TABLE other (x);")));
+    ASSERT_TRUE(server.Start());
+
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const FindOutcome outcome = FindScu::Run(server.Port(), WorklistKeys());
+        ASSERT_TRUE(outcome.finished) << outcome.output.right(2000).toStdString();
+        EXPECT_TRUE(outcome.matches.empty());
+        EXPECT_TRUE(outcome.FailedUnableToProcess()) << outcome.output.right(2000).toStdString();
+        EXPECT_TRUE(outcome.ErrorComment().contains(QStringLiteral("no such table")))
+            << outcome.ErrorComment().toStdString();
+        ASSERT_TRUE(server.Running()) << server.Errors().toStdString();
+    }
+    EXPECT_TRUE(server.WaitForLog(
+        QStringLiteral("Query Request error: [SQLite]no such table: xray_worklist")))
+        << server.ActivityLog().toStdString();
+
+    // Once the HIS is repaired, the re-opened connection answers normally.
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3)));
+    const FindOutcome repaired = FindScu::Run(server.Port(), WorklistKeys());
+    ASSERT_TRUE(repaired.finished);
+    EXPECT_TRUE(repaired.Succeeded()) << repaired.output.right(2000).toStdString();
+    EXPECT_EQ(repaired.PatientIds(), QStringList({"P1", "P2", "P3"}));
+    EXPECT_TRUE(server.Stop());
+    const QString log = server.ActivityLog();
+    EXPECT_EQ(log.count(QStringLiteral("Query Request error: ")), 2) << log.toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("done.. ")), 3) << log.toStdString();
+}
+
+// Patient Root and Study Root queries reach the server but are not worklist
+// queries: refused with a failure status, nothing sent from the HIS.
+TEST(QueryFailure, QueryOutsideTheWorklistModelIsRefused) {
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3)));
+    ASSERT_TRUE(server.Start());
+
+    const FindOutcome study = FindScu::Run(
+        server.Port(), {QStringLiteral("QueryRetrieveLevel=STUDY"), QStringLiteral("PatientName=")},
+        {QStringLiteral("-S")});
+    const FindOutcome patient =
+        FindScu::Run(server.Port(),
+                     {QStringLiteral("QueryRetrieveLevel=PATIENT"), QStringLiteral("PatientName=")},
+                     {QStringLiteral("-P")});
+
+    for (const FindOutcome* outcome : {&study, &patient}) {
+        ASSERT_TRUE(outcome->finished) << outcome->output.right(2000).toStdString();
+        EXPECT_TRUE(outcome->matches.empty());
+        EXPECT_TRUE(outcome->FailedUnableToProcess()) << outcome->output.right(2000).toStdString();
+        EXPECT_EQ(outcome->ErrorComment(), QStringLiteral("Not worklist query"));
+    }
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("Not worklist query")))
+        << server.ActivityLog().toStdString();
+
+    // The refusal leaves the worklist service as it was.
+    const FindOutcome worklist = FindScu::Run(server.Port(), WorklistKeys());
+    EXPECT_TRUE(worklist.Succeeded()) << worklist.output.right(2000).toStdString();
+    EXPECT_EQ(worklist.matches.size(), 3u);
+    EXPECT_TRUE(server.Stop());
+    const QString log = server.ActivityLog();
+    EXPECT_EQ(log.count(QStringLiteral("Not worklist query")), 2) << log.toStdString();
+    EXPECT_EQ(log.count(QStringLiteral(" looping")), 1) << log.toStdString();
+}
+
+// A step item is where the modality names itself; a request without one
+// cannot be answered, but must still be told so.
+TEST(QueryFailure, WorklistQueryWithoutStepItemAnswersFailure) {
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3)));
+    ASSERT_TRUE(server.Start());
+
+    const FindOutcome outcome =
+        FindScu::Run(server.Port(), {QStringLiteral("PatientName="), QStringLiteral("PatientID=")});
+
+    ASSERT_TRUE(outcome.finished) << outcome.output.right(2000).toStdString();
+    EXPECT_TRUE(outcome.matches.empty());
+    EXPECT_TRUE(outcome.FailedUnableToProcess()) << outcome.output.right(2000).toStdString();
+    EXPECT_TRUE(EchoSucceeds(server.Port()));
+    EXPECT_TRUE(server.Stop());
+    EXPECT_TRUE(server.ActivityLog().contains(QStringLiteral("Query Request error: ")))
+        << server.ActivityLog().toStdString();
+}

@@ -1,0 +1,65 @@
+// Starting, verifying and stopping the headless program.
+
+#include <gtest/gtest.h>
+
+#include <QHostAddress>
+#include <QProcess>
+#include <QTcpServer>
+
+#include "e2e/DicomPeer.h"
+#include "e2e/HisDatabase.h"
+#include "e2e/ServerProcess.h"
+
+TEST(ServerLifecycle, AnswersEchoAndStopsCleanlyOnSigterm) {
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
+    ASSERT_TRUE(server.Start());
+
+    QString output;
+    EXPECT_TRUE(EchoSucceeds(server.Port(), &output)) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("Received Echo Response (Success)")))
+        << output.toStdString();
+    EXPECT_TRUE(server.ActivityLog().startsWith(QStringLiteral("started...")))
+        << server.ActivityLog().toStdString();
+    EXPECT_TRUE(server.Stop());
+    // The last line is complete once the program has ended.
+    EXPECT_TRUE(server.ActivityLog().endsWith(QLatin1Char('\n')));
+}
+
+// The operator must see why nothing answers, and the program stays up so the
+// setting can be corrected.
+TEST(ServerLifecycle, PortInUseIsLoggedAndTheProgramKeepsRunning) {
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost, 0));
+    ServerProcess server({.port = occupant.serverPort()});
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
+    ASSERT_TRUE(server.Start(/*expectListening=*/false));
+
+    EXPECT_TRUE(
+        server.WaitForLog(QStringLiteral("Cannot listen on port %1").arg(occupant.serverPort())))
+        << server.ActivityLog().toStdString();
+    EXPECT_TRUE(server.KeepsRunningFor(1000)) << server.Errors().toStdString();
+    EXPECT_TRUE(server.Stop());
+}
+
+TEST(ServerLifecycle, BadCommandLineGetsUsageAndStatusTwo) {
+    const QStringList bad[] = {{QStringLiteral("--bogus")},
+                               {QStringLiteral("--headless"), QStringLiteral("--home")},
+                               {QStringLiteral("--delay"), QStringLiteral("soon")}};
+    for (const QStringList& arguments : bad) {
+        SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+        QProcess program;
+        program.start(QStringLiteral(MWL_SERVER_BINARY), arguments);
+        ASSERT_TRUE(program.waitForFinished(10000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 2);
+        const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+        EXPECT_TRUE(errors.contains(QStringLiteral("Usage: talvek-mwl"))) << errors.toStdString();
+        EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+    }
+    QProcess help;
+    help.start(QStringLiteral(MWL_SERVER_BINARY), {QStringLiteral("--help")});
+    ASSERT_TRUE(help.waitForFinished(10000));
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.readAllStandardOutput().contains("Usage: talvek-mwl"));
+}

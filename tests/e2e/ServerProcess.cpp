@@ -1,0 +1,155 @@
+#include "e2e/ServerProcess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcessEnvironment>
+#include <QTcpServer>
+#include <QThread>
+
+namespace {
+
+constexpr int kStartTimeoutMs = 15000;
+constexpr int kStopTimeoutMs = 5000;
+
+// QProcess and QTcpServer want an application object; the tests have no main
+// of their own, so a global environment provides it.
+class QtApplication : public testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "e2e_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance()) m_app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void TearDown() override { m_app.reset(); }
+
+private:
+    std::unique_ptr<QCoreApplication> m_app;
+};
+
+[[maybe_unused]] testing::Environment* const kQtApplication =
+    testing::AddGlobalTestEnvironment(new QtApplication);
+
+bool WriteText(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+}  // namespace
+
+int FreeLoopbackPort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
+    const int port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+ServerProcess::ServerProcess(ServerSettings settings) : m_settings(settings) {
+    m_port = m_settings.port.value_or(0);
+    if (m_port == 0) m_port = FreeLoopbackPort();
+    QDir(m_folder.path()).mkpath(QStringLiteral("config/TALVEK"));
+    QDir(m_folder.path()).mkpath(QStringLiteral("home"));
+}
+
+ServerProcess::~ServerProcess() {
+    if (Running()) {
+        m_process.kill();
+        m_process.waitForFinished(kStopTimeoutMs);
+    }
+}
+
+QString ServerProcess::HisFile() const { return m_folder.filePath(QStringLiteral("home/his.db")); }
+
+void ServerProcess::WriteSettings() const {
+    const QString settings = m_folder.filePath(QStringLiteral("config/TALVEK/"));
+    WriteText(settings + QStringLiteral("PACS.conf"),
+              QStringLiteral("[Main]\noptTALVEK=False\noptCorvante=True\nWorklistPort=%1\n")
+                  .arg(m_port)
+                  .toUtf8());
+    if (m_settings.resultQueryNumber)
+        WriteText(settings + QStringLiteral("Modality WorkList.conf"),
+                  QStringLiteral("[Settings]\nResultQueryNumber=%1\n")
+                      .arg(*m_settings.resultQueryNumber)
+                      .toUtf8());
+    WriteText(
+        m_folder.filePath(QStringLiteral("home/CORVANTE.txt")),
+        (QStringLiteral("Driver=SQLite3;Database=") + HisFile() + QLatin1Char('\n')).toUtf8());
+}
+
+testing::AssertionResult ServerProcess::Start(bool expectListening) {
+    if (!m_folder.isValid() || m_port == 0)
+        return testing::AssertionFailure() << "no temporary folder or no free port";
+    WriteSettings();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                       m_folder.filePath(QStringLiteral("config")));
+    m_process.setProcessEnvironment(environment);
+    m_process.setStandardOutputFile(m_folder.filePath(QStringLiteral("activity.log")));
+    m_process.setReadChannel(QProcess::StandardError);
+    m_process.start(QStringLiteral(MWL_SERVER_BINARY),
+                    {QStringLiteral("--headless"), QStringLiteral("--home"),
+                     m_folder.filePath(QStringLiteral("home"))});
+    if (!m_process.waitForStarted(kStartTimeoutMs))
+        return testing::AssertionFailure()
+               << "talvek-mwl did not start: " << m_process.errorString().toStdString();
+    const QByteArray expected = expectListening
+                                    ? QByteArray("listening on port ") + QByteArray::number(m_port)
+                                    : QByteArray("not listening");
+    QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!m_errors.contains(expected)) {
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+            return testing::AssertionFailure()
+                   << "talvek-mwl did not report \"" << expected.toStdString()
+                   << "\"; standard error: " << m_errors.toStdString()
+                   << "; activity log: " << ActivityLog().toStdString();
+        m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+        m_errors += m_process.readAllStandardError();
+    }
+    return testing::AssertionSuccess();
+}
+
+QString ServerProcess::ActivityLog() const {
+    QFile file(m_folder.filePath(QStringLiteral("activity.log")));
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+QString ServerProcess::Errors() {
+    m_errors += m_process.readAllStandardError();
+    return QString::fromUtf8(m_errors);
+}
+
+bool ServerProcess::WaitForLog(const QString& text, int timeoutMs) const {
+    // The log is a file the server appends to; there is no event to wait on.
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (ActivityLog().contains(text)) return true;
+        if (deadline.hasExpired()) return false;
+        QThread::msleep(20);
+    }
+}
+
+bool ServerProcess::KeepsRunningFor(int timeoutMs) {
+    return !m_process.waitForFinished(timeoutMs) && Running();
+}
+
+testing::AssertionResult ServerProcess::Stop() {
+    if (!Running()) return testing::AssertionFailure() << "talvek-mwl had already ended";
+    m_process.terminate();  // SIGTERM
+    if (!m_process.waitForFinished(kStopTimeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(kStopTimeoutMs);
+        return testing::AssertionFailure()
+               << "talvek-mwl did not end within " << kStopTimeoutMs << " ms of SIGTERM";
+    }
+    if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
+        return testing::AssertionFailure()
+               << "talvek-mwl ended with status " << m_process.exitCode()
+               << (m_process.exitStatus() == QProcess::CrashExit ? " (crashed)" : "")
+               << "; standard error: " << Errors().toStdString();
+    return testing::AssertionSuccess();
+}

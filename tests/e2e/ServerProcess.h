@@ -1,0 +1,56 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <optional>
+
+// Asks the kernel for a loopback port that nobody uses right now.
+int FreeLoopbackPort();
+
+struct ServerSettings {
+    std::optional<int> resultQueryNumber;  // [Settings] ResultQueryNumber; unset keeps the default
+    std::optional<int> port;               // a free loopback port when unset
+};
+
+// The real talvek-mwl program, headless, in CORVANTE mode, with its settings
+// folder and home folder in a temporary folder of its own. The activity log
+// (standard output) goes to a file, so a long log never blocks the server on
+// a full pipe while a test waits for a DICOM peer.
+class ServerProcess {
+public:
+    explicit ServerProcess(ServerSettings settings = {});
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // The HIS database file that CORVANTE.txt names; fill it before Start().
+    QString HisFile() const;
+    QString Folder() const { return m_folder.path(); }
+    int Port() const { return m_port; }
+
+    // Starts the program and waits until it reports that it listens (or, with
+    // expectListening false, that it does not).
+    testing::AssertionResult Start(bool expectListening = true);
+    // Everything the program wrote to standard output (its activity log).
+    QString ActivityLog() const;
+    QString Errors();
+    // Waits until the activity log holds text.
+    bool WaitForLog(const QString& text, int timeoutMs = 5000) const;
+    bool Running() const { return m_process.state() != QProcess::NotRunning; }
+    // True when the program is still running after waiting timeoutMs for it to end.
+    bool KeepsRunningFor(int timeoutMs);
+    // Sends SIGTERM and expects exit status 0 within a few seconds.
+    testing::AssertionResult Stop();
+
+private:
+    void WriteSettings() const;
+
+    ServerSettings m_settings;
+    QTemporaryDir m_folder;
+    int m_port = 0;
+    QProcess m_process;
+    QByteArray m_errors;
+};

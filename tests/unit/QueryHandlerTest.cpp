@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "Fakes.h"
+#include "worklist/BaseSql.h"
+#include "worklist/QueryHandler.h"
+#include "worklist/ServiceState.h"
+#include "worklist/Tags.h"
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+Row CorvanteOrder(int n) {
+    return {{"RequestNum", n},
+            {"TranD", "2026-11-30 08:00:00"},
+            {"HN", QStringLiteral("P%1").arg(n)},
+            {"MLN", "DOE"},
+            {"MFN", "JANE"},
+            {"MMN", "Q"},
+            {"MASBirthDate", "1980-02-03"},
+            {"MASS", "F"}};
+}
+
+Rows CorvanteOrders(int count) {
+    Rows rows;
+    for (int n = 1; n <= count; ++n) rows.push_back(CorvanteOrder(n));
+    return rows;
+}
+
+class QueryHandlerTest : public ::testing::Test {
+protected:
+    QueryHandlerTest() {
+        fake.state.ConnectionMode = Modes::Corvante;
+        fake.state.BaseSQL = BaseSqlFor(Modes::Corvante);
+    }
+
+    // Runs one query for a request asking for the patient's name and ID.
+    FakeQueryConnection Query(const QString& root = QStringLiteral("WORKLIST")) {
+        return Query(MakeRequest({Tags::PatientName, Tags::PatientId}, {Tags::StepStartDate}),
+                     root);
+    }
+    FakeQueryConnection Query(const DicomDataset& request,
+                              const QString& root = QStringLiteral("WORKLIST")) {
+        FakeQueryConnection connection(request, root);
+        handler.DicomViewer1_QueryRequest(connection);
+        return connection;
+    }
+
+    void SetLimit(const QString& text) {
+        fake.settings.Set("Modality WorkList", "Settings", "ResultQueryNumber", text);
+    }
+
+    int DoneLines() const { return fake.log.Text().count(QStringLiteral(" done.. ")); }
+
+    FakeServices fake;
+    QueryHandler handler{fake.services};
+};
+
+TEST_F(QueryHandlerTest, SendsAtMostTheDefaultLimitThenSuccess) {
+    fake.his.results.push_back(CorvanteOrders(450));
+    const FakeQueryConnection connection = Query();
+
+    ASSERT_EQ(connection.pending.size(), 300u);
+    EXPECT_EQ(connection.finals, 1);
+    EXPECT_TRUE(connection.failures.isEmpty());
+    EXPECT_EQ(fake.his.statements, QStringList{fake.state.BaseSQL});
+    EXPECT_EQ(fake.status.shownSql, QStringList{fake.state.BaseSQL});
+    EXPECT_EQ(fake.status.commStates,
+              (QStringList{"Communicating...", "Communicating...Done."}));
+    EXPECT_EQ(DoneLines(), 300);
+    EXPECT_TRUE(fake.log.Text().startsWith("CR" + kCrLf + kCrLf + FakeLog::Stamped("looping") +
+                                           kCrLf + FakeLog::Stamped("done.. P1 ")));
+    EXPECT_TRUE(fake.log.Text().contains(
+        kCrLf + FakeLog::Stamped("done.. P1 Req# 1 HN: P1 name: DOE,JANE Q return:DOE^JANE^Q")));
+    EXPECT_TRUE(fake.log.Text().endsWith(FakeLog::Stamped(
+        "done.. P300 Req# 300 HN: P300 name: DOE,JANE Q return:DOE^JANE^Q")));
+    EXPECT_EQ(connection.pending[299].PatientId(), "P300");
+    EXPECT_EQ(fake.his.reopenCount, 0);
+}
+
+TEST_F(QueryHandlerTest, EachMatchIsANewDatasetWithItsOwnStepItem) {
+    fake.his.results.push_back(CorvanteOrders(2));
+    const FakeQueryConnection connection = Query();
+    ASSERT_EQ(connection.pending.size(), 2u);
+    EXPECT_EQ(connection.pending[0].PatientId(), "P1");
+    EXPECT_EQ(connection.pending[1].PatientId(), "P2");
+    for (const DicomDataset& match : connection.pending) {
+        const auto step = match.SequenceItem(Tags::StepSequence);
+        ASSERT_TRUE(step.has_value());
+        EXPECT_EQ(step->Item(Tags::StepStartDate).Text(), "20261203");
+        EXPECT_FALSE(match.SequenceItem(Tags::StepSequence, 1).has_value());
+    }
+}
+
+TEST_F(QueryHandlerTest, NameComponentsInTheDoneLineAreTheTrimmedOnes) {
+    Row row = CorvanteOrder(7);
+    row["MLN"] = " DELA CRUZ ";
+    row["MMN"] = QVariant();
+    fake.his.results.push_back({row});
+    Query();
+    EXPECT_TRUE(fake.log.Text().endsWith(
+        FakeLog::Stamped("done.. P7 Req# 7 HN: P7 name: DELA CRUZ,JANE  return:DELA CRUZ^JANE^")));
+}
+
+TEST_F(QueryHandlerTest, NoRecordsGiveOnlySuccess) {
+    const FakeQueryConnection connection = Query();
+    EXPECT_TRUE(connection.pending.empty());
+    EXPECT_EQ(connection.finals, 1);
+    EXPECT_EQ(fake.log.Text(), "CR" + kCrLf + kCrLf + FakeLog::Stamped("looping"));
+}
+
+TEST_F(QueryHandlerTest, LimitIsReadFromTheSettings) {
+    SetLimit("0");
+    fake.his.results.push_back(CorvanteOrders(3));
+    FakeQueryConnection none = Query();
+    EXPECT_TRUE(none.pending.empty());
+    EXPECT_EQ(none.finals, 1);
+
+    SetLimit(" 2 ");
+    fake.his.results.push_back(CorvanteOrders(3));
+    FakeQueryConnection two = Query();
+    EXPECT_EQ(two.pending.size(), 2u);
+    EXPECT_EQ(two.finals, 1);
+}
+
+TEST_F(QueryHandlerTest, LimitAbove32767Counts) {
+    SetLimit("40000");
+    fake.his.results.push_back(CorvanteOrders(32800));
+    const FakeQueryConnection connection = Query(MakeRequest({Tags::PatientId}, {}));
+    EXPECT_EQ(connection.pending.size(), 32800u);
+    EXPECT_EQ(connection.finals, 1);
+}
+
+TEST_F(QueryHandlerTest, NonNumericLimitIsAnError) {
+    SetLimit("lots");
+    fake.his.results.push_back(CorvanteOrders(3));
+    const FakeQueryConnection connection = Query();
+    EXPECT_TRUE(connection.pending.empty());
+    EXPECT_EQ(connection.finals, 0);
+    EXPECT_EQ(connection.failures.size(), 1);
+    EXPECT_TRUE(fake.log.Text().contains(kCrLf + FakeLog::Stamped("Query Request error: ")));
+    EXPECT_EQ(fake.his.reopenCount, 1);
+}
+
+TEST_F(QueryHandlerTest, FailingStatementIsLoggedAndTheConnectionReopened) {
+    const QString message =
+        "[SQLite]no such table: xray_worklist (1) QODBC: Unable to execute statement";
+    fake.his.failWith = message;
+    const FakeQueryConnection connection = Query();
+    EXPECT_TRUE(connection.pending.empty());
+    EXPECT_EQ(connection.finals, 0);
+    EXPECT_EQ(connection.failures, QStringList{message});
+    EXPECT_TRUE(fake.log.Text().endsWith(kCrLf + FakeLog::Stamped("Query Request error: " + message)));
+    EXPECT_FALSE(fake.log.Text().contains("looping"));
+    EXPECT_EQ(fake.his.reopenCount, 1);
+    EXPECT_EQ(fake.status.commStates, QStringList{"Communicating..."});
+}
+
+TEST_F(QueryHandlerTest, OtherQueryRootsAreNotAnswered) {
+    for (const QString& root : {QStringLiteral("STUDY"), QStringLiteral("PATIENT"),
+                                QStringLiteral("worklist")}) {
+        SCOPED_TRACE(root.toStdString());
+        fake.log.Replace("earlier");
+        fake.his.results.push_back(CorvanteOrders(3));
+        const FakeQueryConnection connection = Query(root);
+        EXPECT_EQ(fake.log.Text(), "earlier" + kCrLf + FakeLog::Stamped("Not worklist query"));
+        EXPECT_EQ(connection.failures, QStringList{"Not worklist query"});
+        EXPECT_TRUE(connection.pending.empty());
+        EXPECT_EQ(connection.finals, 0);
+        EXPECT_TRUE(fake.his.statements.isEmpty());
+        EXPECT_EQ(fake.his.reopenCount, 0);
+        fake.his.results.clear();
+    }
+}
+
+TEST_F(QueryHandlerTest, RequestWithoutStepItemTakesTheErrorPath) {
+    DicomDataset noSequence;
+    noSequence.Add(Tags::PatientName, QVariant());
+    DicomDataset emptySequence;
+    emptySequence.Add(Tags::StepSequence, QVariant());
+    for (const DicomDataset& request : {noSequence, emptySequence}) {
+        fake.his.reopenCount = 0;
+        fake.log.Replace(QString());
+        const FakeQueryConnection connection = Query(request);
+        EXPECT_EQ(connection.finals, 0);
+        EXPECT_EQ(connection.failures.size(), 1);
+        EXPECT_TRUE(fake.log.Text().contains(FakeLog::Stamped("Query Request error: ")));
+        EXPECT_EQ(fake.his.reopenCount, 1);
+        EXPECT_TRUE(fake.his.statements.isEmpty());
+    }
+}
+
+TEST_F(QueryHandlerTest, ShowRequestsEchoesTheRequestBeforeTheLoop) {
+    fake.switches.showRequests = true;
+    fake.his.results.push_back(CorvanteOrders(1));
+    DicomDataset request = MakeRequest({Tags::PatientName, Tags::PatientId}, {}, "MR");
+    Query(request);
+    const QString expected = "MR" + kCrLf + kCrLf + "PatientName 16 16 : " + kCrLf +
+                             "PatientID 16 32 : " + kCrLf +
+                             "ScheduledProcedureStepSequence 64 256 : " + kCrLf +
+                             FakeLog::Stamped("looping") +
+                             "returning: 16 16 DOE^JANE^Q" + kCrLf + "returning: 16 32 P1" +
+                             kCrLf + kCrLf + FakeLog::Stamped("done.. P1 ");
+    EXPECT_TRUE(fake.log.Text().startsWith(expected)) << fake.log.Text().toStdString();
+}
+
+TEST_F(QueryHandlerTest, ReturnThisQueryRunsTheSqlBox) {
+    fake.switches.returnThisQuery = true;
+    fake.switches.sqlBoxText = "select * from xray_worklist where patientid = 'P1'";
+    fake.his.results.push_back(CorvanteOrders(1));
+    const FakeQueryConnection connection = Query();
+    EXPECT_EQ(fake.his.statements, QStringList{fake.switches.sqlBoxText});
+    EXPECT_EQ(fake.status.shownSql, QStringList{fake.switches.sqlBoxText});
+    EXPECT_EQ(connection.pending.size(), 1u);
+    EXPECT_EQ(connection.finals, 1);
+}
+
+TEST_F(QueryHandlerTest, EmptyStatementEndsWithoutStatus) {
+    fake.switches.returnThisQuery = true;
+    const FakeQueryConnection connection = Query();
+    EXPECT_TRUE(fake.his.statements.isEmpty());
+    EXPECT_EQ(connection.finals, 0);
+    EXPECT_EQ(connection.failures.size(), 1);
+    EXPECT_EQ(fake.status.commStates, QStringList{"Communicating..."});
+    EXPECT_EQ(fake.log.Text(), "CR" + kCrLf);
+}
+
+TEST_F(QueryHandlerTest, NoDatabaseModeAnswersSuccessAtOnce) {
+    QTemporaryDir emptyFolder;
+    ASSERT_TRUE(emptyFolder.isValid());
+    fake.switches.hl7FolderText = emptyFolder.path();
+    for (const QString& mode : {QString(), Modes::Bramwoods}) {
+        SCOPED_TRACE(mode.toStdString());
+        fake.state.ConnectionMode = mode;
+        const FakeQueryConnection connection = Query();
+        EXPECT_TRUE(fake.his.statements.isEmpty());
+        EXPECT_TRUE(connection.pending.empty());
+        EXPECT_EQ(connection.finals, 1);
+        EXPECT_TRUE(connection.failures.isEmpty());
+        EXPECT_FALSE(fake.log.Text().contains("looping"));
+    }
+}
+
+TEST_F(QueryHandlerTest, FailureAtTheFifthRecordKeepsTheFourSent) {
+    Rows rows = CorvanteOrders(8);
+    rows[4].remove("HN");
+    fake.his.results.push_back(rows);
+    const FakeQueryConnection connection = Query();
+    EXPECT_EQ(connection.pending.size(), 4u);
+    EXPECT_EQ(connection.finals, 0);
+    EXPECT_EQ(connection.failures.size(), 1);
+    EXPECT_EQ(DoneLines(), 4);
+    EXPECT_TRUE(fake.log.Text().contains(FakeLog::Stamped("Query Request error: ")));
+    EXPECT_EQ(fake.his.reopenCount, 1);
+}
+
+TEST_F(QueryHandlerTest, UnreadableOrderDateAtTheFifthRecordKeepsTheFourSent) {
+    fake.state.ConnectionMode = Modes::Orvelline;
+    fake.state.BaseSQL = BaseSqlFor(Modes::Orvelline);
+    Rows rows;
+    for (int n = 1; n <= 6; ++n) {
+        Row row = CorvanteOrder(n);
+        row["DocName"] = "DR";
+        row["ProcCode"] = "CT";
+        row["ProcDesc"] = "CT HEAD";
+        if (n == 5) row["TranD"] = "not a date";
+        rows.push_back(row);
+    }
+    fake.his.results.push_back(rows);
+    const FakeQueryConnection connection = Query();
+    EXPECT_EQ(fake.his.statements.size(), 1);
+    EXPECT_EQ(connection.pending.size(), 4u);
+    EXPECT_EQ(connection.finals, 0);
+    EXPECT_EQ(fake.his.reopenCount, 1);
+}
+
+}  // namespace
