@@ -66,18 +66,23 @@ QString ServerProcess::HisFile() const { return m_folder.filePath(QStringLiteral
 
 void ServerProcess::WriteSettings() const {
     const QString settings = m_folder.filePath(QStringLiteral("config/TALVEK/"));
-    WriteText(settings + QStringLiteral("PACS.conf"),
-              QStringLiteral("[Main]\noptTALVEK=False\noptCorvante=True\nWorklistPort=%1\n")
-                  .arg(m_port)
-                  .toUtf8());
+    QString pacs = QStringLiteral("[Main]\n");
+    if (m_settings.modeOption != QLatin1String("optTALVEK")) pacs += "optTALVEK=False\n";
+    pacs += m_settings.modeOption + QStringLiteral("=True\nWorklistPort=%1\n").arg(m_port);
+    if (!m_settings.hl7Folder.isEmpty()) pacs += "txtHL7Folder=" + m_settings.hl7Folder + "\n";
+    if (!m_settings.institutionName.isEmpty())
+        pacs += "[Worklist]\ntxtInstName=" + m_settings.institutionName + "\n";
+    WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
                   QStringLiteral("[Settings]\nResultQueryNumber=%1\n")
                       .arg(*m_settings.resultQueryNumber)
                       .toUtf8());
-    WriteText(
-        m_folder.filePath(QStringLiteral("home/CORVANTE.txt")),
-        (QStringLiteral("Driver=SQLite3;Database=") + HisFile() + QLatin1Char('\n')).toUtf8());
+    // Every database mode reads the same SQLite file.
+    for (const char* file : {"CORVANTE.txt", "ORVELLINE.txt", "PELTA.txt", "DBServer.txt"})
+        WriteText(m_folder.filePath(QStringLiteral("home/") + QLatin1String(file)),
+                  (QStringLiteral("Driver=SQLite3;Database=") + HisFile() + QLatin1Char('\n'))
+                      .toUtf8());
 }
 
 testing::AssertionResult ServerProcess::Start(bool expectListening) {

@@ -13,6 +13,9 @@ int FreeLoopbackPort();
 struct ServerSettings {
     std::optional<int> resultQueryNumber;  // [Settings] ResultQueryNumber; unset keeps the default
     std::optional<int> port;               // a free loopback port when unset
+    QString modeOption = QStringLiteral("optCorvante");  // the one mode flag stored "True"
+    QString hl7Folder;        // [Main] txtHL7Folder
+    QString institutionName;  // [Worklist] txtInstName
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
