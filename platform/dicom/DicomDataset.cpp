@@ -7,7 +7,6 @@
 #include <dcmtk/dcmdata/dctag.h>
 
 #include <QRegularExpression>
-#include <string_view>
 
 #include "platform/DateTimeText.h"
 #include "platform/MwlError.h"
@@ -27,42 +26,43 @@ bool DeclaresUtf8(DcmDataset& dataset) {
                             QString::fromLatin1(tag.getVRName())));
 }
 
-// A query key may hold a range ("20240301-20240315", "0800-", "-1200"); it is
-// already in DICOM form and goes out as it stands.
-bool IsDicomRange(const QVariant& value, const char* pattern) {
-    if (value.typeId() != QMetaType::QString) return false;
-    static const QRegularExpression date(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$"));
-    static const QRegularExpression time(
-        QStringLiteral("^\\d{2,6}(\\.\\d{1,6})?-(\\d{2,6}(\\.\\d{1,6})?)?$|^-\\d{2,6}(\\.\\d{1,6})?$"));
-    const QString text = value.toString().trimmed();
-    return (std::string_view(pattern) == "DA" ? date : time).match(text).hasMatch();
+// How one temporal VR is written, and which values already are in its form.
+struct TemporalForm {
+    QRegularExpression range;  // a query key range: "20240301-", "0800-1200"
+    QMetaType::Type wrongType;  // a date for a TM, a time for a DA
+    bool date;
+};
+
+const TemporalForm& FormOf(DcmEVR vr) {
+    static const TemporalForm date{QRegularExpression(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$")),
+                                   QMetaType::QTime, true};
+    static const TemporalForm time{
+        QRegularExpression(QStringLiteral(
+            "^\\d{2,6}(\\.\\d{1,6})?-(\\d{2,6}(\\.\\d{1,6})?)?$|^-\\d{2,6}(\\.\\d{1,6})?$")),
+        QMetaType::QDate, false};
+    return vr == EVR_DA ? date : time;
 }
 
-std::string DateText(const DcmTag& tag, const QVariant& value) {
-    if (value.typeId() == QMetaType::QString && value.toString().trimmed().isEmpty()) return {};
-    if (IsDicomRange(value, "DA")) return value.toString().trimmed().toStdString();
+// DA as YYYYMMDD and TM as HHMMSS from any date or time value; empty text
+// stays empty and a range in DICOM form goes out as it stands.
+std::string TemporalText(const DcmTag& tag, const QVariant& value) {
+    const TemporalForm& form = FormOf(DcmTag(tag).getEVR());
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString().trimmed();
+        if (text.isEmpty()) return {};
+        if (form.range.match(text).hasMatch()) return text.toStdString();
+    }
     const auto when = ReadDateTime(value);
-    if (!when || (value.typeId() == QMetaType::QTime)) Mismatch(tag, value);
-    return when->date().toString(QStringLiteral("yyyyMMdd")).toStdString();
-}
-
-std::string TimeText(const DcmTag& tag, const QVariant& value) {
-    if (value.typeId() == QMetaType::QString && value.toString().trimmed().isEmpty()) return {};
-    if (IsDicomRange(value, "TM")) return value.toString().trimmed().toStdString();
-    const auto when = ReadDateTime(value);
-    if (!when || (value.typeId() == QMetaType::QDate)) Mismatch(tag, value);
-    return when->time().toString(QStringLiteral("HHmmss")).toStdString();
+    if (!when || value.typeId() == form.wrongType) Mismatch(tag, value);
+    return (form.date ? when->date().toString(QStringLiteral("yyyyMMdd"))
+                      : when->time().toString(QStringLiteral("HHmmss")))
+        .toStdString();
 }
 
 std::string WireText(const DcmTag& tag, const QVariant& value) {
-    switch (tag.getEVR()) {
-        case EVR_DA:
-            return DateText(tag, value);
-        case EVR_TM:
-            return TimeText(tag, value);
-        default:
-            return EncodeLatin1(value.toString());
-    }
+    const DcmEVR vr = DcmTag(tag).getEVR();
+    if (vr == EVR_DA || vr == EVR_TM) return TemporalText(tag, value);
+    return EncodeLatin1(value.toString());
 }
 
 void Check(const OFCondition& status, DcmTag tag) {
