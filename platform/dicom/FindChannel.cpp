@@ -45,6 +45,7 @@ FindChannel::Event FindChannel::Next(std::chrono::milliseconds wait) {
         event.kind = Kind::Match;
         event.match = std::move(m_matches.front());
         m_matches.pop_front();
+        event.more = !m_matches.empty() || m_final;
     } else if (m_final) {
         event.kind = Kind::Success;
     } else if (m_returned) {

@@ -20,6 +20,8 @@ public:
         Kind kind = Kind::Idle;
         std::shared_ptr<DcmDataset> match;
         QString why;
+        // More is queued behind this match: the sender may hold its output.
+        bool more = false;
     };
 
     FindChannel(QString root, DicomDataset request);

@@ -7,6 +7,12 @@
 // so a peer that keeps Nagle on is not stalled by our delayed ACKs. Linux
 // drops the quick-ack mode on its own, so it is re-armed after every read.
 // Installed as the listener's transport layer; it adds no encryption.
+struct T_ASC_Association;
+
+// While more matches wait to be sent, what is written is collected and goes
+// out in large pieces; releasing sends what is held at once.
+void HoldOutput(T_ASC_Association* association, bool hold);
+
 class QuickAckTransportLayer : public DcmTransportLayer {
 public:
     DcmTransportConnection* createConnection(DcmNativeSocketType openSocket,

@@ -7,11 +7,13 @@
 #include "platform/dicom/DicomText.h"
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/FindDispatcher.h"
+#include "platform/dicom/SocketTuning.h"
 
 namespace {
 
 constexpr Uint16 kPendingStatus = 0xFF01;
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
+constexpr unsigned kMatchesPerCancelCheck = 16;
 
 QString RootOf(const OFString& sopClass) {
     if (sopClass == UID_FINDModalityWorklistInformationModel) return QStringLiteral("WORKLIST");
@@ -33,7 +35,11 @@ OFCondition WorklistScpWorker::setSharedConfig(const DcmSharedSCPConfig& config)
 OFBool WorklistScpWorker::busy() { return DcmThreadSCP::isConnected(); }
 
 OFCondition WorklistScpWorker::workerListen(T_ASC_Association* const assoc) {
-    return DcmThreadSCP::run(assoc);
+    m_association = assoc;
+    const OFCondition result = DcmThreadSCP::run(assoc);
+    m_association = nullptr;
+    m_holding = false;
+    return result;
 }
 
 OFCondition WorklistScpWorker::handleIncomingCommand(T_DIMSE_Message* message,
@@ -57,13 +63,19 @@ OFCondition WorklistScpWorker::AnswerFind(T_DIMSE_C_FindRQ& request,
     return status;
 }
 
+// Matches are sent as they arrive. While more are queued they are written
+// into held-back packets; the output is released when the queue runs dry and
+// with the final status, so the modality never waits for a match that exists.
 OFCondition WorklistScpWorker::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
                                       T_ASC_PresentationContextID presentation,
                                       const OFString& sopClass) {
+    unsigned sinceCancelCheck = 0;
     for (;;) {
         FindChannel::Event event = channel.Next(kPollInterval);
+        if (event.kind != FindChannel::Kind::Match) Hold(false);
         switch (event.kind) {
             case FindChannel::Kind::Match: {
+                Hold(event.more);
                 DeclareCharacterSetIfNeeded(*event.match);
                 OFCondition sent = sendFINDResponse(presentation, request.MessageID, sopClass,
                                                     event.match.get(), kPendingStatus);
@@ -71,18 +83,34 @@ OFCondition WorklistScpWorker::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& re
                 break;
             }
             case FindChannel::Kind::Success:
-                return SendStatus(request, presentation, sopClass, STATUS_Success, QString());
+                return Released(SendStatus(request, presentation, sopClass, STATUS_Success, {}));
             case FindChannel::Kind::Failure:
-                return SendStatus(request, presentation, sopClass,
-                                  STATUS_FIND_Failed_UnableToProcess, event.why);
+                return Released(SendStatus(request, presentation, sopClass,
+                                           STATUS_FIND_Failed_UnableToProcess, event.why));
             case FindChannel::Kind::Idle:
                 break;
         }
+        // Looking for a C-CANCEL costs a poll: between bursts, and every so
+        // many matches within one.
+        if (event.more && ++sinceCancelCheck < kMatchesPerCancelCheck) continue;
+        sinceCancelCheck = 0;
         if (CancelRequested(request, presentation)) {
             channel.Cancel();
+            Hold(false);
             return SendStatus(request, presentation, sopClass, STATUS_FIND_Cancel, QString());
         }
     }
+}
+
+OFCondition WorklistScpWorker::Released(OFCondition status) {
+    Hold(false);
+    return status;
+}
+
+void WorklistScpWorker::Hold(bool hold) {
+    if (hold == m_holding) return;
+    m_holding = hold;
+    HoldOutput(m_association, hold);
 }
 
 bool WorklistScpWorker::CancelRequested(T_DIMSE_C_FindRQ& request,

@@ -32,7 +32,12 @@ private:
                            const OFString& sopClass, Uint16 status, const QString& comment);
     bool CancelRequested(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation);
 
+    OFCondition Released(OFCondition status);
+    void Hold(bool hold);
+
     FindDispatcher& m_dispatcher;
+    T_ASC_Association* m_association = nullptr;
+    bool m_holding = false;
 };
 
 // The pool of association workers; it creates workers that know the dispatcher.
