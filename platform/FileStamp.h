@@ -16,5 +16,18 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
-// Nothing when the file cannot be examined.
-std::optional<FileStamp> ReadFileStamp(const QString& path);
+// An open folder whose files are examined by name, without walking the
+// folder's path again for every file.
+class FolderStamps {
+public:
+    explicit FolderStamps(const QString& folder);
+    ~FolderStamps();
+    FolderStamps(const FolderStamps&) = delete;
+    FolderStamps& operator=(const FolderStamps&) = delete;
+
+    // Nothing when the file cannot be examined.
+    std::optional<FileStamp> Stamp(const QString& name) const;
+
+private:
+    int m_folder = -1;
+};

@@ -2,6 +2,8 @@
 
 #include <QDate>
 #include <QDir>
+#include <algorithm>
+#include <optional>
 
 #include "platform/MwlError.h"
 #include "worklist/Tags.h"
@@ -16,10 +18,16 @@ QVariant DateField(const QString& text) {
     return date.isValid() ? QVariant(date) : QVariant(QString());
 }
 
-bool Differs(const DicomDataset& request, Tag tag, const QString& field) {
-    if (!request.Contains(tag)) return false;
+// A key that is present with a value must equal its field exactly.
+std::optional<QString> FilterKey(const DicomDataset& request, Tag tag) {
+    if (!request.Contains(tag)) return std::nullopt;
     const DicomAttribute key = request.Item(tag);
-    return !key.IsNull() && key.Text() != field;
+    if (key.IsNull()) return std::nullopt;
+    return key.Text();
+}
+
+bool Differs(const std::optional<QString>& key, QStringView field) {
+    return key && *key != field;
 }
 
 }  // namespace
@@ -38,23 +46,29 @@ QString Hl7OrderSource::FolderOf(const QString& folderText) {
 // A listing of its own for every run: a query that starts during a yield
 // does not disturb this one.
 QStringList Hl7OrderSource::OrderFiles(const QString& folder) const {
-    return QDir(folder).entryList({QStringLiteral("*.HL7")}, QDir::Files,
-                                  QDir::Name);
+    QStringList files =
+        QDir(folder).entryList({QStringLiteral("*.HL7")}, QDir::Files, QDir::Unsorted);
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 void Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& request) {
     ActivityLog& log = m_services.log;
     const QString folder = FolderOf(m_services.switches.Hl7FolderText());
     const QStringList files = OrderFiles(folder);
+    const OrderFilter filter{FilterKey(request, Tags::PatientId),
+                             FilterKey(request, Tags::PatientName),
+                             FilterKey(request, Tags::AccessionNumber)};
+    const FolderStamps stamps(folder);
     log.AppendLog(QStringLiteral("starting"));
     for (const QString& name : files) {
         std::shared_ptr<const OrderFields> order;
         try {
-            order = m_cache.Fields(folder + name);
+            order = m_cache.Fields(stamps, folder, name);
         } catch (const MwlError& error) {
             log.AppendLog(error.Description() + QStringLiteral("; skipped."));
         }
-        if (order && !Matches(request, *order)) {
+        if (order && !filter.Accepts(*order)) {
             log.AppendLog(QStringLiteral("skipping."));
         } else if (order) {
             log.AppendLog(QStringLiteral("sending.") + order->Field(10) + "  CompanyCode:" +
@@ -69,10 +83,9 @@ void Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& reques
     log.AppendLog(QStringLiteral("Completed."));
 }
 
-bool Hl7OrderSource::Matches(const DicomDataset& request, const OrderFields& order) const {
-    return !Differs(request, Tags::PatientId, order.Field(8)) &&
-           !Differs(request, Tags::PatientName, order.Field(10)) &&
-           !Differs(request, Tags::AccessionNumber, order.Field(20));
+bool Hl7OrderSource::OrderFilter::Accepts(const OrderFields& order) const {
+    return !Differs(patientId, order.FieldView(8)) && !Differs(patientName, order.FieldView(10)) &&
+           !Differs(accession, order.FieldView(20));
 }
 
 // Attributes in a fixed order; later ones replace earlier ones, so the

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "platform/dicom/QueryConnection.h"
 #include "worklist/OrderFile.h"
@@ -35,7 +36,14 @@ public:
 
 private:
     QStringList OrderFiles(const QString& folder) const;
-    bool Matches(const DicomDataset& request, const OrderFields& order) const;
+    // The query's patient ID, name and accession number, read once per run.
+    struct OrderFilter {
+        std::optional<QString> patientId;
+        std::optional<QString> patientName;
+        std::optional<QString> accession;
+        bool Accepts(const OrderFields& order) const;
+    };
+
     DicomDataset BuildItem(const DicomDataset& request, const OrderFields& order) const;
 
     WorklistServices& m_services;

@@ -18,9 +18,18 @@ QString CutToken(QString& source, const QString& delimiter) {
     return token;
 }
 
-OrderFields::OrderFields(QString line) {
-    const QString bar = QStringLiteral("|");
-    for (QString& field : m_fields) field = CutToken(line, bar);
+// Cuts as CutToken does with "|": each field ends at the next bar, the last
+// one at the end of the line, and fields past the end are empty.
+OrderFields::OrderFields(QString line) : m_line(std::move(line)) {
+    qsizetype start = 0;
+    for (Span& span : m_spans) {
+        if (start > m_line.size()) break;
+        qsizetype bar = m_line.indexOf(QLatin1Char('|'), start);
+        if (bar < 0) bar = m_line.size();
+        span = {start, bar - start};
+        start = bar + 1;
+    }
+    m_line.squeeze();
 }
 
 QByteArray ReadFirstLine(const QString& path) {

@@ -10,16 +10,27 @@ QString CutToken(QString& source, const QString& delimiter);
 
 // The first line of one order file cut at "|" into fields 1 to 29; fields
 // missing at the end of a short line are empty, fields after 29 are dropped.
+// The line is kept whole with the position of each field, which keeps a
+// cache of thousands of orders small.
 class OrderFields {
 public:
     static constexpr int kCount = 29;
 
     explicit OrderFields(QString line);
     // n counts from 1.
-    const QString& Field(int n) const { return m_fields[static_cast<size_t>(n - 1)]; }
+    QStringView FieldView(int n) const {
+        const Span& span = m_spans[static_cast<size_t>(n - 1)];
+        return QStringView(m_line).mid(span.start, span.length);
+    }
+    QString Field(int n) const { return FieldView(n).toString(); }
 
 private:
-    std::array<QString, kCount> m_fields;
+    struct Span {
+        qsizetype start = 0;
+        qsizetype length = 0;
+    };
+    QString m_line;
+    std::array<Span, kCount> m_spans{};
 };
 
 // The first line of an order file (up to CR or LF). Throws MwlError naming

@@ -1,7 +1,10 @@
 #include "worklist/OrderFileCache.h"
 
-std::shared_ptr<const OrderFields> OrderFileCache::Fields(const QString& path) {
-    const std::optional<FileStamp> stamp = ReadFileStamp(path);
+std::shared_ptr<const OrderFields> OrderFileCache::Fields(const FolderStamps& folder,
+                                                          const QString& folderPath,
+                                                          const QString& name) {
+    const QString path = folderPath + name;
+    const std::optional<FileStamp> stamp = folder.Stamp(name);
     if (stamp) {
         const auto found = m_entries.find(path);
         if (found != m_entries.end() && found->stamp == *stamp) {

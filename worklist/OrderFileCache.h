@@ -13,8 +13,10 @@
 // the very next query, exactly as without the cache.
 class OrderFileCache {
 public:
-    // Throws MwlError naming the file when it cannot be read.
-    std::shared_ptr<const OrderFields> Fields(const QString& path);
+    // The file `name` of the open folder at `folderPath`. Throws MwlError
+    // naming the file when it cannot be read.
+    std::shared_ptr<const OrderFields> Fields(const FolderStamps& folder,
+                                              const QString& folderPath, const QString& name);
     // Drops entries of files that no listing has returned since the last call.
     void Prune();
 

@@ -1,9 +1,9 @@
 #include "worklist/QueryHandler.h"
 
-#include <QCoreApplication>
 #include <limits>
 
 #include "platform/MwlError.h"
+#include "worklist/ServiceYield.h"
 #include "worklist/Tags.h"
 
 namespace {
@@ -17,7 +17,7 @@ QueryHandler::QueryHandler(WorklistServices& services)
     : m_services(services),
       m_statements(services),
       m_responses(services),
-      m_orderFiles(services, [] { QCoreApplication::processEvents(); }) {}
+      m_orderFiles(services, ServiceYield()) {}
 
 void QueryHandler::DicomViewer1_QueryRequest(QueryConnection& connection) {
     m_services.status.SetCommState(QStringLiteral("Communicating..."));

@@ -97,11 +97,13 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 TEST(OrderFileCache, SeesEveryChangeAtTheNextRead) {
     QTemporaryDir dir;
     const QString path = dir.filePath("A.HL7");
+    const FolderStamps folder(dir.path());
     OrderFileCache cache;
+    auto fields = [&] { return cache.Fields(folder, dir.path() + "/", "A.HL7"); };
     WriteFile(path, "one|first");
-    const auto first = cache.Fields(path);
+    const auto first = fields();
     EXPECT_EQ(first->Field(2), "first");
-    EXPECT_EQ(cache.Fields(path), first);  // unchanged: served from the cache
+    EXPECT_EQ(fields(), first);  // unchanged: served from the cache
 
     // Same size, new content and a new modification time.
     WriteFile(path, "one|again");
@@ -110,7 +112,7 @@ TEST(OrderFileCache, SeesEveryChangeAtTheNextRead) {
     ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(5),
                                     QFileDevice::FileModificationTime));
     touched.close();
-    EXPECT_EQ(cache.Fields(path)->Field(2), "again");
+    EXPECT_EQ(fields()->Field(2), "again");
 
     // Replaced by another file of the same size and time: a new identity.
     const QString other = dir.filePath("B.tmp");
@@ -121,8 +123,8 @@ TEST(OrderFileCache, SeesEveryChangeAtTheNextRead) {
     replacement.close();
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QFile::rename(other, path));
-    EXPECT_EQ(cache.Fields(path)->Field(2), "third");
+    EXPECT_EQ(fields()->Field(2), "third");
 
     ASSERT_TRUE(QFile::remove(path));
-    EXPECT_THROW(cache.Fields(path), MwlError);
+    EXPECT_THROW(fields(), MwlError);
 }
