@@ -39,9 +39,8 @@ HeadlessServer::~HeadlessServer() {
 }
 
 void HeadlessServer::WriteOut(const QString& piece) {
-    QString text = piece;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    const QByteArray bytes = text.toUtf8();
+    QByteArray bytes = piece.toUtf8();
+    if (bytes.contains('\r')) bytes.replace("\r\n", "\n");
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     if (!bytes.isEmpty()) m_atLineStart = bytes.endsWith('\n');
     if (!m_flush.isActive()) m_flush.start();
