@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "Fakes.h"
 #include "platform/MwlError.h"
 #include "worklist/Hl7OrderSource.h"
 #include "worklist/OrderFile.h"
@@ -127,4 +128,29 @@ TEST(OrderFileCache, SeesEveryChangeAtTheNextRead) {
 
     ASSERT_TRUE(QFile::remove(path));
     EXPECT_THROW(fields(), MwlError);
+}
+
+TEST(ListHL7Folder, ListsPathsAndLogsFirstLinesUntilAFileCannotBeRead) {
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("A.HL7"), "BWH|first\r\nsecond");
+    WriteFile(dir.filePath("B.HL7"), "");
+    WriteFile(dir.filePath("C.HL7"), "BWH|third");
+    WriteFile(dir.filePath("notes.txt"), "ignored");
+    FakeServices fake;
+    fake.switches.hl7FolderText = dir.path();
+    Hl7OrderSource source(fake.services, [] {});
+    QString listing;
+    QStringList messages;
+    source.ListHL7Folder([&](const QString& text) { listing += text; },
+                         [&](const QString& text) { messages << text; });
+    const QString folder = dir.path() + "/";
+    EXPECT_EQ(listing, "\r\nstarting\r\n" + folder + "A.HL7\r\n" + folder + "B.HL7");
+    EXPECT_EQ(fake.log.Text(), "BWH|first\r\n");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("B.HL7"));
+
+    ASSERT_TRUE(QFile::remove(dir.filePath("B.HL7")));
+    listing.clear();
+    source.ListHL7Folder([&](const QString& text) { listing += text; }, [](const QString&) {});
+    EXPECT_TRUE(listing.endsWith(folder + "C.HL7\r\ndone"));
 }
