@@ -6,12 +6,16 @@ FindChannel::FindChannel(QString root, DicomDataset request)
     : m_root(std::move(root)), m_request(std::move(request)) {}
 
 void FindChannel::SendPending(DicomDataset match) {
+    std::vector<std::shared_ptr<DcmDataset>> spent;
+    bool wake = false;
     {
         std::lock_guard lock(m_mutex);
+        spent.swap(m_spent);
         if (m_cancelled || m_final || m_returned) return;
         m_matches.push_back(match.Root());
+        wake = m_waiting;
     }
-    m_ready.notify_one();
+    if (wake) m_ready.notify_one();
 }
 
 void FindChannel::SendFinal() {
@@ -38,8 +42,19 @@ void FindChannel::HandlerReturned() {
 
 FindChannel::Event FindChannel::Next(std::chrono::milliseconds wait) {
     std::unique_lock lock(m_mutex);
+    m_waiting = true;
     m_ready.wait_for(lock, wait,
                      [this] { return !m_matches.empty() || m_final || m_returned || m_cancelled; });
+    m_waiting = false;
+    return Take();
+}
+
+void FindChannel::Recycle(std::shared_ptr<DcmDataset> sent) {
+    std::lock_guard lock(m_mutex);
+    m_spent.push_back(std::move(sent));
+}
+
+FindChannel::Event FindChannel::Take() {
     Event event;
     if (!m_matches.empty()) {
         event.kind = Kind::Match;

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/dicom/QueryConnection.h"
 
@@ -38,16 +39,24 @@ public:
 
     // Worker thread: the next thing to send, or Idle after the wait.
     Event Next(std::chrono::milliseconds wait);
+    // Worker thread: a sent match, handed back so that its memory is freed
+    // by the thread that allocated it (cheaper than freeing it across
+    // threads, which contends for the allocator).
+    void Recycle(std::shared_ptr<DcmDataset> sent);
     // The peer cancelled or went away: later sends fall away.
     void Cancel();
     bool Cancelled() const;
 
 private:
+    Event Take();  // with the mutex held
+
     const QString m_root;
     const DicomDataset m_request;
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<std::shared_ptr<DcmDataset>> m_matches;
+    std::vector<std::shared_ptr<DcmDataset>> m_spent;
+    bool m_waiting = false;  // the worker sleeps on m_ready
     bool m_final = false;
     bool m_returned = false;
     bool m_cancelled = false;

@@ -80,6 +80,7 @@ OFCondition WorklistScpWorker::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& re
                 OFCondition sent = sendFINDResponse(presentation, request.MessageID, sopClass,
                                                     event.match.get(), kPendingStatus);
                 if (sent.bad()) return sent;
+                channel.Recycle(std::move(event.match));
                 break;
             }
             case FindChannel::Kind::Success:
