@@ -63,7 +63,6 @@ int HeadlessServer::Run() {
     const int status = QCoreApplication::exec();
     m_runtime.Shutdown();
     StartLine();
-    std::fflush(stdout);
     return status;
 }
 

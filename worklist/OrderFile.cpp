@@ -18,16 +18,16 @@ QString CutToken(QString& source, const QString& delimiter) {
     return token;
 }
 
-// Cuts as CutToken does with "|": each field ends at the next bar, the last
-// one at the end of the line, and fields past the end are empty.
+// Fields are cut with CutToken; only their positions in the whole line are
+// kept. Fields past the end of a short line are empty.
 OrderFields::OrderFields(QString line) : m_line(std::move(line)) {
+    const QString bar = QStringLiteral("|");
+    QString rest = m_line;
     qsizetype start = 0;
     for (Span& span : m_spans) {
-        if (start > m_line.size()) break;
-        qsizetype bar = m_line.indexOf(QLatin1Char('|'), start);
-        if (bar < 0) bar = m_line.size();
-        span = {start, bar - start};
-        start = bar + 1;
+        const qsizetype length = CutToken(rest, bar).size();
+        span = {std::min(start, m_line.size()), length};
+        start += length + bar.size();
     }
     m_line.squeeze();
 }
