@@ -15,26 +15,28 @@ bool IsEmptyOrUniversal(const QString& value) { return value.isEmpty() || value 
 
 }  // namespace
 
-void AddStringCondition(QString& query, const QString& value, const QString& column) {
+void AddStringCondition(QString& query, const QString& value, const QString& column,
+                        SqlDialect dialect) {
     if (IsEmptyOrUniversal(value)) return;
     if (value.contains(kStar))
         query += QStringLiteral(" AND ") + column + " like '" +
-                 SqlLiteralText(StarToPercent(value)) + "'";
+                 SqlLiteralText(StarToPercent(value), dialect) + "'";
     else
-        query += QStringLiteral(" AND ") + column + " = '" + SqlLiteralText(value) + "'";
+        query += QStringLiteral(" AND ") + column + " = '" + SqlLiteralText(value, dialect) + "'";
 }
 
 QString StarToPercent(QString a) { return a.replace(kStar, QStringLiteral("%")); }
 
-void AddListCondition(QString& query, const DicomAttribute& key, const QString& column) {
+void AddListCondition(QString& query, const DicomAttribute& key, const QString& column,
+                      SqlDialect dialect) {
     if (!key.Exists() || key.IsNull()) return;
     if (!key.IsMultiValued()) {
-        AddStringCondition(query, key.Text(), column);
+        AddStringCondition(query, key.Text(), column, dialect);
         return;
     }
     query += QStringLiteral(" AND ( FALSE");
     for (const QString& element : key.Values())
-        query += QStringLiteral(" OR ") + column + " = '" + SqlLiteralText(element) + "'";
+        query += QStringLiteral(" OR ") + column + " = '" + SqlLiteralText(element, dialect) + "'";
     query += QStringLiteral(" )");
 }
 
@@ -66,13 +68,13 @@ void AddLinkedDateTimeCondition(QString& query, const DicomAttribute& datecondit
 }
 
 void AddNameCondition(QString& query, const DicomAttribute& condition, const QString& dbsurname,
-                      const QString& dbforename) {
+                      const QString& dbforename, SqlDialect dialect) {
     if (!condition.Exists()) return;
     const QString name = condition.Text() + QStringLiteral("^^^^");
     const qsizetype first = name.indexOf(QLatin1Char('^'));
     const QString family = name.left(first);
     const QString rest = name.mid(first + 1);
     const QString given = rest.left(rest.indexOf(QLatin1Char('^')));
-    AddStringCondition(query, family, dbsurname);
-    AddStringCondition(query, given, dbforename);
+    AddStringCondition(query, family, dbsurname, dialect);
+    AddStringCondition(query, given, dbforename, dialect);
 }

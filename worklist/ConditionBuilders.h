@@ -4,23 +4,26 @@
 #include <QString>
 
 #include "platform/dicom/DicomAttribute.h"
+#include "worklist/SqlText.h"
 
 // Turn the matching keys of a worklist query into SQL conditions. Each builder
 // appends to the end of a statement that already stands inside its WHERE
 // clause; every condition starts with " AND ". Values between single quotes
-// have their quotes doubled. A key that cannot be read as a date or time
+// are escaped for the given dialect (SqlLiteralText). A key that cannot be read as a date or time
 // throws MwlError.
 
 // Nothing for "" or "*", a like condition when the value holds a star,
 // otherwise an equality.
-void AddStringCondition(QString& query, const QString& value, const QString& column);
+void AddStringCondition(QString& query, const QString& value, const QString& column,
+                        SqlDialect dialect = SqlDialect::Standard);
 
 // Every "*" becomes "%"; nothing else changes.
 QString StarToPercent(QString a);
 
 // A single value follows the string rules; several values give an OR-list of
 // equalities. An absent or null key adds nothing.
-void AddListCondition(QString& query, const DicomAttribute& key, const QString& column);
+void AddListCondition(QString& query, const DicomAttribute& key, const QString& column,
+                      SqlDialect dialect = SqlDialect::Standard);
 
 // column + op + 'yyyy-mm-dd hh:mm', seconds dropped.
 void AddDateComparison(QString& query, const QDateTime& when, const QString& op,
@@ -36,4 +39,4 @@ void AddLinkedDateTimeCondition(QString& query, const DicomAttribute& datecondit
 
 // Family and given name components of a person name key.
 void AddNameCondition(QString& query, const DicomAttribute& condition, const QString& dbsurname,
-                      const QString& dbforename);
+                      const QString& dbforename, SqlDialect dialect = SqlDialect::Standard);

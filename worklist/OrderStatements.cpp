@@ -57,28 +57,31 @@ QString OrderStatements::Pelta(const QueryKeys& keys) {
 }
 
 QString OrderStatements::Orvelline(const QueryKeys& keys) {
+    // The ORVELLINE server speaks MySQL: backslashes in literals are escapes.
+    constexpr SqlDialect kDialect = SqlDialect::MySql;
     ActivityLog& log = m_services.log;
     QString sql = m_services.state.BaseSQL;
     const DicomAttribute accession = keys.request.Item(Tags::AccessionNumber);
     log.AppendLog(QStringLiteral("Accession Requesteed: ") + accession.Text());
-    AddListCondition(sql, accession, QStringLiteral("qnumber"));
-    AddListCondition(sql, keys.request.Item(Tags::Modality), QStringLiteral("modality"));
+    AddListCondition(sql, accession, QStringLiteral("qnumber"), kDialect);
+    AddListCondition(sql, keys.request.Item(Tags::Modality), QStringLiteral("modality"),
+                     kDialect);
     // The institution box, when filled, fixes the branch whatever the modality asks.
     const QString institution = m_services.switches.InstitutionBoxText();
     if (institution.isEmpty())
         AddListCondition(sql, keys.request.Item(Tags::InstitutionName),
-                         QStringLiteral("branch_code"));
+                         QStringLiteral("branch_code"), kDialect);
     else
-        AddStringCondition(sql, institution, QStringLiteral("branch_code"));
+        AddStringCondition(sql, institution, QStringLiteral("branch_code"), kDialect);
     AddLinkedDateTimeCondition(sql, keys.requestStep.Item(Tags::StepStartDate),
                                keys.requestStep.Item(Tags::StepStartTime),
                                QStringLiteral("TimeStamp "));
     const DicomAttribute patientId = keys.request.Item(Tags::PatientId);
     log.AppendLog(QStringLiteral("ID Requesteed: ") + patientId.Text());
-    AddListCondition(sql, patientId, QStringLiteral("patient_id"));
+    AddListCondition(sql, patientId, QStringLiteral("patient_id"), kDialect);
     const DicomAttribute patientName = keys.request.Item(Tags::PatientName);
     log.AppendLog(QStringLiteral("Requested Name: ") + patientName.Text());
     AddNameCondition(sql, patientName, QStringLiteral("patient_lname"),
-                     QStringLiteral("patient_fname"));
+                     QStringLiteral("patient_fname"), kDialect);
     return sql + QStringLiteral(" order by trand desc LIMIT 50");
 }

@@ -57,6 +57,20 @@ TEST(StringCondition, DoublesQuotesSoNoValueCanAlterTheStatement) {
     EXPECT_EQ(StringCondition("x' OR '1'='1"), "where 1=1 AND col = 'x'' OR ''1''=''1'");
 }
 
+// MySQL and MariaDB read a backslash in a literal as an escape: a value
+// ending in one would otherwise take the closing quote with it.
+TEST(StringCondition, MySqlDialectAlsoDoublesBackslashes) {
+    QString mysql;
+    AddStringCondition(mysql, "x\\' OR 1=1 #", "col", SqlDialect::MySql);
+    EXPECT_EQ(mysql, " AND col = 'x\\\\'' OR 1=1 #'");
+    QString pattern;
+    AddStringCondition(pattern, "A\\B*", "col", SqlDialect::MySql);
+    EXPECT_EQ(pattern, " AND col like 'A\\\\B%'");
+    QString standard;
+    AddStringCondition(standard, "A\\B", "col");
+    EXPECT_EQ(standard, " AND col = 'A\\B'");
+}
+
 TEST(StringCondition, StarToPercentTouchesOnlyStars) {
     EXPECT_EQ(StarToPercent("*A?B*_%"), "%A?B%_%");
     EXPECT_EQ(StarToPercent(""), "");

@@ -133,6 +133,21 @@ TEST(OrvellineBranch, InstitutionBoxOverridesTheQuery) {
                   " order by trand desc LIMIT 50");
 }
 
+// Backslash separates DICOM values, so a name key of two values reads as
+// one text holding a backslash; on the MySQL server it must stay inside the
+// literal.
+TEST(OrvellineBranch, BackslashInAKeyCannotEndTheLiteral) {
+    Statements s;
+    DicomDataset request = MakeRequest({}, {}, "CR");
+    PutRaw(request, Tags::PatientName, "X\\' OR 1=1 #");
+    PutRaw(request, Tags::PatientId, "P1\\P2'");
+    EXPECT_EQ(s.Build(Modes::Orvelline, request),
+              BaseSqlFor(Modes::Orvelline) +
+                  " AND ( FALSE OR patient_id = 'P1' OR patient_id = 'P2''' )"
+                  " AND patient_lname = 'X\\\\'' OR 1=1 #'"
+                  " order by trand desc LIMIT 50");
+}
+
 TEST(OrvellineBranch, ModalityOnlyInsideTheStepItemDoesNotNarrow) {
     Statements s;
     const QString sql = s.Build(Modes::Orvelline, MakeRequest({}, {}, "CT"));
