@@ -5,19 +5,9 @@
 set -e
 db="${1:?usage: make-demo-his.sh DATABASE-FILE}"
 rm -f "$db"
+here="$(cd "$(dirname "$0")" && pwd)"
+sqlite3 "$db" < "$here/xray-worklist.sql"
 sqlite3 "$db" <<'SQL'
-CREATE TABLE xray_worklist (
-  worklistid  INTEGER PRIMARY KEY,
-  created     TEXT NOT NULL,
-  patientid   TEXT NOT NULL,
-  last_name   TEXT,
-  first_name  TEXT,
-  middle_name TEXT,
-  birthdate   TEXT,
-  gender      TEXT,
-  is_done     INTEGER NOT NULL DEFAULT 0,
-  is_valid    INTEGER NOT NULL DEFAULT 1
-);
 INSERT INTO xray_worklist
   (worklistid, created, patientid, last_name, first_name, middle_name, birthdate, gender, is_done, is_valid)
 VALUES

@@ -1,5 +1,6 @@
 #include "e2e/HisDatabase.h"
 
+#include <QFile>
 #include <QProcess>
 
 namespace {
@@ -11,24 +12,16 @@ QString Quoted(const std::optional<QString>& text) {
     return QLatin1Char('\'') + doubled + QLatin1Char('\'');
 }
 
-const char* const kCreateTable = R"(CREATE TABLE xray_worklist (
-  worklistid  INTEGER PRIMARY KEY,
-  created     TEXT NOT NULL,
-  patientid   TEXT NOT NULL,
-  last_name   TEXT,
-  first_name  TEXT,
-  middle_name TEXT,
-  birthdate   TEXT,
-  gender      TEXT,
-  is_done     INTEGER NOT NULL DEFAULT 0,
-  is_valid    INTEGER NOT NULL DEFAULT 1
-);
-)";
+// The demo's table definition, so the tests and the demo cannot drift apart.
+const char* const kSchemaFile = MWL_SOURCE_DIR "/examples/xray-worklist.sql";
 
 }  // namespace
 
 testing::AssertionResult HisDatabase::Create(const QString& file, const QList<HisOrder>& orders) {
-    QString sql = QString::fromLatin1(kCreateTable);
+    QFile schema(QString::fromLatin1(kSchemaFile));
+    if (!schema.open(QIODevice::ReadOnly))
+        return testing::AssertionFailure() << kSchemaFile << ": " << schema.errorString().toStdString();
+    QString sql = QString::fromUtf8(schema.readAll());
     if (!orders.isEmpty()) sql += InsertStatement(orders);
     return Run(file, sql);
 }
