@@ -21,6 +21,7 @@ constexpr Uint16 kMaxAssociations = 16;
 constexpr Uint32 kAcseTimeoutSeconds = 30;
 constexpr Uint32 kDimseTimeoutSeconds = 60;
 constexpr Uint32 kMaxPduBytes = 16384;
+constexpr auto kListenWait = std::chrono::seconds(5);
 
 [[noreturn]] void CannotListen(int port, const QString& why) {
     throw MwlError(QStringLiteral("Cannot listen on port %1: %2").arg(port).arg(why));
@@ -37,10 +38,11 @@ WorklistListener::WorklistListener(QObject* serviceContext, FindDispatcher::Hand
 
 WorklistListener::~WorklistListener() { Stop(); }
 
-void WorklistListener::CheckPortFree(int port) {
-    if (port < 1 || port > 65535) CannotListen(port, QStringLiteral("not a valid TCP port."));
+// Binds a probe socket to the port as the toolkit does (SO_REUSEADDR) and
+// lets it go again: 0 when the port is free, otherwise the errno of the bind.
+int WorklistListener::ProbePort(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) CannotListen(port, QString::fromLocal8Bit(std::strerror(errno)));
+    if (fd < 0) return errno;
     const int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
@@ -49,9 +51,25 @@ void WorklistListener::CheckPortFree(int port) {
     address.sin_port = htons(static_cast<uint16_t>(port));
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
                        ::listen(fd, 1) == 0;
-    const int error = errno;
+    const int error = bound ? 0 : errno;
     ::close(fd);
-    if (!bound) CannotListen(port, QString::fromLocal8Bit(std::strerror(error)));
+    return error;
+}
+
+void WorklistListener::CheckPortFree(int port) {
+    if (port < 1 || port > 65535) CannotListen(port, QStringLiteral("not a valid TCP port."));
+    if (const int error = ProbePort(port))
+        CannotListen(port, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// The toolkit binds the port inside listen(), on the listening thread. Start()
+// returns only once the port is really taken, so "listening" is never said
+// before a modality can connect.
+void WorklistListener::WaitUntilListening(int port) const {
+    const auto deadline = std::chrono::steady_clock::now() + kListenWait;
+    while (m_running.load() && ProbePort(port) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 void WorklistListener::Configure(int port) {
@@ -100,6 +118,7 @@ void WorklistListener::Start(int port, FailureSink onFailure) {
                                       Qt::QueuedConnection);
         }
     });
+    WaitUntilListening(port);
 }
 
 void WorklistListener::Stop() {

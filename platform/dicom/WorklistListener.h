@@ -21,8 +21,8 @@ public:
     WorklistListener(QObject* serviceContext, FindDispatcher::Handler handler);
     ~WorklistListener();
 
-    // Starts listening on all interfaces. Throws MwlError naming the port when
-    // it cannot be bound. A later failure of the listener goes to the sink,
+    // Starts listening on all interfaces and returns once connections are
+    // accepted. Throws MwlError naming the port when it cannot be bound. A later failure of the listener goes to the sink,
     // called on the service thread.
     void Start(int port, FailureSink onFailure);
     // Stops accepting, ends waiting queries and joins the threads.
@@ -30,7 +30,9 @@ public:
     bool Listening() const { return m_running.load(); }
 
 private:
+    static int ProbePort(int port);
     static void CheckPortFree(int port);
+    void WaitUntilListening(int port) const;
     void Configure(int port);
 
     QObject* m_context;
