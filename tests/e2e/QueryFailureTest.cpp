@@ -91,3 +91,40 @@ TEST(QueryFailure, WorklistQueryWithoutStepItemAnswersFailure) {
     EXPECT_TRUE(server.ActivityLog().contains(QStringLiteral("Query Request error: ")))
         << server.ActivityLog().toStdString();
 }
+
+// A HIS that cannot be reached: the operator reads why in the activity log at
+// start and at every query, and every modality still gets a failure status.
+TEST(QueryFailure, MissingDatabaseIsLoggedAndEveryQueryAnswered) {
+    struct Case {
+        const char* what;
+        ServerSettings settings;
+        QString startLine;
+    };
+    ServerSettings noFile;
+    noFile.noConnectionFiles = true;
+    ServerSettings noFolder;
+    noFolder.connectionString = QStringLiteral("Driver=SQLite3;Database=/nonexistent/his.db");
+    ServerSettings noDriver;
+    noDriver.connectionString = QStringLiteral("Driver=NoSuchDriver;Database=his");
+    const Case cases[] = {
+        {"no connection-string file", noFile, QStringLiteral("CORVANTE.txt")},
+        {"database folder missing", noFolder, QStringLiteral("Cannot Connect. ")},
+        {"driver not installed", noDriver, QStringLiteral("Cannot Connect. ")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ServerProcess server(c.settings);
+        ASSERT_TRUE(server.Start());
+        EXPECT_TRUE(server.WaitForLog(c.startLine)) << server.ActivityLog().toStdString();
+
+        const FindOutcome outcome = FindScu::Run(server.Port(), WorklistKeys());
+        ASSERT_TRUE(outcome.finished) << outcome.output.right(2000).toStdString();
+        EXPECT_TRUE(outcome.matches.empty());
+        EXPECT_TRUE(outcome.FailedUnableToProcess()) << outcome.output.right(2000).toStdString();
+        EXPECT_FALSE(outcome.ErrorComment().isEmpty());
+        EXPECT_TRUE(server.WaitForLog(QStringLiteral("Query Request error: ")))
+            << server.ActivityLog().toStdString();
+        EXPECT_TRUE(EchoSucceeds(server.Port()));
+        EXPECT_TRUE(server.Stop());
+    }
+}

@@ -78,11 +78,13 @@ void ServerProcess::WriteSettings() const {
                   QStringLiteral("[Settings]\nResultQueryNumber=%1\n")
                       .arg(*m_settings.resultQueryNumber)
                       .toUtf8());
+    if (m_settings.noConnectionFiles) return;
     // Every database mode reads the same SQLite file.
+    const QString connection = m_settings.connectionString.value_or(
+        QStringLiteral("Driver=SQLite3;Database=") + HisFile());
     for (const char* file : {"CORVANTE.txt", "ORVELLINE.txt", "PELTA.txt", "DBServer.txt"})
         WriteText(m_folder.filePath(QStringLiteral("home/") + QLatin1String(file)),
-                  (QStringLiteral("Driver=SQLite3;Database=") + HisFile() + QLatin1Char('\n'))
-                      .toUtf8());
+                  (connection + QLatin1Char('\n')).toUtf8());
 }
 
 testing::AssertionResult ServerProcess::Start(bool expectListening) {

@@ -16,6 +16,10 @@ struct ServerSettings {
     QString modeOption = QStringLiteral("optCorvante");  // the one mode flag stored "True"
     QString hl7Folder;        // [Main] txtHL7Folder
     QString institutionName;  // [Worklist] txtInstName
+    // The line written to every connection-string file; unset names HisFile()
+    // through the SQLite3 driver. With noConnectionFiles none is written.
+    std::optional<QString> connectionString;
+    bool noConnectionFiles = false;
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings

@@ -1,0 +1,118 @@
+// Peers that do not speak DICOM, or stop in the middle of an answer, must
+// cost the server nothing: the next modality is answered as usual.
+
+#include <gtest/gtest.h>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmnet/scu.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "e2e/DicomPeer.h"
+#include "e2e/HisDatabase.h"
+#include "e2e/ServerProcess.h"
+
+namespace {
+
+// Connects to the server on loopback, writes the bytes, and waits (bounded)
+// until the server has closed the connection or the time is up.
+testing::AssertionResult SendRaw(int port, const QByteArray& bytes, bool halfClose) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return testing::AssertionFailure() << "no socket";
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return testing::AssertionFailure() << "cannot connect to port " << port << ": " << std::strerror(errno);
+    }
+    [[maybe_unused]] const ssize_t sent = ::send(fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
+    if (halfClose) ::shutdown(fd, SHUT_WR);
+    timeval wait{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char sink[512];
+    while (::recv(fd, sink, sizeof sink, 0) > 0) {
+    }
+    ::close(fd);
+    return testing::AssertionSuccess();
+}
+
+// A modality that stops reading after the first match and aborts.
+class VanishingScu : public DcmSCU {
+protected:
+    OFCondition handleFINDResponse(const T_ASC_PresentationContextID, QRResponse* response,
+                                   OFBool& waitForNextResponse) override {
+        // sendFINDRequest() frees the response itself when it keeps no list.
+        (void)response;
+        waitForNextResponse = OFFalse;
+        return EC_Normal;
+    }
+};
+
+}  // namespace
+
+TEST(HostilePeer, BytesThatAreNoDicomLeaveTheServerServing) {
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3)));
+    ASSERT_TRUE(server.Start());
+
+    const QByteArray http("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    // An association request that claims 4 GiB and then ends.
+    const QByteArray huge = QByteArray::fromHex("0100ffffffff0001");
+    // An association request cut off inside its header fields.
+    const QByteArray cut = QByteArray::fromHex("01000000004400010000414e592d534350");
+    for (const QByteArray& bytes : {http, huge, cut, QByteArray(4096, '\xff'), QByteArray()}) {
+        SCOPED_TRACE(bytes.left(16).toHex().toStdString());
+        EXPECT_TRUE(SendRaw(server.Port(), bytes, true));
+        ASSERT_TRUE(server.Running()) << server.Errors().toStdString();
+    }
+
+    EXPECT_TRUE(EchoSucceeds(server.Port()));
+    const FindOutcome outcome = FindScu::Run(server.Port(), WorklistKeys());
+    EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+    EXPECT_EQ(outcome.matches.size(), 3u);
+    EXPECT_TRUE(server.Stop());
+}
+
+TEST(HostilePeer, ModalityThatAbortsMidAnswerCostsTheOthersNothing) {
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(300)));
+    ASSERT_TRUE(server.Start());
+
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        VanishingScu scu;
+        scu.setPeerHostName("127.0.0.1");
+        scu.setPeerPort(static_cast<Uint16>(server.Port()));
+        scu.setPeerAETitle("ANY-SCP");
+        scu.setAETitle("VANISHING");
+        OFList<OFString> syntaxes;
+        syntaxes.push_back(UID_LittleEndianImplicitTransferSyntax);
+        scu.addPresentationContext(UID_FINDModalityWorklistInformationModel, syntaxes);
+        ASSERT_TRUE(scu.initNetwork().good());
+        ASSERT_TRUE(scu.negotiateAssociation().good());
+        DcmDataset keys;
+        keys.putAndInsertString(DCM_PatientName, "");
+        DcmItem* step = nullptr;
+        keys.findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
+        step->putAndInsertString(DCM_Modality, "CR");
+        const T_ASC_PresentationContextID context =
+            scu.findPresentationContextID(UID_FINDModalityWorklistInformationModel, "");
+        EXPECT_TRUE(scu.sendFINDRequest(context, &keys, nullptr).good());
+        scu.abortAssociation();
+        ASSERT_TRUE(server.Running()) << server.Errors().toStdString();
+    }
+
+    const FindOutcome outcome = FindScu::Run(server.Port(), WorklistKeys());
+    EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+    EXPECT_EQ(outcome.matches.size(), 300u);
+    EXPECT_TRUE(EchoSucceeds(server.Port()));
+    EXPECT_TRUE(server.Stop());
+}
