@@ -116,6 +116,9 @@ private:
 
 // Records every statement. Answers with `answer` when set, otherwise with the
 // next entry of `results` (an empty recordset when none is left).
+// The TALVEK and PELTA HIS are SQL Server databases, which cannot run on this
+// machine (and their statements are not SQLite's dialect); this fake stands in
+// for them, so the tests check the exact statements sent and script the rows.
 class FakeHis : public HisConnection {
 public:
     void Reopen() override { ++reopenCount; }

@@ -1,3 +1,7 @@
+// Statements of every database mode, checked as exact texts. The Study UID
+// statements go to the TALVEK SQL Server, which cannot run here: FakeHis
+// stands in for it and records what is sent.
+
 #include <gtest/gtest.h>
 
 #include "Fakes.h"

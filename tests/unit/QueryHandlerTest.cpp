@@ -1,3 +1,7 @@
+// The query handler over FakeHis: it stands in for the SQL Server HIS of the
+// TALVEK and PELTA modes, which cannot run on this machine; the CORVANTE and
+// ORVELLINE paths also run end to end over SQLite in tests/e2e.
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>

@@ -1,3 +1,7 @@
+// Worklist items built from scripted order records. FakeHis and FakeRecordset
+// stand in for the SQL Server HIS of the TALVEK and PELTA modes, which cannot
+// run on this machine.
+
 #include <gtest/gtest.h>
 
 #include "Fakes.h"
