@@ -22,8 +22,9 @@ public:
     ~WorklistListener();
 
     // Starts listening on all interfaces and returns once connections are
-    // accepted. Throws MwlError naming the port when it cannot be bound. A later failure of the listener goes to the sink,
-    // called on the service thread.
+    // accepted. Throws MwlError naming the port when it cannot be bound. A
+    // later failure of the listener goes to the sink, called on the service
+    // thread.
     void Start(int port, FailureSink onFailure);
     // Stops accepting, ends waiting queries and joins the threads.
     void Stop();

@@ -1,12 +1,10 @@
 // Peers that do not speak DICOM, or stop in the middle of an answer, must
 // cost the server nothing: the next modality is answered as usual.
 
-#include <gtest/gtest.h>
-
+#include <arpa/inet.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmnet/scu.h>
-
-#include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,7 +29,8 @@ testing::AssertionResult SendRaw(int port, const QByteArray& bytes, bool halfClo
     address.sin_port = htons(static_cast<uint16_t>(port));
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
-        return testing::AssertionFailure() << "cannot connect to port " << port << ": " << std::strerror(errno);
+        return testing::AssertionFailure()
+               << "cannot connect to port " << port << ": " << std::strerror(errno);
     }
     [[maybe_unused]] const ssize_t sent = ::send(fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
     if (halfClose) ::shutdown(fd, SHUT_WR);
