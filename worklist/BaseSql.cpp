@@ -24,7 +24,10 @@ QString OrvellineBase() {
     return QStringLiteral("SELECT  ") + "qnumber as RequestNum," +
            "patient_id as HN,  patient_fname as MFN , patient_mname as MMN, patient_lname as "
            "MLN,  gender as MASS, birthdate as MASBirthDate," +
-           "doctor_id + '^' + doctor_lname + '^' + doctor_fname  + '^' + doctor_mname as DocName," +
+           // "+" adds numbers on this server; CONCAT joins texts, and a NULL
+           // component becomes an empty one instead of making the name NULL.
+           "CONCAT(COALESCE(doctor_id, ''), '^', COALESCE(doctor_lname, ''), '^', "
+           "COALESCE(doctor_fname, ''), '^', COALESCE(doctor_mname, '')) as DocName," +
            "modality,item_code as ProcCode, study_desc as ProcDesc , Result, Status," +
            "TimeStamp as TranD, branch_code, remarks from worksheet where status=0 ";
 }

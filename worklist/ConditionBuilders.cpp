@@ -13,6 +13,21 @@ QDateTime EndOfDayTime() { return DicomAttribute::ZeroDay(QTime(23, 59, 51)); }
 
 bool IsEmptyOrUniversal(const QString& value) { return value.isEmpty() || value == kStar; }
 
+// A date or time key that narrows: present, with a value that is neither
+// empty nor universal.
+bool HasRange(const DicomAttribute& key) {
+    return key.Exists() && !key.IsNull() && !IsEmptyOrUniversal(key.Text());
+}
+
+// Both ends of the key's range against one part (date or time) of a column,
+// each written in that part's literal form; open ends take low and high.
+void AddPartRangeCondition(QString& query, const DicomAttribute& key, const QString& part,
+                           const QDateTime& low, const QDateTime& high, const QString& format) {
+    if (!HasRange(key)) return;
+    query += QStringLiteral(" AND ") + part + ">='" + key.RangeStart(low).toString(format) + "'";
+    query += QStringLiteral(" AND ") + part + "<='" + key.RangeEnd(high).toString(format) + "'";
+}
+
 }  // namespace
 
 void AddStringCondition(QString& query, const QString& value, const QString& column,
@@ -47,13 +62,14 @@ void AddDateComparison(QString& query, const QDateTime& when, const QString& op,
 }
 
 void AddDateRangeCondition(QString& query, const DicomAttribute& key, const QString& column) {
-    if (!key.Exists() || key.IsNull() || IsEmptyOrUniversal(key.Text())) return;
+    if (!HasRange(key)) return;
     AddDateComparison(query, key.RangeStart(EarliestDate()), QStringLiteral(">="), column);
     AddDateComparison(query, key.RangeEnd(LatestDate()), QStringLiteral("<="), column);
 }
 
 void AddLinkedDateTimeCondition(QString& query, const DicomAttribute& datecondition,
-                                const DicomAttribute& timecondition, const QString& dbname) {
+                                const DicomAttribute& timecondition, const QString& dbname,
+                                SqlDialect dialect) {
     if (datecondition.Exists() && timecondition.Exists()) {
         const QDateTime low(datecondition.RangeStart(EarliestDate()).date(),
                             timecondition.RangeStart(DicomAttribute::ZeroDay(QTime(0, 0))).time());
@@ -63,8 +79,13 @@ void AddLinkedDateTimeCondition(QString& query, const DicomAttribute& datecondit
         AddDateComparison(query, high, QStringLiteral("<="), dbname);
         return;
     }
-    AddDateRangeCondition(query, datecondition, QStringLiteral("DateValue(") + dbname + ")");
-    AddDateRangeCondition(query, timecondition, QStringLiteral("TimeValue(") + dbname + ")");
+    // A date alone is compared with the column's date, a time alone with its
+    // time of day, whatever day that is.
+    AddPartRangeCondition(query, datecondition, SqlDatePart(dbname, dialect), EarliestDate(),
+                          LatestDate(), QStringLiteral("yyyy-MM-dd"));
+    AddPartRangeCondition(query, timecondition, SqlTimePart(dbname, dialect),
+                          DicomAttribute::ZeroDay(QTime(0, 0)),
+                          DicomAttribute::ZeroDay(QTime(23, 59, 59)), QStringLiteral("HH:mm:ss"));
 }
 
 void AddNameCondition(QString& query, const DicomAttribute& condition, const QString& dbsurname,

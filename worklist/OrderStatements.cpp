@@ -57,15 +57,15 @@ QString OrderStatements::Pelta(const QueryKeys& keys) {
 }
 
 QString OrderStatements::Orvelline(const QueryKeys& keys) {
-    // The ORVELLINE server speaks MySQL: backslashes in literals are escapes.
+    // The ORVELLINE server speaks MySQL (or MariaDB); TALVEK and PELTA keep
+    // the builders' default, SQL Server.
     constexpr SqlDialect kDialect = SqlDialect::MySql;
     ActivityLog& log = m_services.log;
     QString sql = m_services.state.BaseSQL;
     const DicomAttribute accession = keys.request.Item(Tags::AccessionNumber);
     log.AppendLog(QStringLiteral("Accession Requesteed: ") + accession.Text());
     AddListCondition(sql, accession, QStringLiteral("qnumber"), kDialect);
-    AddListCondition(sql, keys.request.Item(Tags::Modality), QStringLiteral("modality"),
-                     kDialect);
+    AddListCondition(sql, keys.request.Item(Tags::Modality), QStringLiteral("modality"), kDialect);
     // The institution box, when filled, fixes the branch whatever the modality asks.
     const QString institution = m_services.switches.InstitutionBoxText();
     if (institution.isEmpty())
@@ -75,7 +75,7 @@ QString OrderStatements::Orvelline(const QueryKeys& keys) {
         AddStringCondition(sql, institution, QStringLiteral("branch_code"), kDialect);
     AddLinkedDateTimeCondition(sql, keys.requestStep.Item(Tags::StepStartDate),
                                keys.requestStep.Item(Tags::StepStartTime),
-                               QStringLiteral("TimeStamp "));
+                               QStringLiteral("TimeStamp "), kDialect);
     const DicomAttribute patientId = keys.request.Item(Tags::PatientId);
     log.AppendLog(QStringLiteral("ID Requesteed: ") + patientId.Text());
     AddListCondition(sql, patientId, QStringLiteral("patient_id"), kDialect);

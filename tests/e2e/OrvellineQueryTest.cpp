@@ -1,88 +1,316 @@
-// ORVELLINE mode over a SQLite "worksheet" table: the query keys narrow the
-// statement, the newest 50 open orders come back first.
+// ORVELLINE mode against a real MariaDB server that the suite starts for
+// itself: every key narrows the statement on the server's own terms, values
+// cannot leave their literals, and the physician's name arrives as stored.
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QList>
+#include <optional>
+
 #include "e2e/DicomPeer.h"
-#include "e2e/HisDatabase.h"
+#include "e2e/MariaDbServer.h"
 #include "e2e/ServerProcess.h"
 
 namespace {
 
-const char* kWorksheet =
-    "CREATE TABLE worksheet (qnumber TEXT, patient_id TEXT, patient_fname TEXT, "
-    "patient_mname TEXT, patient_lname TEXT, gender TEXT, birthdate TEXT, doctor_id TEXT, "
-    "doctor_lname TEXT, doctor_fname TEXT, doctor_mname TEXT, modality TEXT, item_code TEXT, "
-    "study_desc TEXT, Result TEXT, Status INTEGER, TimeStamp TEXT, branch_code TEXT, "
-    "remarks TEXT);";
+using Text = std::optional<QString>;  // std::nullopt is SQL NULL
 
-QString Row(int n, const QString& lastName, const QString& branch, int status = 0) {
-    return QStringLiteral(
-               "INSERT INTO worksheet VALUES ('Q%1', 'P%1', 'ANA', NULL, '%2', 'F', "
-               "'1980-01-02', 'D1', 'REYES', 'JOSE', '', 'CR', 'X%1', 'CHEST PA', '', %3, "
-               "'2026-12-%4 %5:00:00', '%6', '');")
-        .arg(n)
-        .arg(QString(lastName).replace("'", "''"))
-        .arg(status)
-        .arg(1 + n / 24, 2, 10, QLatin1Char('0'))
-        .arg(n % 24, 2, 10, QLatin1Char('0'))
-        .arg(branch);
+struct Order {
+    QString qnumber;
+    QString patientId;
+    Text lastName;
+    Text firstName;
+    QString timeStamp;  // "YYYY-MM-DD HH:MM:SS"
+    QString modality = QStringLiteral("CR");
+    QString branch = QStringLiteral("MAIN1");
+    int status = 0;
+    std::optional<int> doctorId = 7;
+    Text doctorLast = QStringLiteral("GARCIA");
+    Text doctorFirst = QStringLiteral("LUIS");
+    Text doctorMiddle;
+};
+
+QString Literal(const Text& text) {
+    if (!text) return QStringLiteral("NULL");
+    QString value = *text;
+    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace('\'', QStringLiteral("''"));
+    return QLatin1Char('\'') + value + QLatin1Char('\'');
 }
 
-class OrvellineQuery : public testing::Test {
+QString Insert(const Order& o) {
+    return QStringLiteral(
+               "INSERT INTO worksheet VALUES (%1, %2, %3, %4, NULL, 'F', '1980-01-02', %5, %6, "
+               "%7, %8, %9, 'X1', 'CHEST PA', '', %10, '%11', %12, '');\n")
+        .arg(Literal(o.qnumber), Literal(o.patientId), Literal(o.lastName), Literal(o.firstName),
+             o.doctorId ? QString::number(*o.doctorId) : QStringLiteral("NULL"),
+             Literal(o.doctorLast), Literal(o.doctorFirst), Literal(o.doctorMiddle),
+             Literal(o.modality))
+        .arg(o.status)
+        .arg(o.timeStamp, Literal(o.branch));
+}
+
+// Orders P1 to P60 of SANTOS^ANA, one an hour from 2026-12-01 01:00 to
+// 2026-12-03 12:00.
+QString HourlyOrders() {
+    QString sql;
+    for (int n = 1; n <= 60; ++n)
+        sql += Insert({QStringLiteral("Q%1").arg(n), QStringLiteral("P%1").arg(n),
+                       QStringLiteral("SANTOS"), QStringLiteral("ANA"),
+                       QStringLiteral("2026-12-%1 %2:00:00")
+                           .arg(1 + n / 24, 2, 10, QLatin1Char('0'))
+                           .arg(n % 24, 2, 10, QLatin1Char('0'))});
+    return sql;
+}
+
+// Accession Q<id>, patient P<id>, on 2026-12-05.
+Order ExtraOrder(const char* id, const char* last, Text first, const char* time) {
+    return {QStringLiteral("Q") + QString::fromUtf8(id),
+            QStringLiteral("P") + QString::fromUtf8(id), QString::fromUtf8(last), std::move(first),
+            QStringLiteral("2026-12-05 ") + time};
+}
+
+// Orders for single keys, newer than the hourly ones and in this order.
+QString ExtraOrders() {
+    Order quoted = ExtraOrder("'1", "O'BRIEN", QStringLiteral("D'ARCY"), "10:00:00");
+    quoted.modality = QStringLiteral("M'G");
+    quoted.branch = QStringLiteral("ST JOHN'S");
+    QList<Order> orders{quoted,
+                        ExtraOrder("DC1", "DELA CRUZ", QStringLiteral("ANA"), "10:10:00"),
+                        ExtraOrder("DC2", "DELA CRUZ", QStringLiteral("ANABEL"), "10:11:00"),
+                        ExtraOrder("DC3", "DELA CRUZ", QStringLiteral("BEA"), "10:12:00"),
+                        ExtraOrder("MR1", "LIM", QStringLiteral("TOM"), "10:20:01"),
+                        ExtraOrder("MR2", "LIM", QStringLiteral("TOM"), "10:20:02")};
+    orders[4].modality = orders[5].modality = QStringLiteral("MR");
+    Order& doctor =
+        orders.emplace_back(ExtraOrder("DOC", "PEÑA", QStringLiteral("JOSÉ"), "10:30:00"));
+    doctor.doctorId = 1234;
+    doctor.doctorLast = QStringLiteral("DELA CRUZ");
+    doctor.doctorFirst = QStringLiteral("JOSE");
+    doctor.doctorMiddle = QStringLiteral("MARIA");
+    Order& nulls = orders.emplace_back(ExtraOrder("NULL", "SOLO", std::nullopt, "10:40:00"));
+    nulls.doctorId.reset();
+    nulls.doctorLast = QStringLiteral("HOUSE");
+    nulls.doctorFirst.reset();
+    orders.emplace_back(ExtraOrder("NORTH", "NORTE", QStringLiteral("ANA"), "10:50:00")).branch =
+        QStringLiteral("NORTH");
+    orders.emplace_back(ExtraOrder("DONE", "SANTOS", QStringLiteral("ANA"), "11:00:00")).status = 1;
+    QString sql;
+    for (const Order& order : orders) sql += Insert(order);
+    return sql;
+}
+
+testing::AssertionResult CreateWorksheet(const MariaDbServer& database) {
+    // The demo's table definition, so the tests and the demo cannot drift apart.
+    QFile schema(QStringLiteral(MWL_SOURCE_DIR "/examples/worksheet.sql"));
+    if (!schema.open(QIODevice::ReadOnly))
+        return testing::AssertionFailure()
+               << "examples/worksheet.sql: " << schema.errorString().toStdString();
+    return database.Run(QString::fromUtf8(schema.readAll()) + HourlyOrders() + ExtraOrders());
+}
+
+ServerSettings Orvelline(const MariaDbServer& database, const QString& institutionBox = {}) {
+    return ServerSettings{.modeOption = QStringLiteral("optOrvelline"),
+                          .institutionName = institutionBox,
+                          .connectionString = database.ConnectionString()};
+}
+
+QStringList Ids(std::initializer_list<int> numbers) {
+    QStringList ids;
+    for (int n : numbers) ids << QStringLiteral("P%1").arg(n);
+    return ids;
+}
+
+QStringList IdRange(int newest, int oldest) {
+    QStringList ids;
+    for (int n = newest; n >= oldest; --n) ids << QStringLiteral("P%1").arg(n);
+    return ids;
+}
+
+QString StepKey(const QString& key) {
+    return QStringLiteral("ScheduledProcedureStepSequence[0].") + key;
+}
+
+class OrvellineOnMariaDb : public testing::Test {
 protected:
+    // One database server and one worklist server for the whole suite.
     static void SetUpTestSuite() {
-        s_server = std::make_unique<ServerProcess>(
-            ServerSettings{{}, {}, QStringLiteral("optOrvelline"), {}, QStringLiteral("MAIN*")});
-        QString sql = QString::fromLatin1(kWorksheet);
-        for (int n = 1; n <= 60; ++n) sql += Row(n, QStringLiteral("SANTOS"), "MAIN1");
-        sql += Row(61, QStringLiteral("O'BRIEN"), "MAIN2");
-        sql += Row(62, QStringLiteral("OTHER"), "NORTH");
-        sql += Row(63, QStringLiteral("DONE"), "MAIN1", 1);
-        s_ready = HisDatabase::Run(s_server->HisFile(), sql) && s_server->Start();
+        s_database = std::make_unique<MariaDbServer>();
+        s_ready = s_database->Start();
+        if (s_ready) s_ready = CreateWorksheet(*s_database);
+        if (!s_ready) return;
+        s_server = std::make_unique<ServerProcess>(Orvelline(*s_database));
+        s_ready = s_server->Start();
     }
     static void TearDownTestSuite() {
-        if (s_ready) EXPECT_TRUE(s_server->Stop());
+        if (s_server && s_server->Running()) EXPECT_TRUE(s_server->Stop());
         s_server.reset();
+        if (s_database && s_ready) EXPECT_TRUE(s_database->Stop());
+        s_database.reset();
     }
-    void SetUp() override { ASSERT_TRUE(s_ready) << "the server did not start"; }
+    void SetUp() override { ASSERT_TRUE(s_ready); }
 
+    // The patient IDs a worklist query with these extra keys returns; the
+    // query must succeed.
+    static QStringList Find(const QStringList& extra) {
+        const FindOutcome outcome = FindScu::Run(s_server->Port(), WorklistKeys(extra));
+        EXPECT_TRUE(outcome.Succeeded())
+            << extra.join(' ').toStdString() << "\n"
+            << outcome.output.right(2000).toStdString() << "\nactivity log:\n"
+            << s_server->ActivityLog().right(2000).toStdString();
+        return outcome.PatientIds();
+    }
+
+    static inline std::unique_ptr<MariaDbServer> s_database;
     static inline std::unique_ptr<ServerProcess> s_server;
-    static inline bool s_ready = false;
+    static inline testing::AssertionResult s_ready = testing::AssertionFailure();
 };
 
 }  // namespace
 
-TEST_F(OrvellineQuery, NewestFiftyOpenOrdersOfTheInstitution) {
-    const FindOutcome all = FindScu::Run(s_server->Port(), WorklistKeys());
-    ASSERT_TRUE(all.Succeeded()) << all.output.right(2000).toStdString();
-    const QStringList ids = all.PatientIds();
+TEST_F(OrvellineOnMariaDb, NewestFiftyOpenOrdersFirst) {
+    const QStringList ids = Find({});
     ASSERT_EQ(ids.size(), 50);
-    EXPECT_EQ(ids.front(), "P61");
-    EXPECT_FALSE(ids.contains("P62"));  // another branch
-    EXPECT_FALSE(ids.contains("P63"));  // done
+    EXPECT_EQ(ids.mid(0, 4), QStringList({"PNORTH", "PNULL", "PDOC", "PMR2"}));
+    EXPECT_FALSE(ids.contains("PDONE"));
+    EXPECT_EQ(ids.last(), "P20");
 }
 
-TEST_F(OrvellineQuery, KeysNarrowTheStatementAndQuotesAreMatched) {
-    const FindOutcome quoted =
-        FindScu::Run(s_server->Port(), WorklistKeys({QStringLiteral("PatientName=O'BRIEN^ANA")}));
-    ASSERT_TRUE(quoted.Succeeded()) << quoted.output.right(2000).toStdString();
-    EXPECT_EQ(quoted.PatientIds(), QStringList({"P61"}));
+TEST_F(OrvellineOnMariaDb, AccessionNumbersModalityAndInstitutionNarrow) {
+    EXPECT_EQ(Find({"AccessionNumber=Q7"}), Ids({7}));
+    EXPECT_EQ(Find({"AccessionNumber=Q7\\Q9\\NOSUCH"}), Ids({9, 7}));
+    EXPECT_EQ(Find({"Modality=MR"}), QStringList({"PMR2", "PMR1"}));
+    EXPECT_EQ(Find({"InstitutionName=NORTH"}), QStringList({"PNORTH"}));
+}
 
-    const FindOutcome byDate = FindScu::Run(
-        s_server->Port(),
-        {QStringLiteral("PatientID="),
-         QStringLiteral("ScheduledProcedureStepSequence[0].Modality=CR"),
-         QStringLiteral("ScheduledProcedureStepSequence[0].ScheduledProcedureStepStartDate=20261201"),
-         QStringLiteral("ScheduledProcedureStepSequence[0].ScheduledProcedureStepStartTime=0300-0530"),
-         QStringLiteral("StudyDescription=")});
-    ASSERT_TRUE(byDate.Succeeded()) << byDate.output.right(2000).toStdString();
-    EXPECT_EQ(byDate.PatientIds(), QStringList({"P5", "P4", "P3"}));
-    DcmDataset& match = *byDate.matches[0]->getDataset();
-    EXPECT_EQ(Value(match, DCM_StudyDescription), QByteArray("CHEST PA"));
-    DcmItem* step = StepItem(match);
-    ASSERT_NE(step, nullptr);
-    EXPECT_EQ(Value(*step, DCM_ScheduledProcedureStepStartDate), QByteArray("20261201"));
-    EXPECT_EQ(Value(*step, DCM_ScheduledProcedureStepStartTime), QByteArray("050000"));
+TEST_F(OrvellineOnMariaDb, InstitutionBoxOverridesTheQuerysInstitution) {
+    ServerProcess boxed(Orvelline(*s_database, QStringLiteral("MAIN*")));
+    ASSERT_TRUE(boxed.Start());
+    const FindOutcome outcome =
+        FindScu::Run(boxed.Port(), WorklistKeys({"InstitutionName=NORTH", "PatientName=*^ANA"}));
+    ASSERT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+    const QStringList ids = outcome.PatientIds();
+    EXPECT_EQ(ids.size(), 50);
+    EXPECT_FALSE(ids.contains("PNORTH"));
+    EXPECT_EQ(ids.front(), "PDC1");
+    EXPECT_TRUE(boxed.Stop());
+}
+
+TEST_F(OrvellineOnMariaDb, PatientIdAndNameMatchWithStars) {
+    EXPECT_EQ(Find({"PatientID=P1*"}), Ids({19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 1}));
+    EXPECT_EQ(Find({"PatientID=P42"}), Ids({42}));
+    EXPECT_EQ(Find({"PatientName=DELA*^ANA*"}), QStringList({"PDC2", "PDC1"}));
+    EXPECT_EQ(Find({"PatientName=DELA CRUZ^ANA"}), QStringList({"PDC1"}));
+    EXPECT_EQ(Find({"PatientName=DELA CRUZ"}), QStringList({"PDC3", "PDC2", "PDC1"}));
+    EXPECT_EQ(Find({"PatientName=*^TOM"}), QStringList({"PMR2", "PMR1"}));
+}
+
+TEST_F(OrvellineOnMariaDb, DateAndTimeRangesMatchTheScheduledStart) {
+    EXPECT_EQ(Find({StepKey("ScheduledProcedureStepStartDate=20261201"),
+                    StepKey("ScheduledProcedureStepStartTime=0300-0530")}),
+              Ids({5, 4, 3}));
+    // Across midnight: the time range starts on the first day, ends on the last.
+    EXPECT_EQ(Find({StepKey("ScheduledProcedureStepStartDate=20261201-20261202"),
+                    StepKey("ScheduledProcedureStepStartTime=2200-0100")}),
+              Ids({25, 24, 23, 22}));
+}
+
+TEST_F(OrvellineOnMariaDb, ADateWithoutATimeKeyReturnsThatDaysOrders) {
+    const FindOutcome outcome = FindScu::Run(
+        s_server->Port(), WorklistKeys({StepKey("ScheduledProcedureStepStartDate=20261202")}));
+    ASSERT_TRUE(outcome.Succeeded()) << s_server->ActivityLog().right(2000).toStdString();
+    EXPECT_EQ(outcome.PatientIds(), IdRange(47, 24));
+    for (const auto& match : outcome.matches) {
+        DcmItem* step = StepItem(*match->getDataset());
+        ASSERT_NE(step, nullptr);
+        EXPECT_EQ(Value(*step, DCM_ScheduledProcedureStepStartDate), QByteArray("20261202"));
+    }
+    EXPECT_EQ(Find({StepKey("ScheduledProcedureStepStartDate=-20261201")}), IdRange(23, 1));
+}
+
+TEST_F(OrvellineOnMariaDb, ATimeWithoutADateKeyMatchesThatTimeOnEveryDay) {
+    EXPECT_EQ(Find({StepKey("ScheduledProcedureStepStartTime=0300-0330")}), Ids({51, 27, 3}));
+    // An open end runs to the end of the day.
+    EXPECT_EQ(Find({StepKey("ScheduledProcedureStepStartTime=2230-")}), Ids({47, 23}));
+}
+
+TEST_F(OrvellineOnMariaDb, QuotesInEveryKeyAreMatchedAsText) {
+    const QStringList quoted{"P'1"};
+    EXPECT_EQ(Find({"AccessionNumber=Q'1"}), quoted);
+    EXPECT_EQ(Find({"PatientID=P'1"}), quoted);
+    EXPECT_EQ(Find({"PatientName=O'BRIEN^D'ARCY"}), quoted);
+    EXPECT_EQ(Find({"PatientName=O'B*^D'*"}), quoted);
+    EXPECT_EQ(Find({"Modality=M'G"}), quoted);
+    EXPECT_EQ(Find({"InstitutionName=ST JOHN'S"}), quoted);
+    EXPECT_EQ(Find({"AccessionNumber=Q'1", "PatientID=P'1", "PatientName=O'BRIEN^D'ARCY",
+                    "Modality=M'G", "InstitutionName=ST JOHN'S"}),
+              quoted);
+}
+
+// A second value that tries to close the literal, with or without the
+// backslash MySQL would read as an escape, stays a value of its own.
+TEST_F(OrvellineOnMariaDb, ASecondValueCannotEndTheLiteral) {
+    EXPECT_EQ(Find({"AccessionNumber=Q7\\Q9' OR '1'='1"}), Ids({7}));
+    EXPECT_EQ(Find({"PatientID=P8\\' OR 1=1 -- "}), Ids({8}));
+    EXPECT_EQ(Find({"Modality=MR\\' OR 1=1 #"}), QStringList({"PMR2", "PMR1"}));
+    EXPECT_EQ(Find({"InstitutionName=NORTH\\x' OR 'x'='x"}), QStringList({"PNORTH"}));
+    // A name key's values are read as one text, backslash included.
+    EXPECT_EQ(Find({"PatientName=SANTOS\\' OR 1=1 #"}), QStringList());
+}
+
+TEST_F(OrvellineOnMariaDb, InjectionThroughEveryKeyMatchesOnlyWhatTheKeyMatches) {
+    const QStringList keys{"AccessionNumber=",    "PatientID=", "PatientName=",
+                           "PatientName=SANTOS^", "Modality=",  "InstitutionName="};
+    const QStringList attacks{"Q7' OR '1'='1", "P7' OR 1=1 -- ", "x' OR 1=1 #", "*' OR '1'='1",
+                              "x'; DELETE FROM worksheet; -- "};
+    for (const QString& key : keys)
+        for (const QString& attack : attacks)
+            EXPECT_EQ(Find({key + attack}), QStringList()) << (key + attack).toStdString();
+    EXPECT_FALSE(s_server->ActivityLog().contains("Query Request error"))
+        << s_server->ActivityLog().right(3000).toStdString();
+    EXPECT_EQ(Find({}).size(), 50);  // the table is intact
+
+    // Date and time keys must read as a date or a time: the query fails
+    // before any statement reaches the server.
+    for (const QString& key :
+         {QStringLiteral("ScheduledProcedureStepStartDate=20261201' OR '1'='1"),
+          QStringLiteral("ScheduledProcedureStepStartTime=03' OR '1'='1")}) {
+        const FindOutcome outcome = FindScu::Run(s_server->Port(), WorklistKeys({StepKey(key)}));
+        EXPECT_TRUE(outcome.FailedUnableToProcess()) << key.toStdString();
+        EXPECT_TRUE(outcome.matches.empty());
+    }
+    EXPECT_TRUE(s_server->WaitForLog("Type mismatch"));
+    EXPECT_FALSE(s_server->ActivityLog().contains("SQL syntax"));
+}
+
+TEST_F(OrvellineOnMariaDb, PhysicianNameReadsAsStoredAndNullNamesAsEmpty) {
+    const QStringList keys{"ReferringPhysicianName=", StepKey("RequestingPhysician=")};
+    const auto only = [&](const char* patientId) {
+        FindOutcome outcome = FindScu::Run(
+            s_server->Port(),
+            WorklistKeys(keys + QStringList{QStringLiteral("PatientID=") + patientId}));
+        EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+        return outcome;
+    };
+    const FindOutcome doctor = only("PDOC");
+    ASSERT_EQ(doctor.matches.size(), 1u);
+    DcmDataset& match = *doctor.matches[0]->getDataset();
+    EXPECT_EQ(Value(match, DCM_ReferringPhysicianName), QByteArray("1234^DELA CRUZ^JOSE^MARIA"));
+    ASSERT_NE(StepItem(match), nullptr);
+    EXPECT_EQ(Value(*StepItem(match), DCM_RequestingPhysician),
+              QByteArray("1234^DELA CRUZ^JOSE^MARIA"));
+    EXPECT_EQ(Value(match, DCM_PatientName), QByteArray("PE\xD1"
+                                                        "A^JOS\xC9^"));
+
+    const FindOutcome plain = only("P7");
+    ASSERT_EQ(plain.matches.size(), 1u);
+    EXPECT_EQ(Value(*plain.matches[0]->getDataset(), DCM_ReferringPhysicianName),
+              QByteArray("7^GARCIA^LUIS^"));
+
+    const FindOutcome nulls = only("PNULL");
+    ASSERT_EQ(nulls.matches.size(), 1u);
+    DcmDataset& empty = *nulls.matches[0]->getDataset();
+    EXPECT_EQ(Value(empty, DCM_ReferringPhysicianName), QByteArray("^HOUSE^^"));
+    EXPECT_EQ(Value(empty, DCM_PatientName), QByteArray("SOLO^^"));
 }

@@ -33,10 +33,10 @@ QString NameCondition(const QVariant& name) {
     return sql;
 }
 
-QString LinkedCondition(const DicomDataset& step) {
+QString LinkedCondition(const DicomDataset& step, SqlDialect dialect = SqlDialect::SqlServer) {
     QString sql;
     AddLinkedDateTimeCondition(sql, step.Item(Tags::StepStartDate), step.Item(Tags::StepStartTime),
-                               QStringLiteral("XRR.Transdate"));
+                               QStringLiteral("XRR.Transdate"), dialect);
     return sql;
 }
 
@@ -135,11 +135,39 @@ TEST(LinkedDateTimeCondition, CombinesDateAndTimeRanges) {
               " AND XRR.Transdate>='2024-12-08 08:00' AND XRR.Transdate<='2024-12-08 12:30'");
 }
 
-TEST(LinkedDateTimeCondition, DateAloneIsMatchedOnTheDateValue) {
-    EXPECT_EQ(LinkedCondition(Query({{Tags::StepStartDate, "20241208"}})),
-              " AND DateValue(XRR.Transdate)>='2024-12-08 00:00'"
-              " AND DateValue(XRR.Transdate)<='2024-12-08 00:00'");
+// TALVEK and PELTA run on SQL Server, which cannot run here: these texts are
+// checked as written. The MySQL forms run on a real MariaDB server in the
+// ORVELLINE end-to-end tests.
+TEST(LinkedDateTimeCondition, DateAloneIsComparedWithTheColumnsDate) {
+    const DicomDataset query = Query({{Tags::StepStartDate, "20241208"}});
+    EXPECT_EQ(LinkedCondition(query),
+              " AND CONVERT(date, XRR.Transdate)>='2024-12-08'"
+              " AND CONVERT(date, XRR.Transdate)<='2024-12-08'");
+    EXPECT_EQ(LinkedCondition(query, SqlDialect::MySql),
+              " AND DATE(XRR.Transdate)>='2024-12-08' AND DATE(XRR.Transdate)<='2024-12-08'");
+    EXPECT_EQ(LinkedCondition(Query({{Tags::StepStartDate, "20241201-"}})),
+              " AND CONVERT(date, XRR.Transdate)>='2024-12-01'"
+              " AND CONVERT(date, XRR.Transdate)<='2999-01-01'");
     EXPECT_EQ(LinkedCondition(Query({})), "");
+}
+
+// An open end of a time range is the start or the end of the day, so "from
+// 22:00" still finds the orders at 23:30.
+TEST(LinkedDateTimeCondition, TimeAloneIsComparedWithTheColumnsTimeOfDay) {
+    EXPECT_EQ(LinkedCondition(Query({{Tags::StepStartTime, "0800-123015"}})),
+              " AND CONVERT(time, XRR.Transdate)>='08:00:00'"
+              " AND CONVERT(time, XRR.Transdate)<='12:30:15'");
+    EXPECT_EQ(LinkedCondition(Query({{Tags::StepStartTime, "2200-"}}), SqlDialect::MySql),
+              " AND TIME(XRR.Transdate)>='22:00:00' AND TIME(XRR.Transdate)<='23:59:59'");
+    EXPECT_EQ(LinkedCondition(Query({{Tags::StepStartTime, "-0130"}}), SqlDialect::MySql),
+              " AND TIME(XRR.Transdate)>='00:00:00' AND TIME(XRR.Transdate)<='01:30:00'");
+    EXPECT_EQ(LinkedCondition(Query({{Tags::StepStartTime, QVariant()}})), "");
+}
+
+TEST(LinkedDateTimeCondition, BothKeysReadTheSameInEveryDialect) {
+    const DicomDataset query =
+        Query({{Tags::StepStartDate, "20241208"}, {Tags::StepStartTime, "0800-1230"}});
+    EXPECT_EQ(LinkedCondition(query, SqlDialect::MySql), LinkedCondition(query));
 }
 
 TEST(LinkedDateTimeCondition, UnreadableDateEndsTheQueryWithAnError) {

@@ -56,8 +56,8 @@ TEST(TalvekBranch, KeysInOrderAndTheirLogLines) {
     PutRaw(request, Tags::StepStartDate, "20261208", true);
     const QString where =
         " AND ( FALSE OR RequestNum = 'A1' OR RequestNum = 'A2' )"
-        " AND DateValue(XRR.Transdate)>='2026-12-08 00:00'"
-        " AND DateValue(XRR.Transdate)<='2026-12-08 00:00'"
+        " AND CONVERT(date, XRR.Transdate)>='2026-12-08'"
+        " AND CONVERT(date, XRR.Transdate)<='2026-12-08'"
         " AND XRR.HospNum = '100231'"
         " AND mas.LastName like 'PE%' AND mas.FirstName = 'JOSE'";
     EXPECT_EQ(s.Build(Modes::Talvek, request), MakeSQL("mg", where) + " order by trand desc ");
@@ -109,6 +109,23 @@ TEST(PeltaBranch, WithoutPatientIdDateAndNameNarrow) {
                   " AND patlast = 'SMITH' AND patFirst = 'JOHN'");
 }
 
+// The PELTA server speaks SQL Server, which cannot run here: the date and
+// time parts are checked as exact texts.
+TEST(PeltaBranch, ADateOrATimeAloneUsesTheServersDateAndTimeParts) {
+    Statements s;
+    const QString base = BaseSqlFor(Modes::Pelta) + " and ORD.proccode like 'RAD%'";
+    DicomDataset date = MakeRequest({Tags::PatientId}, {}, "CR");
+    PutRaw(date, Tags::StepStartDate, "20261201-20261208", true);
+    const QString dates =
+        " AND CONVERT(date, ORD.dodate)>='2026-12-01' AND CONVERT(date, ORD.dodate)<='2026-12-08'";
+    EXPECT_EQ(s.Build(Modes::Pelta, date), base + dates);
+    DicomDataset time = MakeRequest({Tags::PatientId}, {}, "CR");
+    PutRaw(time, Tags::StepStartTime, "0800-1230", true);
+    const QString times =
+        " AND CONVERT(time, ORD.dodate)>='08:00:00' AND CONVERT(time, ORD.dodate)<='12:30:00'";
+    EXPECT_EQ(s.Build(Modes::Pelta, time), base + times);
+}
+
 TEST(OrvellineBranch, KeysLogLinesAndTail) {
     Statements s;
     DicomDataset request = MakeRequest({Tags::PatientId}, {}, "CR");
@@ -150,6 +167,17 @@ TEST(OrvellineBranch, BackslashInAKeyCannotEndTheLiteral) {
                   " AND ( FALSE OR patient_id = 'P1' OR patient_id = 'P2''' )"
                   " AND patient_lname = 'X\\\\'' OR 1=1 #'"
                   " order by trand desc LIMIT 50");
+}
+
+TEST(OrvellineBranch, ADateOrATimeAloneUsesTheMySqlDateAndTimeParts) {
+    Statements s;
+    DicomDataset request = MakeRequest({}, {}, "CR");
+    PutRaw(request, Tags::StepStartDate, "20261208", true);
+    PutRaw(request, Tags::PatientId, "P1");
+    EXPECT_EQ(s.Build(Modes::Orvelline, request),
+              BaseSqlFor(Modes::Orvelline) +
+                  " AND DATE(TimeStamp )>='2026-12-08' AND DATE(TimeStamp )<='2026-12-08'"
+                  " AND patient_id = 'P1' order by trand desc LIMIT 50");
 }
 
 TEST(OrvellineBranch, ModalityOnlyInsideTheStepItemDoesNotNarrow) {
