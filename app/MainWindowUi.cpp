@@ -158,6 +158,7 @@ QWidget* MainWindowUi::BuildOptionsTab() {
     txtInstName = MakeBox(page, "txtInstName");
     Label11 = MakeLabel(page, "Label11", QStringLiteral("query number:"));
     txtResultNumber = MakeBox(page, "txtResultNumber", QStringLiteral("300"));
+    for (QLineEdit* number : {txtPort, txtResultNumber}) number->setMaximumWidth(Px(1500));
     auto* boxes = new QFormLayout;
     boxes->addRow(Label8, txtPort);
     boxes->addRow(Label10, txtInstName);

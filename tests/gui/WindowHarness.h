@@ -18,7 +18,9 @@
 #include "unit/Fakes.h"
 
 // Failure messages show texts as texts.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 // A loopback port nobody uses right now.
 int FreePort();
