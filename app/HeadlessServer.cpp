@@ -1,23 +1,13 @@
 #include "app/HeadlessServer.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-int g_stopPipe[2] = {-1, -1};
 // The log reaches standard output within this time; writing it in batches
 // keeps a query over thousands of orders from paying a system call per line.
 constexpr int kFlushDelayMs = 50;
-
-void OnStopSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
-}
 
 }  // namespace
 
@@ -52,30 +42,12 @@ void HeadlessServer::StartLine() {
 }
 
 int HeadlessServer::Run() {
-    WatchStopSignals();
-    m_runtime.Load([](const QString&) {});
-    if (m_runtime.Listening())
-        std::fprintf(stderr, "talvek-mwl: listening on port %d\n", m_runtime.Port());
-    else
-        std::fprintf(stderr, "talvek-mwl: not listening; see the activity log\n");
+    m_runtime.Load({});
+    std::fprintf(stderr, "talvek-mwl: %s\n", qPrintable(m_runtime.ListeningNote()));
     std::fflush(stdout);
     std::fflush(stderr);
     const int status = QCoreApplication::exec();
     m_runtime.Shutdown();
     StartLine();
     return status;
-}
-
-// Signal handlers may only write a byte; the event loop picks it up and
-// quits, so the listener and the HIS connection close on the service thread.
-void HeadlessServer::WatchStopSignals() {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_stopPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [] { QCoreApplication::quit(); });
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/ServerRuntime.h"
+#include "app/StopSignalWatcher.h"
 #include "app/StoredSwitches.h"
 #include "platform/settings/SettingsStore.h"
 #include "worklist/StatusView.h"
@@ -23,12 +24,12 @@ public:
 private:
     void SetCommState(const QString&) override {}
     void ShowSql(const QString&) override {}
-    void WatchStopSignals();
     void WriteOut(const QString& piece);
     void StartLine();
 
     ServerRuntime m_runtime;
     StoredSwitches m_switches;
+    StopSignalWatcher m_stopSignals;
     QTimer m_flush;
     bool m_atLineStart = true;
 };

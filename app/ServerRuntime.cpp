@@ -25,18 +25,37 @@ void ServerRuntime::Attach(Switches& switches, StatusView& status) {
     m_handler = std::make_unique<QueryHandler>(*m_services);
 }
 
-void ServerRuntime::Load(const MessageSink& showMessage) {
+void ServerRuntime::Load(const LoadHooks& hooks) {
     m_options.Load();
     m_loaded.LoadEarly(m_store);
     m_options.SetConnectionMode();
     m_state.ConnectionMode = m_options.ConnectionMode();
+    hooks.settingsRestored();
     m_log.Replace(QStringLiteral("started..."));
-    ReadConnectionString(showMessage);
+    ReadConnectionString(hooks.showMessage);
     m_his.Reopen();
-    StartListener(showMessage);
-    QCoreApplication::processEvents();
     m_state.BaseSQL = BaseSqlFor(m_state.ConnectionMode);
     m_loaded.LoadLate(m_store);
+    hooks.servicePrepared();
+    StartListener(hooks.showMessage);
+    // Lets the window paint, and a query that is already waiting run.
+    QCoreApplication::processEvents();
+}
+
+void ServerRuntime::ChangeMode(ModeOptions::Option option, const MessageSink& showMessage) {
+    m_options.Click(option);
+    m_state.ConnectionMode = m_options.ConnectionMode();
+    m_state.BaseSQL = BaseSqlFor(m_state.ConnectionMode);
+    // The new mode never runs on the old mode's database: without a readable
+    // file of its own it has no connection.
+    m_his.Close();
+    m_his.SetConnectionString(QString());
+    ReadConnectionString(showMessage);
+    m_his.Reopen();
+    m_log.Log(QStringLiteral("Connection mode changed to %1 (%2).")
+                  .arg(m_state.ConnectionMode, m_his.IsOpen()
+                                                   ? QStringLiteral("HIS connection reopened")
+                                                   : QStringLiteral("no HIS connection")));
 }
 
 void ServerRuntime::ReadConnectionString(const MessageSink& showMessage) {
@@ -63,6 +82,11 @@ void ServerRuntime::StartListener(const MessageSink& showMessage) {
         m_log.Log(error.Description());
         showMessage(error.Description());
     }
+}
+
+QString ServerRuntime::ListeningNote() const {
+    return Listening() ? QStringLiteral("listening on port %1").arg(m_port)
+                       : QStringLiteral("not listening; see the activity log");
 }
 
 void ServerRuntime::Shutdown() {

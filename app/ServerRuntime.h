@@ -24,16 +24,32 @@ class ServerRuntime : public QObject {
 public:
     using MessageSink = std::function<void(const QString&)>;
 
+    // What the host does between the steps of the load sequence.
+    struct LoadHooks {
+        // Problems the operator must see (connection file, port); they are
+        // logged as well. The sink must not wait for the operator.
+        MessageSink showMessage = [](const QString&) {};
+        // The mode options, port, HL7 folder and institution name are restored.
+        std::function<void()> settingsRestored = [] {};
+        // The base statement, result limit and Study UID switch are set; the
+        // listener starts next.
+        std::function<void()> servicePrepared = [] {};
+    };
+
     ServerRuntime(SettingsStore& store, QString homeFolder, QObject* parent = nullptr);
     ~ServerRuntime() override;
 
     // The switches and status view must be set before Load.
     void Attach(Switches& switches, StatusView& status);
 
-    // The load sequence from restoring the settings to the Study UID switch.
-    // Problems the operator must see (connection file, port) go to the log
-    // and to the message sink.
-    void Load(const MessageSink& showMessage);
+    // The load sequence: settings, log, HIS connection, base statement and
+    // switches, and only then the listener, so no query ever meets a
+    // half-loaded service.
+    void Load(const LoadHooks& hooks);
+    // A mode chosen while serving: saves the options and takes full effect at
+    // once (base statement, the mode's connection string, the HIS reopened).
+    // Queries already running keep the mode they began with.
+    void ChangeMode(ModeOptions::Option option, const MessageSink& showMessage);
     // Stops the listener (ending waiting queries) and closes the HIS.
     void Shutdown();
 
@@ -46,6 +62,9 @@ public:
     QueryHandler& Handler() { return *m_handler; }
     bool Listening() const { return m_listener.Listening(); }
     int Port() const { return m_port; }
+    SettingsStore& Store() { return m_store; }
+    // "listening on port N", or why not, for the program's standard error.
+    QString ListeningNote() const;
 
 private:
     void ReadConnectionString(const MessageSink& showMessage);

@@ -2,23 +2,64 @@
 
 #include <limits>
 
+namespace {
+
+struct Key {
+    const char* application;
+    const char* section;
+    const char* key;
+
+    QString Read(const SettingsStore& store, const QString& fallback) const {
+        return store.Read(QString::fromLatin1(application), QString::fromLatin1(section),
+                          QString::fromLatin1(key), fallback);
+    }
+    void Write(SettingsStore& store, const QString& value) const {
+        store.Write(QString::fromLatin1(application), QString::fromLatin1(section),
+                    QString::fromLatin1(key), value);
+    }
+};
+
+// The two worklist application names differ in one letter's case and are
+// both in use, as are their section names.
+constexpr Key kPort{"PACS", "Main", "WorklistPort"};
+constexpr Key kHl7Folder{"PACS", "Main", "txtHL7Folder"};
+constexpr Key kInstitution{"PACS", "Worklist", "txtInstName"};
+constexpr Key kResultNumber{"Modality WorkList", "Settings", "ResultQueryNumber"};
+constexpr Key kStudyUid{"Modality Worklist", "Setting", "EnableStudyUIDGeneration"};
+
+}  // namespace
+
 void StartupSettings::LoadEarly(SettingsStore& store) {
-    const QString pacs = QStringLiteral("PACS");
-    const QString main = QStringLiteral("Main");
-    portText = NormalisePort(store.Read(pacs, main, QStringLiteral("WorklistPort"), "105"));
-    store.Write(pacs, main, QStringLiteral("WorklistPort"), portText);
-    hl7Folder = store.Read(pacs, main, QStringLiteral("txtHL7Folder"), QString());
-    institutionName =
-        store.Read(pacs, QStringLiteral("Worklist"), QStringLiteral("txtInstName"), QString());
-    store.Write(pacs, QStringLiteral("Worklist"), QStringLiteral("txtInstName"), institutionName);
+    portText = NormalisePort(kPort.Read(store, QStringLiteral("105")));
+    SavePort(store, portText);
+    hl7Folder = kHl7Folder.Read(store, QString());
+    institutionName = kInstitution.Read(store, QString());
+    SaveInstitutionName(store, institutionName);
 }
 
 void StartupSettings::LoadLate(const SettingsStore& store) {
-    resultNumber = store.Read(QStringLiteral("Modality WorkList"), QStringLiteral("Settings"),
-                              QStringLiteral("ResultQueryNumber"), QStringLiteral("300"));
-    generateStudyUid =
-        store.Read(QStringLiteral("Modality Worklist"), QStringLiteral("Setting"),
-                   QStringLiteral("EnableStudyUIDGeneration"), QStringLiteral("0")) == "1";
+    resultNumber = kResultNumber.Read(store, QStringLiteral("300"));
+    generateStudyUid = kStudyUid.Read(store, QStringLiteral("0")) == QLatin1String("1");
+}
+
+void StartupSettings::SavePort(SettingsStore& store, const QString& text) {
+    kPort.Write(store, text);
+}
+
+void StartupSettings::SaveHl7Folder(SettingsStore& store, const QString& text) {
+    kHl7Folder.Write(store, text);
+}
+
+void StartupSettings::SaveInstitutionName(SettingsStore& store, const QString& text) {
+    kInstitution.Write(store, text);
+}
+
+void StartupSettings::SaveResultNumber(SettingsStore& store, const QString& text) {
+    kResultNumber.Write(store, text.trimmed());
+}
+
+void StartupSettings::SaveGenerateStudyUid(SettingsStore& store, bool on) {
+    kStudyUid.Write(store, on ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 QString StartupSettings::NormalisePort(const QString& stored) {

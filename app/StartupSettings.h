@@ -16,8 +16,16 @@ struct StartupSettings {
     // Port, HL7 folder and institution name; the port is stored back
     // normalised and the institution name stored again, as their boxes do.
     void LoadEarly(SettingsStore& store);
-    // Result limit and the Study UID switch, read after the listener starts.
+    // Result limit and the Study UID switch.
     void LoadLate(const SettingsStore& store);
+
+    // What the bound boxes save when the operator changes them. The result
+    // limit is stored without leading and trailing blanks.
+    static void SavePort(SettingsStore& store, const QString& text);
+    static void SaveHl7Folder(SettingsStore& store, const QString& text);
+    static void SaveInstitutionName(SettingsStore& store, const QString& text);
+    static void SaveResultNumber(SettingsStore& store, const QString& text);
+    static void SaveGenerateStudyUid(SettingsStore& store, bool on);
 
     // The leading decimal number of the text ("0105x" gives "105"; no leading
     // number gives "0").

@@ -1,10 +1,23 @@
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <cstdio>
 
 #include "app/CommandLine.h"
+#include "app/DesktopProgram.h"
 #include "app/HeadlessServer.h"
 #include "platform/settings/QtSettingsStore.h"
+
+namespace {
+
+constexpr int kDefaultDelaySeconds = 60;
+
+QString HomeFolder(const CommandLine& line) {
+    const QString home =
+        line.homeFolder.isEmpty() ? QCoreApplication::applicationDirPath() : line.homeFolder;
+    return QDir(home).absolutePath();
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     QStringList arguments;
@@ -15,12 +28,15 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(CommandLine::Usage()), line.help ? stdout : stderr);
         return line.help ? 0 : 2;
     }
-    QCoreApplication app(argc, argv);
-    const QString home =
-        line.homeFolder.isEmpty() ? QCoreApplication::applicationDirPath() : line.homeFolder;
-    if (!line.headless)
-        std::fputs("talvek-mwl: this build has no desktop window yet; serving headless.\n", stderr);
+    if (line.headless) {
+        QCoreApplication app(argc, argv);
+        QtSettingsStore store;
+        HeadlessServer server(store, HomeFolder(line));
+        return server.Run();
+    }
+    QApplication app(argc, argv);
     QtSettingsStore store;
-    HeadlessServer server(store, QDir(home).absolutePath());
-    return server.Run();
+    DesktopProgram program(store, HomeFolder(line),
+                           line.delaySeconds.value_or(kDefaultDelaySeconds));
+    return program.Run();
 }

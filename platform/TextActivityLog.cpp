@@ -34,6 +34,7 @@ void TextActivityLog::Append(const QString& text) {
 void TextActivityLog::Prepend(const QString& line) {
     const QString piece = line + kCrLf;
     m_text.prepend(piece);
+    emit Prepending();
     emit Written(piece);
 }
 

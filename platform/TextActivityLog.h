@@ -25,6 +25,8 @@ public:
 signals:
     // The whole text is about to be replaced.
     void Replacing();
+    // The next piece written goes in front of the text, not after it.
+    void Prepending();
     // The text that was added, prepended or that replaced the log.
     void Written(const QString& piece);
 

@@ -40,11 +40,10 @@ bool QueryHandler::Handle(QueryConnection& connection) {
     const Query query = ReadRequest(connection);
     m_services.log.Replace(query.modality + kCrLf);
     if (m_services.switches.ShowRequests()) EchoRequest(query.request);
-    const QString& mode = m_services.state.ConnectionMode;
-    if (mode == Modes::Bramwoods) m_orderFiles.Run(connection, query.request);
-    if (!Modes::IsDatabase(mode)) return true;
+    if (query.mode == Modes::Bramwoods) m_orderFiles.Run(connection, query.request);
+    if (!Modes::IsDatabase(query.mode)) return true;
     const QString sql =
-        m_statements.Build(mode, {query.request, query.requestStep, query.modality});
+        m_statements.Build(query.mode, {query.request, query.requestStep, query.modality});
     return RunDatabaseQuery(connection, query, sql);
 }
 
@@ -54,7 +53,7 @@ QueryHandler::Query QueryHandler::ReadRequest(const QueryConnection& connection)
     if (!step)
         throw MwlError(
             QStringLiteral("The request has no Scheduled Procedure Step Sequence item."));
-    return {request, *step, step->Item(Tags::Modality).Text()};
+    return {request, *step, step->Item(Tags::Modality).Text(), m_services.state.ConnectionMode};
 }
 
 void QueryHandler::EchoRequest(const DicomDataset& request) {
@@ -91,8 +90,7 @@ void QueryHandler::SendMatch(QueryConnection& connection, const Query& query,
     DicomDataset responseStep = response.AddSequenceItem(Tags::StepSequence);
     const NameParts name = m_responses.Fill(
         response, responseStep,
-        {query.request, query.requestStep, record, query.modality,
-         m_services.state.ConnectionMode});
+        {query.request, query.requestStep, record, query.modality, query.mode});
     const QString line = QStringLiteral("done.. ") + response.PatientId() + " Req# " +
                          TextOf(record.Field(QStringLiteral("RequestNum"))) + " HN: " +
                          TextOf(record.Field(QStringLiteral("HN"))) + " name: " + name.last +

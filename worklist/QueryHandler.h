@@ -23,6 +23,9 @@ private:
         DicomDataset request;
         DicomDataset requestStep;
         QString modality;
+        // The mode when the query began: a click may change the service's
+        // mode while the order-file path yields.
+        QString mode;
     };
 
     bool Handle(QueryConnection& connection);

@@ -34,14 +34,19 @@ bool OdbcHisConnection::IsOpen() const {
 
 void OdbcHisConnection::Reopen() {
     if (m_connectionString.isEmpty()) return;
+    Close();
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    db.setDatabaseName(m_connectionString);
+    if (!db.open())
+        m_log.AppendLog(QStringLiteral("Cannot Connect. ") + db.lastError().text());
+}
+
+void OdbcHisConnection::Close() {
     // An unfinished statement would keep the old connection from closing.
     if (m_streaming) IgnoringFailures([&] { m_streaming->BufferRemaining(); });
     m_streaming = nullptr;
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     IgnoringFailures([&] { db.close(); });
-    db.setDatabaseName(m_connectionString);
-    if (!db.open())
-        m_log.AppendLog(QStringLiteral("Cannot Connect. ") + db.lastError().text());
 }
 
 std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {

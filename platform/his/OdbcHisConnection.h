@@ -20,6 +20,8 @@ public:
     ~OdbcHisConnection() override;
 
     void Reopen() override;
+    // Closes the connection; statements fail until the next Reopen.
+    void Close();
     std::unique_ptr<Recordset> Execute(const QString& sql) override;
 
     const QString& ConnectionString() const { return m_connectionString; }

@@ -37,6 +37,8 @@ public:
     // added unless options name another information model).
     FindScu(int port, QStringList keys, QStringList options = {QStringLiteral("-W")});
     void Start();
+    // True until findscu has ended (seen by an event loop or a wait).
+    bool Running() const { return m_process.state() != QProcess::NotRunning; }
     FindOutcome Finish(int timeoutMs = 30000);
     static FindOutcome Run(int port, const QStringList& keys,
                            const QStringList& options = {QStringLiteral("-W")});

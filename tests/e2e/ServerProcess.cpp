@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QJsonDocument>
 #include <QProcessEnvironment>
 #include <QTcpServer>
 #include <QThread>
@@ -94,12 +95,19 @@ testing::AssertionResult ServerProcess::Start(bool expectListening) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
                        m_folder.filePath(QStringLiteral("config")));
+    QStringList arguments = {QStringLiteral("--headless")};
+    if (m_settings.window) {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("TALVEK_MWL_TEST_STATE_FILE"),
+                           m_folder.filePath(QStringLiteral("window.json")));
+        arguments = QStringList{QStringLiteral("--delay"), QStringLiteral("0")};
+    }
     m_process.setProcessEnvironment(environment);
     m_process.setStandardOutputFile(m_folder.filePath(QStringLiteral("activity.log")));
     m_process.setReadChannel(QProcess::StandardError);
     m_process.start(QStringLiteral(MWL_SERVER_BINARY),
-                    {QStringLiteral("--headless"), QStringLiteral("--home"),
-                     m_folder.filePath(QStringLiteral("home"))});
+                    arguments + QStringList{QStringLiteral("--home"),
+                                            m_folder.filePath(QStringLiteral("home"))});
     if (!m_process.waitForStarted(kStartTimeoutMs))
         return testing::AssertionFailure()
                << "talvek-mwl did not start: " << m_process.errorString().toStdString();
@@ -120,9 +128,27 @@ testing::AssertionResult ServerProcess::Start(bool expectListening) {
 }
 
 QString ServerProcess::ActivityLog() const {
+    if (m_settings.window) return WindowState().value(QStringLiteral("log")).toString();
     QFile file(m_folder.filePath(QStringLiteral("activity.log")));
     if (!file.open(QIODevice::ReadOnly)) return QString();
     return QString::fromUtf8(file.readAll());
+}
+
+QJsonObject ServerProcess::WindowState() const {
+    QFile file(m_folder.filePath(QStringLiteral("window.json")));
+    if (!file.open(QIODevice::ReadOnly)) return QJsonObject();
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+bool ServerProcess::WaitForWindow(const QString& control, const QString& text,
+                                  int timeoutMs) const {
+    // The program rewrites the file when the window changes; poll it.
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (WindowState().value(control).toString() == text) return true;
+        if (deadline.hasExpired()) return false;
+        QThread::msleep(20);
+    }
 }
 
 QString ServerProcess::Errors() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -20,6 +21,9 @@ struct ServerSettings {
     // through the SQLite3 driver. With noConnectionFiles none is written.
     std::optional<QString> connectionString;
     bool noConnectionFiles = false;
+    // The desktop program (offscreen, no start-up wait) instead of --headless;
+    // what its window shows is read through the test state file.
+    bool window = false;
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
@@ -41,8 +45,13 @@ public:
     // Starts the program and waits until it reports that it listens (or, with
     // expectListening false, that it does not).
     testing::AssertionResult Start(bool expectListening = true);
-    // Everything the program wrote to standard output (its activity log).
+    // Everything the program wrote to standard output (its activity log); for
+    // the desktop program, the log its window shows.
     QString ActivityLog() const;
+    // The desktop program's window: "title", "lblComm", "txtSQLStr", "log".
+    QJsonObject WindowState() const;
+    // Waits until the window shows the text in the control.
+    bool WaitForWindow(const QString& control, const QString& text, int timeoutMs = 5000) const;
     QString Errors();
     // Waits until the activity log holds text.
     bool WaitForLog(const QString& text, int timeoutMs = 5000) const;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "Fakes.h"
 #include "worklist/BaseSql.h"
@@ -245,6 +247,37 @@ TEST_F(QueryHandlerTest, NoDatabaseModeAnswersSuccessAtOnce) {
         EXPECT_TRUE(connection.failures.isEmpty());
         EXPECT_FALSE(fake.log.Text().contains("looping"));
     }
+}
+
+// The order-file path yields to the window after every file; a mode clicked
+// there must not send the query on to a database as well.
+TEST_F(QueryHandlerTest, ModeClickedDuringTheOrderFileYieldDoesNotRedirectTheQuery) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    for (int n = 1; n <= 3; ++n) {
+        QFile order(folder.filePath(QStringLiteral("ORDER%1.HL7").arg(n)));
+        ASSERT_TRUE(order.open(QIODevice::WriteOnly));
+        order.write(QStringLiteral("BWH|ADT|RAD|||||P%1||DOE^JANE^||19800203|F||||||||ACC%1||"
+                                   "CHEST PA||20261208|||||\n")
+                        .arg(n)
+                        .toLatin1());
+    }
+    fake.switches.hl7FolderText = folder.path();
+    fake.state.ConnectionMode = Modes::Bramwoods;
+    fake.state.BaseSQL.clear();
+    fake.his.results.push_back(CorvanteOrders(2));
+    bool clickedMidQuery = false;
+    QTimer::singleShot(0, [this, &clickedMidQuery] {
+        clickedMidQuery = fake.status.commStates == QStringList{"Communicating..."};
+        fake.state.ConnectionMode = Modes::Corvante;
+        fake.state.BaseSQL = BaseSqlFor(Modes::Corvante);
+    });
+    const FakeQueryConnection connection = Query();
+    ASSERT_TRUE(clickedMidQuery) << "the click did not land during the query";
+    EXPECT_EQ(connection.pending.size(), 3u);
+    EXPECT_EQ(connection.finals, 1);
+    EXPECT_TRUE(fake.his.statements.isEmpty());
+    EXPECT_FALSE(fake.log.Text().contains("looping"));
 }
 
 TEST_F(QueryHandlerTest, FailureAtTheFifthRecordKeepsTheFourSent) {

@@ -1,0 +1,45 @@
+#include "app/StopSignalWatcher.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+
+namespace {
+
+int g_stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
+}
+
+void Handle(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
+// Signal handlers may only write a byte; the event loop picks it up and quits.
+StopSignalWatcher::StopSignalWatcher(QObject* parent) : QObject(parent) {
+    if (g_stopPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_stopPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] {
+        char drained[16];
+        [[maybe_unused]] const ssize_t read = ::read(g_stopPipe[0], drained, sizeof drained);
+        QCoreApplication::quit();
+    });
+    Handle(SIGINT, OnStopSignal);
+    Handle(SIGTERM, OnStopSignal);
+}
+
+StopSignalWatcher::~StopSignalWatcher() {
+    Handle(SIGINT, SIG_DFL);
+    Handle(SIGTERM, SIG_DFL);
+}

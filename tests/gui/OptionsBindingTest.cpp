@@ -1,0 +1,174 @@
+// The "&Options" tab over the settings store: what the load shows, what each
+// control saves and when, and how start-up problems reach the operator.
+
+#include <QCheckBox>
+#include <QHostAddress>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTcpServer>
+#include <QTest>
+
+#include "gui/WindowHarness.h"
+
+namespace {
+
+const QString kPacs = QStringLiteral("PACS");
+const QString kMain = QStringLiteral("Main");
+const QStringList kOptionKeys = {"optTALVEK", "optPELTA", "optCorvante", "optBramwoods",
+                                 "optOrvelline"};
+
+class OptionsTest : public WindowTest {
+protected:
+    QStringList StoredFlags() const {
+        QStringList flags;
+        for (const QString& key : kOptionKeys) flags << store.Stored(kPacs, kMain, key);
+        return flags;
+    }
+    QStringList CheckedOptions() const {
+        QStringList checked;
+        for (const QString& key : kOptionKeys)
+            if (Find<QRadioButton>(key.toLatin1().constData())->isChecked()) checked << key;
+        return checked;
+    }
+    QString StoredResultNumber() const {
+        return store.Stored("Modality WorkList", "Settings", "ResultQueryNumber");
+    }
+    // Gives the window the input focus the way the operator's click would.
+    void Activate() {
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+};
+
+TEST_F(OptionsTest, FirstStartWithAnEmptyStore) {
+    store.values.clear();
+    Open();
+    EXPECT_EQ(CheckedOptions(), QStringList{"optTALVEK"});
+    EXPECT_EQ(runtime->State().ConnectionMode, "TALVEK");
+    EXPECT_EQ(StoredFlags(), (QStringList{"True", "False", "False", "False", "False"}));
+    EXPECT_EQ(Find<QLineEdit>("txtPort")->text(), "105");
+    EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "105");
+    EXPECT_EQ(Find<QLineEdit>("txtResultNumber")->text(), "300");
+    EXPECT_EQ(Find<QLineEdit>("txtInstName")->text(), "");
+    EXPECT_EQ(Find<QLineEdit>("txtHL7Folder")->text(), "");
+    EXPECT_FALSE(Find<QCheckBox>("chkGenStudyUID")->isChecked());
+}
+
+TEST_F(OptionsTest, RestoredSelectionAndTheFirstTrueFlagWins) {
+    StoreMode("optPELTA");
+    Open();
+    EXPECT_EQ(CheckedOptions(), QStringList{"optPELTA"});
+    EXPECT_EQ(runtime->State().ConnectionMode, "PELTA");
+    Close();
+
+    StoreMain("optTALVEK", "True");
+    StoreMain("optPELTA", "True");
+    Open();
+    EXPECT_EQ(CheckedOptions(), QStringList{"optTALVEK"});
+    EXPECT_EQ(StoredFlags(), (QStringList{"True", "False", "False", "False", "False"}));
+}
+
+TEST_F(OptionsTest, StoredValuesFillTheBoxes) {
+    StoreMode("optBramwoods");
+    StoreMain("txtHL7Folder", "/srv/hl7");
+    store.Set(kPacs, "Worklist", "txtInstName", "NORTH");
+    store.Set("Modality WorkList", "Settings", "ResultQueryNumber", "25");
+    store.Set("Modality Worklist", "Setting", "EnableStudyUIDGeneration", "1");
+    Open();
+    EXPECT_EQ(Find<QLineEdit>("txtHL7Folder")->text(), "/srv/hl7");
+    EXPECT_EQ(Find<QLineEdit>("txtInstName")->text(), "NORTH");
+    EXPECT_EQ(Find<QLineEdit>("txtResultNumber")->text(), "25");
+    EXPECT_TRUE(Find<QCheckBox>("chkGenStudyUID")->isChecked());
+}
+
+TEST_F(OptionsTest, PortAndInstitutionSaveOnEveryChange) {
+    StoreMode("optBramwoods");
+    Open();
+    auto* txtPort = Find<QLineEdit>("txtPort");
+    txtPort->clear();
+    EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "");
+    QTest::keyClicks(txtPort, "11");
+    EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "11");
+    QTest::keyClicks(Find<QLineEdit>("txtInstName"), "MAIN");
+    EXPECT_EQ(store.Stored(kPacs, "Worklist", "txtInstName"), "MAIN");
+}
+
+TEST_F(OptionsTest, ResultNumberSavesOnlyOnEnterAndTrimmed) {
+    StoreMode("optBramwoods");
+    Open();
+    const QString before = StoredResultNumber();
+    auto* box = Find<QLineEdit>("txtResultNumber");
+    box->clear();
+    QTest::keyClicks(box, "  42 ");
+    EXPECT_EQ(StoredResultNumber(), before);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(StoredResultNumber(), "42");
+    box->clear();
+    QTest::keyClicks(box, "17");
+    QTest::keyClick(box, Qt::Key_Enter);  // the keypad's Enter key
+    EXPECT_EQ(StoredResultNumber(), "17");
+}
+
+TEST_F(OptionsTest, Hl7FolderSavesWhenItLosesTheFocusOnly) {
+    StoreMode("optBramwoods");
+    Open();
+    Activate();
+    auto* folder = Find<QLineEdit>("txtHL7Folder");
+    folder->setFocus();
+    QTest::keyClicks(folder, "/srv/orders");
+    EXPECT_EQ(store.Stored(kPacs, kMain, "txtHL7Folder"), "");
+    QTest::keyClick(folder, Qt::Key_Return);
+    EXPECT_EQ(store.Stored(kPacs, kMain, "txtHL7Folder"), "");
+    Find<QLineEdit>("txtInstName")->setFocus();
+    EXPECT_EQ(store.Stored(kPacs, kMain, "txtHL7Folder"), "/srv/orders");
+}
+
+TEST_F(OptionsTest, GenerateStudyUidClickStoresOneThenZero) {
+    StoreMode("optBramwoods");
+    Open();
+    auto* check = Find<QCheckBox>("chkGenStudyUID");
+    check->click();
+    EXPECT_EQ(store.Stored("Modality Worklist", "Setting", "EnableStudyUIDGeneration"), "1");
+    check->click();
+    EXPECT_EQ(store.Stored("Modality Worklist", "Setting", "EnableStudyUIDGeneration"), "0");
+}
+
+// The operator must see why nothing answers; the window stays up so the
+// setting can be corrected.
+TEST_F(OptionsTest, PortNotANumberOrInUseIsLoggedAndShown) {
+    StoreMode("optBramwoods");
+    StoreMain("WorklistPort", "none");
+    Open();
+    EXPECT_EQ(Find<QLineEdit>("txtPort")->text(), "0");
+    EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "0");
+    EXPECT_FALSE(runtime->Listening());
+    EXPECT_TRUE(LogText().contains("Cannot listen on port 0")) << LogText().toStdString();
+    ASSERT_EQ(OpenMessageTexts().size(), 1);
+    EXPECT_TRUE(OpenMessageTexts()[0].contains("port 0"));
+    Close();
+
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost, 0));
+    StoreMain("WorklistPort", QString::number(occupant.serverPort()));
+    Open();
+    const QString named = QStringLiteral("Cannot listen on port %1").arg(occupant.serverPort());
+    EXPECT_FALSE(runtime->Listening());
+    EXPECT_TRUE(LogText().contains(named)) << LogText().toStdString();
+    ASSERT_EQ(OpenMessageTexts().size(), 1);
+    EXPECT_TRUE(OpenMessageTexts()[0].contains(named));
+    EXPECT_TRUE(window->isVisible());
+}
+
+// An unattended machine restarting at night must serve without anyone
+// closing the message first.
+TEST_F(OptionsTest, MissingConnectionFileIsShownWithoutHoldingUpTheListener) {
+    StoreMode("optCorvante");
+    Open();
+    EXPECT_TRUE(runtime->Listening());
+    const QStringList messages = OpenMessageTexts();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("CORVANTE.txt")) << messages[0].toStdString();
+    EXPECT_TRUE(LogText().contains("CORVANTE.txt"));
+}
+
+}  // namespace
