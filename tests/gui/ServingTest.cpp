@@ -17,26 +17,23 @@
 
 namespace {
 
-const char* const kWorksheet =
-    "CREATE TABLE worksheet (qnumber TEXT, patient_id TEXT, patient_fname TEXT, "
-    "patient_mname TEXT, patient_lname TEXT, gender TEXT, birthdate TEXT, doctor_id TEXT, "
-    "doctor_lname TEXT, doctor_fname TEXT, doctor_mname TEXT, modality TEXT, item_code TEXT, "
-    "study_desc TEXT, Result TEXT, Status INTEGER, TimeStamp TEXT, branch_code TEXT, "
-    "remarks TEXT);"
-    "INSERT INTO worksheet VALUES ('Q71', 'W71', 'ANA', NULL, 'SANTOS', 'F', '1980-01-02', "
-    "'D1', 'REYES', 'JOSE', '', 'CR', 'X1', 'CHEST PA', '', 0, '2026-12-01 08:00:00', 'MAIN', '');"
-    "INSERT INTO worksheet VALUES ('Q72', 'W72', 'LUIS', NULL, 'CRUZ', 'M', '1970-05-06', "
-    "'D1', 'REYES', 'JOSE', '', 'CR', 'X2', 'KNEE', '', 0, '2026-12-01 07:00:00', 'MAIN', '');";
+// One order file, field 8 the patient ID, as the order-file mode reads it.
+const QByteArray kOrderLine = "BWH|||||||H81||DIAZ^ROSA^||19800102|F|||||||ACC81||CHEST PA||20261201";
 
 class ServingTest : public WindowTest {
 protected:
-    // CORVANTE.txt names a SQLite x-ray worklist with orders P1 and P2,
-    // ORVELLINE.txt a worksheet with W71 and W72; there is no PELTA.txt.
+    // CORVANTE.txt names a SQLite x-ray worklist with orders P1 and P2, a
+    // second worklist holds P7 only, the order folder one file (H81); there
+    // is no PELTA.txt.
     void WriteDatabases() {
         ASSERT_TRUE(HisDatabase::Create(HomePath("corvante.db"), HisDatabase::OpenOrders(2)));
-        ASSERT_TRUE(HisDatabase::Run(HomePath("orvelline.db"), kWorksheet));
+        ASSERT_TRUE(HisDatabase::Create(HomePath("other.db"), HisDatabase::OpenOrders(1, 7)));
         WriteConnectionFile("CORVANTE.txt", "corvante.db");
-        WriteConnectionFile("ORVELLINE.txt", "orvelline.db");
+        ASSERT_TRUE(QDir(home.path()).mkpath("orders"));
+        QFile order(HomePath("orders/H81.HL7"));
+        ASSERT_TRUE(order.open(QIODevice::WriteOnly));
+        order.write(kOrderLine);
+        StoreMain("txtHL7Folder", HomePath("orders"));
     }
     QString SqlBox() const { return Find<QPlainTextEdit>("txtSQLStr")->toPlainText(); }
 };
@@ -52,16 +49,27 @@ TEST_F(ServingTest, ModeClickWhileServingUsesTheNewModesStatementAndDatabase) {
     EXPECT_EQ(Find<QLabel>("lblComm")->text(), "Communicating...Done.");
     EXPECT_EQ(LogText().split("\r\n").first(), "CR");
 
-    Find<QRadioButton>("optOrvelline")->click();
-    EXPECT_TRUE(
-        LogText().endsWith(" Connection mode changed to ORVELLINE (HIS connection reopened)."))
+    // The order-file mode answers from the folder and runs no statement.
+    Find<QRadioButton>("optBramwoods")->click();
+    EXPECT_TRUE(LogText().endsWith(" Connection mode changed to BRAMWOODS (no HIS connection)."))
         << LogText().toStdString();
-    EXPECT_EQ(store.Stored("PACS", "Main", "optOrvelline"), "True");
+    EXPECT_EQ(store.Stored("PACS", "Main", "optBramwoods"), "True");
     EXPECT_EQ(store.Stored("PACS", "Main", "optCorvante"), "False");
-    const FindOutcome orvelline = QueryWhileServing(port);
-    ASSERT_TRUE(orvelline.Succeeded()) << orvelline.output.right(2000).toStdString();
-    EXPECT_EQ(orvelline.PatientIds(), (QStringList{"W71", "W72"}));
-    EXPECT_TRUE(SqlBox().startsWith(BaseSqlFor(Modes::Orvelline))) << SqlBox().toStdString();
+    const FindOutcome orders = QueryWhileServing(port);
+    ASSERT_TRUE(orders.Succeeded()) << orders.output.right(2000).toStdString();
+    EXPECT_EQ(orders.PatientIds(), QStringList{"H81"});
+
+    // Back to CORVANTE after its file was pointed at another database: the
+    // click reads the file again and reopens.
+    WriteConnectionFile("CORVANTE.txt", "other.db");
+    Find<QRadioButton>("optCorvante")->click();
+    EXPECT_TRUE(
+        LogText().endsWith(" Connection mode changed to CORVANTE (HIS connection reopened)."))
+        << LogText().toStdString();
+    const FindOutcome other = QueryWhileServing(port);
+    ASSERT_TRUE(other.Succeeded()) << other.output.right(2000).toStdString();
+    EXPECT_EQ(other.PatientIds(), QStringList{"P7"});
+    EXPECT_EQ(SqlBox(), BaseSqlFor(Modes::Corvante));
 
     // A mode without a readable connection file gets no database at all,
     // never the previous mode's.
