@@ -15,7 +15,9 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
       m_his(m_log, QString()),
       m_listener(this, [this](QueryConnection& connection) {
           if (m_handler) m_handler->DicomViewer1_QueryRequest(connection);
-      }) {}
+      }) {
+    m_his.SetConnectionStringSource([this] { return ReadINI(m_options, m_homeFolder); });
+}
 
 ServerRuntime::~ServerRuntime() { Shutdown(); }
 
@@ -32,6 +34,7 @@ void ServerRuntime::Load(const MessageSink& showMessage) {
     m_state.ConnectionMode = m_options.ConnectionMode();
     m_log.Replace(QStringLiteral("started..."));
     ReadConnectionString(showMessage);
+    m_his.SetQueryTimeout(m_loaded.queryTimeoutSeconds);
     m_his.Reopen();
     StartListener(showMessage);
     QCoreApplication::processEvents();

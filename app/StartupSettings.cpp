@@ -11,6 +11,9 @@ void StartupSettings::LoadEarly(SettingsStore& store) {
     institutionName =
         store.Read(pacs, QStringLiteral("Worklist"), QStringLiteral("txtInstName"), QString());
     store.Write(pacs, QStringLiteral("Worklist"), QStringLiteral("txtInstName"), institutionName);
+    const QString timeout = store.Read(pacs, QStringLiteral("Database"),
+                                       QStringLiteral("QueryTimeoutSeconds"), QString());
+    queryTimeoutSeconds = timeout.trimmed().toInt();
 }
 
 void StartupSettings::LoadLate(const SettingsStore& store) {

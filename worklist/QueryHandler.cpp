@@ -74,11 +74,15 @@ bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& qu
         return false;
     }
     m_services.status.ShowSql(sql);
+    m_services.his.EnsureCurrent();
     const std::unique_ptr<Recordset> records = m_services.his.Execute(sql);
     qint64 count = 0;
     m_services.log.Log(QStringLiteral("looping"));
-    while (!records->Eof() && count < ResultLimit()) {
+    while (!records->Eof()) {
+        const qint64 limit = ResultLimit();
+        if (count >= limit) break;
         ++count;
+        records->LimitRemaining(limit - count);
         SendMatch(connection, query, *records);
         records->MoveNext();
     }

@@ -122,6 +122,8 @@ private:
 class FakeHis : public HisConnection {
 public:
     void Reopen() override { ++reopenCount; }
+    // Records how many statements had run when each query began.
+    void EnsureCurrent() override { ensuredAt << statements.size(); }
     std::unique_ptr<Recordset> Execute(const QString& sql) override {
         statements << sql;
         if (!failWith.isEmpty()) throw MwlError(failWith);
@@ -140,6 +142,7 @@ public:
     std::function<Rows(const QString& sql)> answer;
     QString failWith;  // non-empty: every Execute throws MwlError with this text
     int reopenCount = 0;
+    QList<qsizetype> ensuredAt;
 };
 
 // Settings in memory, addressed "application/section/key" (case-sensitive,

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
+#include <cstdio>
 
 #include "Fakes.h"
+#include "platform/his/OdbcConnectionString.h"
 #include "platform/his/OdbcHisConnection.h"
 
 // The HIS connection against a real SQLite file through the SQLite3 ODBC
@@ -15,8 +18,9 @@ class OdbcHisConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        his = std::make_unique<OdbcHisConnection>(
-            log, "Driver=SQLite3;Database=" + QDir(folder.path()).filePath("his.db"));
+        const QString file = QDir(folder.path()).filePath("his.db");
+        ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));  // an empty database
+        his = std::make_unique<OdbcHisConnection>(log, "Driver=SQLite3;Database=" + file);
         his->Reopen();
         ASSERT_TRUE(his->IsOpen()) << log.Text().toStdString();
         for (const char* sql : {
@@ -133,6 +137,198 @@ TEST(OdbcHisConnection, NoConnectionStringMeansNoDatabase) {
     EXPECT_FALSE(his.IsOpen());
     EXPECT_TRUE(log.Text().isEmpty());
     EXPECT_THROW(his.Execute("select 1"), MwlError);
+}
+
+// Streams rows one by one (StepAPI=1), as FreeTDS and MariaDB do, so an error
+// in row N is met while fetching, not when the statement runs. The view
+// raises one (integer overflow) at the row whose RequestNum is failAt.
+class FetchErrorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        const QString file = QDir(folder.path()).filePath("his.db");
+        ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));
+        his = std::make_unique<OdbcHisConnection>(log, "Driver=SQLite3;StepAPI=1;Database=" + file);
+        his->Reopen();
+        ASSERT_TRUE(his->IsOpen()) << log.Text().toStdString();
+        his->Execute("create table orders (RequestNum integer, HN text)");
+        for (int n = 1; n <= 5; ++n)
+            his->Execute(QStringLiteral("insert into orders values (%1, 'P%1')").arg(n));
+    }
+    void FailAt(int row) {
+        his->Execute("drop view if exists failing");
+        his->Execute(QStringLiteral("create view failing as select RequestNum, case when "
+                                    "RequestNum = %1 then abs(-9223372036854775807 - 1) else HN "
+                                    "end as HN from orders")
+                         .arg(row));
+    }
+    // Reads to the end; the error text, if reading ended in one.
+    static QString ReadAll(Recordset& records, QStringList& seen) {
+        try {
+            while (!records.Eof()) {
+                seen << records.Field("HN").toString();
+                records.MoveNext();
+            }
+        } catch (const MwlError& error) {
+            EXPECT_TRUE(records.Eof());
+            return error.Description();
+        }
+        return QString();
+    }
+
+    QTemporaryDir folder;
+    FakeLog log;
+    std::unique_ptr<OdbcHisConnection> his;
+};
+
+TEST_F(FetchErrorTest, AnErrorInAnyRowFailsTheReadNeverEndsItEarly) {
+    FailAt(1);
+    try {
+        his->Execute("select * from failing");
+        FAIL() << "the first row's error was not raised";
+    } catch (const MwlError& error) {
+        EXPECT_TRUE(error.Description().contains("integer overflow")) << error.what();
+    }
+
+    FailAt(3);
+    QStringList seen;
+    auto streamed = his->Execute("select * from failing");
+    EXPECT_TRUE(ReadAll(*streamed, seen).contains("integer overflow"));
+    EXPECT_EQ(seen, (QStringList{"P1", "P2"}));
+
+    // Buffered because a second statement runs while the first is read (the
+    // Study UID lookup does that): the rows before the error, then the error.
+    seen.clear();
+    auto buffered = his->Execute("select * from failing");
+    EXPECT_FALSE(his->Execute("select count(*) as N from orders")->Eof());
+    EXPECT_TRUE(ReadAll(*buffered, seen).contains("integer overflow"));
+    EXPECT_EQ(seen, (QStringList{"P1", "P2"}));
+
+    // The connection stays usable.
+    EXPECT_FALSE(his->Execute("select HN from orders")->Eof());
+}
+
+TEST_F(FetchErrorTest, BufferingKeepsOnlyTheRowsTheCallerCanUse) {
+    FailAt(4);
+    auto records = his->Execute("select * from failing");
+    records->LimitRemaining(2);
+    EXPECT_FALSE(his->Execute("select 1 as One")->Eof());
+    QStringList seen;
+    EXPECT_EQ(ReadAll(*records, seen), QString());  // row 4 was never fetched
+    EXPECT_EQ(seen, (QStringList{"P1", "P2", "P3"}));
+}
+
+// The database file behind a SQLite connection, replaced or removed while the
+// connection is open.
+class DatabaseFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        file = QDir(folder.path()).filePath("his.db");
+        Write(file, "OLD");
+        his = std::make_unique<OdbcHisConnection>(log, "Driver=SQLite3;Database=" + file);
+        his->Reopen();
+        ASSERT_TRUE(his->IsOpen()) << log.Text().toStdString();
+    }
+    void Write(const QString& path, const QString& value) {
+        OdbcHisConnection writer(log, "Driver=SQLite3;Database=" + path);
+        QFile(path).open(QIODevice::WriteOnly);  // the file must exist to be opened
+        writer.Reopen();
+        writer.Execute("create table orders (HN text)");
+        writer.Execute("insert into orders values ('" + value + "')");
+    }
+    QString Current() {
+        his->EnsureCurrent();
+        return his->Execute("select HN from orders")->Field("HN").toString();
+    }
+
+    QTemporaryDir folder;
+    QString file;
+    FakeLog log;
+    std::unique_ptr<OdbcHisConnection> his;
+};
+
+TEST_F(DatabaseFileTest, ReplacedFileIsReopenedAndAMissingOneFails) {
+    EXPECT_EQ(Current(), "OLD");
+    const QString next = QDir(folder.path()).filePath("next.db");
+    Write(next, "NEW");
+    ASSERT_EQ(::rename(QFile::encodeName(next).constData(), QFile::encodeName(file).constData()),
+              0);
+    EXPECT_EQ(Current(), "NEW");
+    EXPECT_TRUE(log.Text().contains("The HIS database file " + file + " was replaced"));
+
+    ASSERT_TRUE(QFile::remove(file));
+    try {
+        his->EnsureCurrent();
+        FAIL() << "a deleted database file was not noticed";
+    } catch (const MwlError& error) {
+        EXPECT_EQ(error.Description(), "The HIS database file " + file + " was moved or deleted.");
+    }
+    // The failure path reopens; no empty database is created in its place.
+    his->Reopen();
+    EXPECT_FALSE(his->IsOpen());
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_TRUE(
+        log.Text().contains("Cannot Connect. The HIS database file " + file + " does not exist."));
+
+    Write(file, "BACK");
+    EXPECT_EQ(Current(), "BACK");
+}
+
+TEST(OdbcHisConnection, EnsureCurrentReadsTheConnectionStringAgainUntilItOpens) {
+    QTemporaryDir folder;
+    const QString file = QDir(folder.path()).filePath("his.db");
+    FakeLog log;
+    OdbcHisConnection his(log, QString());
+    std::optional<QString> text;
+    int reads = 0;
+    his.SetConnectionStringSource([&]() -> std::optional<QString> {
+        ++reads;
+        if (!text) throw MwlError("/home/CORVANTE.txt: No such file or directory");
+        return text;
+    });
+    his.Reopen();
+    his.EnsureCurrent();
+    EXPECT_FALSE(his.IsOpen());
+    EXPECT_EQ(log.Lines().filter("CORVANTE.txt: No such file").size(), 1);
+
+    text = "Driver=NoSuchDriverHere;Database=x";
+    his.EnsureCurrent();
+    EXPECT_FALSE(his.IsOpen());
+    EXPECT_EQ(log.Lines().filter("Cannot Connect. ").size(), 1);
+
+    text = "Driver=SQLite3;Database=" + file;
+    QFile(file).open(QIODevice::WriteOnly);
+    his.EnsureCurrent();
+    EXPECT_TRUE(his.IsOpen()) << log.Text().toStdString();
+    EXPECT_EQ(his.ConnectionString(), *text);
+    his.EnsureCurrent();  // open and current: nothing is read again
+    EXPECT_EQ(reads, 3);
+}
+
+TEST(OdbcConnectionString, FindsTheSqliteFileAndBoundsItsLockWait) {
+    const OdbcConnectionString braces(
+        "DRIVER={SQLite3 ODBC Driver};database={/srv/his;1.db};StepAPI=1");
+    EXPECT_TRUE(braces.IsSqlite());
+    EXPECT_EQ(braces.SqliteFile(), "/srv/his;1.db");
+    EXPECT_EQ(braces.Value("stepapi"), "1");
+    EXPECT_EQ(braces.WithLockWait(2000), braces.Text() + ";Timeout=2000");
+
+    EXPECT_EQ(
+        OdbcConnectionString("Driver=SQLite3;Timeout=100000;Database=/h.db").WithLockWait(20000),
+        "Driver=SQLite3;Timeout=20000;Database=/h.db");
+    EXPECT_EQ(
+        OdbcConnectionString("Driver=SQLite3;Database=/h.db;Timeout=500;").WithLockWait(20000),
+        "Driver=SQLite3;Database=/h.db;Timeout=500;");
+
+    for (const char* other : {"Driver=FreeTDS;Server=his;Database=Radiology;UID=u;PWD={a;b}",
+                              "DSN=his", "Driver=SQLite3;Database=:memory:"}) {
+        SCOPED_TRACE(other);
+        EXPECT_EQ(OdbcConnectionString(other).SqliteFile(), "");
+    }
+    const OdbcConnectionString tds("Driver=FreeTDS;Server=his;PWD={a;b}");
+    EXPECT_EQ(tds.WithLockWait(2000), tds.Text());
+    EXPECT_EQ(tds.Value("pwd"), "a;b");
 }
 
 }  // namespace
