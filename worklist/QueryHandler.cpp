@@ -41,7 +41,8 @@ bool QueryHandler::Handle(QueryConnection& connection) {
     m_services.log.Replace(query.modality + kCrLf);
     if (m_services.switches.ShowRequests()) EchoRequest(query.request);
     const QString& mode = m_services.state.ConnectionMode;
-    if (mode == Modes::Bramwoods) m_orderFiles.Run(connection, query.request);
+    if (mode == Modes::Bramwoods && !m_orderFiles.Run(connection, query.request))
+        return StopEarly(connection);
     if (!Modes::IsDatabase(mode)) return true;
     const QString sql =
         m_statements.Build(mode, {query.request, query.requestStep, query.modality});
@@ -81,12 +82,24 @@ bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& qu
     while (!records->Eof()) {
         const qint64 limit = ResultLimit();
         if (count >= limit) break;
+        // Checked before the record is built, so nothing (no Study UID
+        // either) is written for a record that will not be sent.
+        if (connection.Abandoned()) return StopEarly(connection);
         ++count;
         records->LimitRemaining(limit - count);
         SendMatch(connection, query, *records);
         records->MoveNext();
     }
     return true;
+}
+
+// The modality cancelled, went away or stopped reading: nobody receives the
+// rest, and the service thread is free for the other modalities at once.
+bool QueryHandler::StopEarly(QueryConnection& connection) {
+    m_services.log.Log(QStringLiteral(
+        "Stopped early: the modality cancelled the query or no longer takes answers."));
+    connection.NoteFailure(QStringLiteral("The query was abandoned."));
+    return false;
 }
 
 void QueryHandler::SendMatch(QueryConnection& connection, const Query& query,

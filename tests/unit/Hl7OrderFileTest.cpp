@@ -154,3 +154,23 @@ TEST(ListHL7Folder, ListsPathsAndLogsFirstLinesUntilAFileCannotBeRead) {
     source.ListHL7Folder([&](const QString& text) { listing += text; }, [](const QString&) {});
     EXPECT_TRUE(listing.endsWith(folder + "C.HL7\r\ndone"));
 }
+
+TEST(Hl7OrderSource, StopsAtTheNextFileOnceTheQueryIsAbandoned) {
+    QTemporaryDir dir;
+    for (const char* name : {"A.HL7", "B.HL7", "C.HL7"})
+        WriteFile(dir.filePath(name), QByteArray(name) + "|||||||P1");
+    FakeServices fake;
+    fake.switches.hl7FolderText = dir.path();
+    int yields = 0;
+    Hl7OrderSource source(fake.services, [&] { ++yields; });
+    FakeQueryConnection connection(MakeRequest({}, {}));
+    connection.abandonAfter = 1;
+    EXPECT_FALSE(source.Run(connection, connection.request));
+    EXPECT_EQ(connection.pending.size(), 1u);
+    EXPECT_EQ(yields, 1);
+    EXPECT_FALSE(fake.log.Text().contains("Completed."));
+
+    FakeQueryConnection whole(MakeRequest({}, {}));
+    EXPECT_TRUE(source.Run(whole, whole.request));
+    EXPECT_EQ(whole.pending.size(), 3u);
+}

@@ -284,6 +284,26 @@ TEST_F(QueryHandlerTest, UnreadableOrderDateAtTheFifthRecordKeepsTheFourSent) {
     EXPECT_EQ(fake.his.reopenCount, 1);
 }
 
+TEST_F(QueryHandlerTest, AModalityThatLeavesStopsTheLoopAtTheNextRecord) {
+    fake.switches.generateStudyUid = true;
+    fake.his.answer = [](const QString& sql) {
+        return sql.contains("tbRadiologyRequests") ? Rows{} : CorvanteOrders(10);
+    };
+    FakeQueryConnection connection(MakeRequest({Tags::PatientId}, {}));
+    connection.abandonAfter = 3;
+    handler.DicomViewer1_QueryRequest(connection);
+
+    EXPECT_EQ(connection.pending.size(), 3u);
+    EXPECT_EQ(connection.finals, 0);
+    EXPECT_EQ(connection.failures.size(), 1);
+    // The statement and one Study UID lookup per record sent, none for the rest.
+    EXPECT_EQ(fake.his.statements.size(), 1 + 3);
+    EXPECT_EQ(DoneLines(), 3);
+    EXPECT_TRUE(fake.log.Text().endsWith(FakeLog::Stamped(
+        "Stopped early: the modality cancelled the query or no longer takes answers.")));
+    EXPECT_EQ(fake.his.reopenCount, 0);  // not a failure of the HIS
+}
+
 // The record loop over the real ODBC connection and SQLite, reading row by
 // row (StepAPI=1) from a view whose fourth row raises an error. With the
 // Study UID switch on, the lookup runs while the orders are being read, so
