@@ -63,6 +63,18 @@ TEST(OrderFileText, ReadsOnlyTheFirstLineUpToAnyLineEnd) {
     EXPECT_EQ(ReadFirstLine(write("noend.HL7", "a|b")), "a|b");
     EXPECT_EQ(ReadFirstLine(write("blank.HL7", "\r\nsecond")), "");
     EXPECT_THROW(ReadFirstLine(write("empty.HL7", "")), MwlError);
+    // A line is read up to 64 KB; a longer one is refused by the file's name.
+    const QByteArray limit(kMaxFirstLineBytes, 'x');
+    EXPECT_EQ(ReadFirstLine(write("limit.HL7", limit)), limit);
+    EXPECT_EQ(ReadFirstLine(write("limitcrlf.HL7", limit + "\r\n" + limit + limit)), limit);
+    EXPECT_EQ(ReadFirstLine(write("shortcr.HL7", "a|b\r" + limit + limit)), "a|b");
+    try {
+        ReadFirstLine(write("long.HL7", limit + "x\r\n"));
+        FAIL() << "a line over the limit was read";
+    } catch (const MwlError& error) {
+        EXPECT_TRUE(error.Description().contains("long.HL7: its first line is longer than 65536"))
+            << error.what();
+    }
     try {
         ReadFirstLine(dir.filePath("missing.HL7"));
         FAIL();
