@@ -39,6 +39,7 @@ void QueryHandler::DicomViewer1_QueryRequest(QueryConnection& connection) {
 bool QueryHandler::Handle(QueryConnection& connection) {
     const Query query = ReadRequest(connection);
     m_services.log.Replace(query.modality + kCrLf);
+    if (!query.request.TextProblem().isEmpty()) m_services.log.Log(query.request.TextProblem());
     if (m_services.switches.ShowRequests()) EchoRequest(query.request);
     const QString& mode = m_services.state.ConnectionMode;
     if (mode == Modes::Bramwoods && !m_orderFiles.Run(connection, query.request))
