@@ -36,6 +36,8 @@ public:
     // keys are findscu -k arguments; options go before the address (-W is
     // added unless options name another information model).
     FindScu(int port, QStringList keys, QStringList options = {QStringLiteral("-W")});
+    // A DICOM file holding the query keys (values in any character set).
+    void SetQueryFile(const QString& path) { m_queryFile = path; }
     void Start();
     FindOutcome Finish(int timeoutMs = 30000);
     static FindOutcome Run(int port, const QStringList& keys,
@@ -45,6 +47,7 @@ private:
     int m_port;
     QStringList m_keys;
     QStringList m_options;
+    QString m_queryFile;
     QTemporaryDir m_folder;
     QProcess m_process;
 };

@@ -2,13 +2,34 @@
 // statement, the newest 50 open orders come back first.
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcitem.h>
 #include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include "e2e/DicomPeer.h"
 #include "e2e/HisDatabase.h"
 #include "e2e/ServerProcess.h"
 
 namespace {
+
+// A query file whose patient's name is in the given character set, as a
+// modality sends it (findscu passes the bytes on unchanged).
+QString QueryFile(const QTemporaryDir& folder, const char* charset, const char* name) {
+    DcmFileFormat file;
+    DcmDataset* keys = file.getDataset();
+    keys->putAndInsertString(DCM_SpecificCharacterSet, charset);
+    keys->putAndInsertString(DCM_PatientName, name);
+    keys->putAndInsertString(DCM_PatientID, "");
+    DcmItem* step = nullptr;
+    keys->findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
+    step->putAndInsertString(DCM_Modality, "CR");
+    const QString path = folder.filePath(QString::fromLatin1(charset).replace('\\', '_') + ".dcm");
+    file.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit);
+    return path;
+}
 
 const char* kWorksheet =
     "CREATE TABLE worksheet (qnumber TEXT, patient_id TEXT, patient_fname TEXT, "
@@ -40,6 +61,14 @@ protected:
         sql += Row(61, QStringLiteral("O'BRIEN"), "MAIN2");
         sql += Row(62, QStringLiteral("OTHER"), "NORTH");
         sql += Row(63, QStringLiteral("DONE"), "MAIN1", 1);
+        // Older than the rest, so the newest fifty stay the same.
+        sql += QStringLiteral(
+            "INSERT INTO worksheet VALUES ('QRU', 'PRU', 'Иван', NULL, 'Иванов', 'M', "
+            "'1970-01-02', 'D1', 'REYES', 'JOSE', '', 'CR', 'X1', 'CHEST PA', '', 0, "
+            "'2026-11-01 08:00:00', 'MAIN1', '');"
+            "INSERT INTO worksheet VALUES ('QJA', 'PJA', '太郎', NULL, '山田', 'M', "
+            "'1970-01-02', 'D1', 'REYES', 'JOSE', '', 'CR', 'X1', 'CHEST PA', '', 0, "
+            "'2026-11-01 09:00:00', 'MAIN1', '');");
         s_ready = HisDatabase::Run(s_server->HisFile(), sql) && s_server->Start();
     }
     static void TearDownTestSuite() {
@@ -85,4 +114,30 @@ TEST_F(OrvellineQuery, KeysNarrowTheStatementAndQuotesAreMatched) {
     ASSERT_NE(step, nullptr);
     EXPECT_EQ(Value(*step, DCM_ScheduledProcedureStepStartDate), QByteArray("20261201"));
     EXPECT_EQ(Value(*step, DCM_ScheduledProcedureStepStartTime), QByteArray("050000"));
+}
+
+// Names in the HIS are Unicode; a modality asks in its own character set.
+// Matches go out in ISO 8859-1, with "?" for what it cannot hold.
+TEST_F(OrvellineQuery, RequestsInOtherCharacterSetsMatchTheirNames) {
+    QTemporaryDir folder;
+    struct Case {
+        const char* charset;
+        const char* name;  // the request's bytes
+        QString patientId;
+        QByteArray returned;
+    };
+    const Case cases[] = {
+        {"ISO_IR 144", "\xB8\xD2\xD0\xDD\xDE\xD2^\xB8\xD2\xD0\xDD", "PRU", "??????^????^"},
+        {"\\ISO 2022 IR 87", "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B", "PJA", "??^??^"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.charset);
+        FindScu scu(s_server->Port(), {});
+        scu.SetQueryFile(QueryFile(folder, c.charset, c.name));
+        scu.Start();
+        const FindOutcome outcome = scu.Finish();
+        ASSERT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+        ASSERT_EQ(outcome.PatientIds(), QStringList{c.patientId});
+        EXPECT_EQ(Value(*outcome.matches[0]->getDataset(), DCM_PatientName), c.returned);
+    }
 }
