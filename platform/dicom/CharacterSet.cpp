@@ -85,7 +85,8 @@ std::string ToEucJp(std::string_view value) {
             out += static_cast<char>(c);
             ++i;
         } else {
-            if (i + 1 >= value.size()) throw MwlError(QStringLiteral("a two-byte character is cut"));
+            if (i + 1 >= value.size())
+                throw MwlError(QStringLiteral("a two-byte character is cut"));
             if (mode == Mode::Jis0212) out += '\x8F';
             out += static_cast<char>(c | 0x80);
             out += static_cast<char>(value[i + 1] | 0x80);
@@ -143,8 +144,9 @@ bool ConvertToUtf8(DcmDataset& dataset, QString& problem) {
             throw MwlError(QString::fromLatin1(status.text()));
         }
     } catch (const MwlError& error) {
-        problem = QStringLiteral("The request's character set \"%1\" could not be converted (%2); "
-                                 "its values are read as ISO 8859-1.")
+        problem = QStringLiteral(
+                      "The request's character set \"%1\" could not be converted (%2); "
+                      "its values are read as ISO 8859-1.")
                       .arg(QString::fromLatin1(declared.c_str()), error.Description());
         return false;
     }

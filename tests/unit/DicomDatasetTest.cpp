@@ -226,8 +226,7 @@ TEST(DicomDataset, RequestTextIsReadInItsDeclaredCharacterSet) {
 
     auto japanese = std::make_unique<DcmDataset>();
     japanese->putAndInsertString(DCM_SpecificCharacterSet, "\\ISO 2022 IR 87");
-    japanese->putAndInsertString(DCM_PatientName,
-                                 "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B");
+    japanese->putAndInsertString(DCM_PatientName, "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B");
     EXPECT_EQ(DicomDataset(std::move(japanese)).PatientName(), QStringLiteral(u"山田^太郎"));
     // Half-width katakana in G1, then kanji and hiragana groups.
     auto katakana = std::make_unique<DcmDataset>();
