@@ -134,6 +134,11 @@ qint64 QueryHandler::ResultLimit() const {
 }
 
 void QueryHandler::Complete(QueryConnection& connection) {
+    // Abandoned during the last match: the answer did not arrive whole.
+    if (connection.Abandoned()) {
+        StopEarly(connection);
+        return;
+    }
     connection.SendFinal();
     m_services.status.SetCommState(QStringLiteral("Communicating...Done."));
 }

@@ -68,7 +68,8 @@ void FindChannel::WaitForRoom() {
 void FindChannel::SendFinal() {
     {
         std::lock_guard lock(m_mutex);
-        if (m_final || m_returned) return;
+        // Matches were dropped: the peer must not read the answer as whole.
+        if (m_final || m_returned || m_cancelled || m_stalled) return;
         m_final = true;
     }
     m_ready.notify_one();

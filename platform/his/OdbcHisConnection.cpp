@@ -49,12 +49,12 @@ void OdbcHisConnection::Reopen() {
     m_streaming = nullptr;
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     IgnoringFailures([&] { db.close(); });
-    if (!Open(db)) m_openedFile.reset();
+    Open(db);
 }
 
 // A missing SQLite file is not opened: the driver would create an empty
 // database in its place and every query would answer "no orders".
-bool OdbcHisConnection::Open(QSqlDatabase& db) {
+void OdbcHisConnection::Open(QSqlDatabase& db) {
     const OdbcConnectionString parsed(m_connectionString);
     m_databaseFile = parsed.SqliteFile();
     m_openedFile.reset();
@@ -66,14 +66,14 @@ bool OdbcHisConnection::Open(QSqlDatabase& db) {
             m_log.AppendLog(
                 QStringLiteral("Cannot Connect. The HIS database file %1 does not exist.")
                     .arg(m_databaseFile));
-            return false;
+            return;
         }
     }
     db.setDatabaseName(parsed.WithLockWait(m_timeoutSeconds * 1000LL));
     db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(m_timeoutSeconds));
-    if (db.open()) return true;
+    if (db.open()) return;
+    m_openedFile.reset();
     m_log.AppendLog(QStringLiteral("Cannot Connect. ") + db.lastError().text());
-    return false;
 }
 
 void OdbcHisConnection::EnsureCurrent() {

@@ -55,7 +55,7 @@ private:
     friend class OdbcRecordset;
     void Forget(OdbcRecordset* recordset);
     void Recover();
-    bool Open(QSqlDatabase& db);
+    void Open(QSqlDatabase& db);
     void LimitStatementTime(const QSqlQuery& query) const;
 
     ActivityLog& m_log;

@@ -71,7 +71,8 @@ TEST(FindChannel, APeerThatTakesNothingIsAbandonedAfterTheStallTime) {
     timer.restart();
     channel.SendPending(DicomDataset());  // falls away at once
     EXPECT_LT(timer.elapsed(), 100);
-    // The worker still ends the C-FIND: with a failure, as nothing is left.
+    // The worker still ends the C-FIND, with a failure: the answer is not whole.
+    channel.SendFinal();
     EXPECT_EQ(channel.Next(0ms).kind, FindChannel::Kind::Idle);
     channel.HandlerReturned();
     EXPECT_EQ(channel.Next(0ms).kind, FindChannel::Kind::Failure);

@@ -302,6 +302,17 @@ TEST_F(QueryHandlerTest, AModalityThatLeavesStopsTheLoopAtTheNextRecord) {
     EXPECT_TRUE(fake.log.Text().endsWith(FakeLog::Stamped(
         "Stopped early: the modality cancelled the query or no longer takes answers.")));
     EXPECT_EQ(fake.his.reopenCount, 0);  // not a failure of the HIS
+
+    // Gone during the last match: no success for an answer that is not whole.
+    fake.his.answer = [](const QString& sql) {
+        return sql.contains("tbRadiologyRequests") ? Rows{} : CorvanteOrders(3);
+    };
+    FakeQueryConnection last(MakeRequest({Tags::PatientId}, {}));
+    last.abandonAfter = 3;
+    handler.DicomViewer1_QueryRequest(last);
+    EXPECT_EQ(last.pending.size(), 3u);
+    EXPECT_EQ(last.finals, 0);
+    EXPECT_EQ(last.failures.size(), 1);
 }
 
 // The record loop over the real ODBC connection and SQLite, reading row by
