@@ -14,6 +14,7 @@ constexpr int kFlushDelayMs = 50;
 HeadlessServer::HeadlessServer(SettingsStore& store, const QString& homeFolder)
     : m_runtime(store, homeFolder), m_switches(store, m_runtime.Loaded()) {
     m_runtime.Attach(m_switches, *this);
+    m_runtime.Log().KeepText(false);
     m_flush.setSingleShot(true);
     m_flush.setInterval(kFlushDelayMs);
     connect(&m_flush, &QTimer::timeout, this, [] { std::fflush(stdout); });

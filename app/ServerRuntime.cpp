@@ -15,7 +15,9 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
       m_his(m_log, QString()),
       m_listener(this, [this](QueryConnection& connection) {
           if (m_handler) m_handler->DicomViewer1_QueryRequest(connection);
-      }) {}
+      }) {
+    m_his.SetConnectionStringSource([this] { return ReadINI(m_options, m_homeFolder); });
+}
 
 ServerRuntime::~ServerRuntime() { Shutdown(); }
 
@@ -33,6 +35,7 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
     hooks.settingsRestored();
     m_log.Replace(QStringLiteral("started..."));
     ReadConnectionString(hooks.showMessage);
+    m_his.SetQueryTimeout(m_loaded.queryTimeoutSeconds);
     m_his.Reopen();
     m_state.BaseSQL = BaseSqlFor(m_state.ConnectionMode);
     m_loaded.LoadLate(m_store);

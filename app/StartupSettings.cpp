@@ -26,6 +26,7 @@ constexpr Key kHl7Folder{"PACS", "Main", "txtHL7Folder"};
 constexpr Key kInstitution{"PACS", "Worklist", "txtInstName"};
 constexpr Key kResultNumber{"Modality WorkList", "Settings", "ResultQueryNumber"};
 constexpr Key kStudyUid{"Modality Worklist", "Setting", "EnableStudyUIDGeneration"};
+constexpr Key kQueryTimeout{"PACS", "Database", "QueryTimeoutSeconds"};
 
 }  // namespace
 
@@ -35,6 +36,7 @@ void StartupSettings::LoadEarly(SettingsStore& store) {
     hl7Folder = kHl7Folder.Read(store, QString());
     institutionName = kInstitution.Read(store, QString());
     SaveInstitutionName(store, institutionName);
+    queryTimeoutSeconds = kQueryTimeout.Read(store, QString()).trimmed().toInt();
 }
 
 void StartupSettings::LoadLate(const SettingsStore& store) {

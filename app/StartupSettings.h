@@ -12,9 +12,13 @@ struct StartupSettings {
     QString institutionName;
     QString resultNumber;
     bool generateStudyUid = false;
+    // Longest wait for one HIS statement or fetch; 0 (absent or not a
+    // number) leaves the HIS connection's default.
+    int queryTimeoutSeconds = 0;
 
-    // Port, HL7 folder and institution name; the port is stored back
-    // normalised and the institution name stored again, as their boxes do.
+    // Port, HL7 folder, institution name and the HIS query time-out; the port
+    // is stored back normalised and the institution name stored again, as
+    // their boxes do.
     void LoadEarly(SettingsStore& store);
     // Result limit and the Study UID switch.
     void LoadLate(const SettingsStore& store);

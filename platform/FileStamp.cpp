@@ -15,6 +15,12 @@ FileStamp StampOf(const struct stat& info) {
 
 }  // namespace
 
+std::optional<FileStamp> FileStampOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
+    return StampOf(info);
+}
+
 FolderStamps::FolderStamps(const QString& folder)
     : m_folder(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 

@@ -14,7 +14,15 @@ struct FileStamp {
     qint64 modifiedNs = 0;
 
     bool operator==(const FileStamp&) const = default;
+    // The same file, whatever was written to it since.
+    bool SameFile(const FileStamp& other) const {
+        return device == other.device && inode == other.inode;
+    }
 };
+
+// The stamp of the file at the path (following symbolic links); nothing when
+// it cannot be examined.
+std::optional<FileStamp> FileStampOf(const QString& path);
 
 // An open folder whose files are examined by name, without walking the
 // folder's path again for every file.

@@ -16,30 +16,35 @@ QString TextActivityLog::Stamp(const QDateTime& when) {
 
 void TextActivityLog::Log(const QString& text) {
     const QString piece = kCrLf + Stamp(m_clock.Now()) + QLatin1Char(' ') + text;
-    m_text += piece;
+    if (m_keepText) m_text += piece;
     emit Written(piece);
 }
 
 void TextActivityLog::AppendLog(const QString& text) {
     const QString piece = text + kCrLf;
-    m_text += piece;
+    if (m_keepText) m_text += piece;
     emit Written(piece);
 }
 
 void TextActivityLog::Append(const QString& text) {
-    m_text += text;
+    if (m_keepText) m_text += text;
     emit Written(text);
 }
 
 void TextActivityLog::Prepend(const QString& line) {
     const QString piece = line + kCrLf;
-    m_text.prepend(piece);
+    if (m_keepText) m_text.prepend(piece);
     emit Prepending();
     emit Written(piece);
 }
 
 void TextActivityLog::Replace(const QString& text) {
     emit Replacing();
-    m_text = text;
+    if (m_keepText) m_text = text;
     emit Written(text);
+}
+
+void TextActivityLog::KeepText(bool keep) {
+    m_keepText = keep;
+    if (!keep) m_text = QString();
 }

@@ -19,6 +19,11 @@ public:
     void Replace(const QString& text) override;
     QString Text() const override { return m_text; }
 
+    // Without a window nobody reads the text, only the pieces as they are
+    // written; not keeping it stops it from growing across queries that
+    // never replace it. Text() is then empty.
+    void KeepText(bool keep);
+
     // The date and time text that starts every Log line.
     static QString Stamp(const QDateTime& when);
 
@@ -33,4 +38,5 @@ signals:
 private:
     const Clock& m_clock;
     QString m_text;
+    bool m_keepText = true;
 };

@@ -52,7 +52,7 @@ QStringList Hl7OrderSource::OrderFiles(const QString& folder) const {
     return files;
 }
 
-void Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& request) {
+bool Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& request) {
     ActivityLog& log = m_services.log;
     const QString folder = FolderOf(m_services.switches.Hl7FolderText());
     const QStringList files = OrderFiles(folder);
@@ -62,6 +62,7 @@ void Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& reques
     const FolderStamps stamps(folder);
     log.AppendLog(QStringLiteral("starting"));
     for (const QString& name : files) {
+        if (connection.Abandoned()) return false;
         std::shared_ptr<const OrderFields> order;
         try {
             order = m_cache.Fields(stamps, folder, name);
@@ -81,6 +82,7 @@ void Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& reques
     }
     m_cache.Prune();
     log.AppendLog(QStringLiteral("Completed."));
+    return true;
 }
 
 bool Hl7OrderSource::OrderFilter::Accepts(const OrderFields& order) const {

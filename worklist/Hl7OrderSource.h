@@ -22,8 +22,9 @@ public:
     Hl7OrderSource(WorklistServices& services, Yield yield);
 
     // Sends one pending match per matching file; the caller sends the final
-    // status.
-    void Run(QueryConnection& connection, const DicomDataset& request);
+    // status. Returns false when it stopped early because the query was
+    // abandoned.
+    bool Run(QueryConnection& connection, const DicomDataset& request);
 
     // Writes the folder's order files to a listing (the path of each) and
     // their first lines to the activity log. A file that cannot be read ends

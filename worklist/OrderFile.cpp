@@ -38,10 +38,16 @@ QByteArray ReadFirstLine(const QString& path) {
         throw MwlError(QStringLiteral("Cannot read order file %1: %2").arg(path, file.errorString()));
     if (file.atEnd())
         throw MwlError(QStringLiteral("Cannot read order file %1: it is empty").arg(path));
-    QByteArray line = file.readLine();
-    const qsizetype end = line.indexOf('\r');
-    if (end >= 0) line.truncate(end);
-    if (line.endsWith('\n')) line.chop(1);
+    // Never more than the limit and its line end, however long the line.
+    QByteArray line = file.readLine(kMaxFirstLineBytes + 2);
+    const auto end =
+        std::find_if(line.cbegin(), line.cend(), [](char c) { return c == '\r' || c == '\n'; });
+    if (end == line.cend() && line.size() > kMaxFirstLineBytes)
+        throw MwlError(QStringLiteral("Cannot read order file %1: its first line is longer than "
+                                      "%2 bytes")
+                           .arg(path)
+                           .arg(kMaxFirstLineBytes));
+    line.truncate(end - line.cbegin());
     return line;
 }
 

@@ -33,8 +33,13 @@ private:
     std::array<Span, kCount> m_spans{};
 };
 
+// An order is one short line; anything longer is not an order file, and
+// reading it whole would cost every query its time and memory.
+inline constexpr qsizetype kMaxFirstLineBytes = 64 * 1024;
+
 // The first line of an order file (up to CR or LF). Throws MwlError naming
-// the file when it cannot be read or holds no line at all.
+// the file when it cannot be read, holds no line at all or its first line is
+// longer than kMaxFirstLineBytes.
 QByteArray ReadFirstLine(const QString& path);
 
 // Order files are single-byte text (ISO 8859-1). A line that is valid UTF-8

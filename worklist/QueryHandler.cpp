@@ -39,8 +39,10 @@ void QueryHandler::DicomViewer1_QueryRequest(QueryConnection& connection) {
 bool QueryHandler::Handle(QueryConnection& connection) {
     const Query query = ReadRequest(connection);
     m_services.log.Replace(query.modality + kCrLf);
+    if (!query.request.TextProblem().isEmpty()) m_services.log.Log(query.request.TextProblem());
     if (m_services.switches.ShowRequests()) EchoRequest(query.request);
-    if (query.mode == Modes::Bramwoods) m_orderFiles.Run(connection, query.request);
+    if (query.mode == Modes::Bramwoods && !m_orderFiles.Run(connection, query.request))
+        return StopEarly(connection);
     if (!Modes::IsDatabase(query.mode)) return true;
     const QString sql =
         m_statements.Build(query.mode, {query.request, query.requestStep, query.modality});
@@ -73,15 +75,31 @@ bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& qu
         return false;
     }
     m_services.status.ShowSql(sql);
+    m_services.his.EnsureCurrent();
     const std::unique_ptr<Recordset> records = m_services.his.Execute(sql);
     qint64 count = 0;
     m_services.log.Log(QStringLiteral("looping"));
-    while (!records->Eof() && count < ResultLimit()) {
+    while (!records->Eof()) {
+        const qint64 limit = ResultLimit();
+        if (count >= limit) break;
+        // Checked before the record is built, so nothing (no Study UID
+        // either) is written for a record that will not be sent.
+        if (connection.Abandoned()) return StopEarly(connection);
         ++count;
+        records->LimitRemaining(limit - count);
         SendMatch(connection, query, *records);
         records->MoveNext();
     }
     return true;
+}
+
+// The modality cancelled, went away or stopped reading: nobody receives the
+// rest, and the service thread is free for the other modalities at once.
+bool QueryHandler::StopEarly(QueryConnection& connection) {
+    m_services.log.Log(QStringLiteral(
+        "Stopped early: the modality cancelled the query or no longer takes answers."));
+    connection.NoteFailure(QStringLiteral("The query was abandoned."));
+    return false;
 }
 
 void QueryHandler::SendMatch(QueryConnection& connection, const Query& query,
@@ -114,6 +132,11 @@ qint64 QueryHandler::ResultLimit() const {
 }
 
 void QueryHandler::Complete(QueryConnection& connection) {
+    // Abandoned during the last match: the answer did not arrive whole.
+    if (connection.Abandoned()) {
+        StopEarly(connection);
+        return;
+    }
     connection.SendFinal();
     m_services.status.SetCommState(QStringLiteral("Communicating...Done."));
 }

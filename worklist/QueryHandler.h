@@ -32,6 +32,7 @@ private:
     Query ReadRequest(const QueryConnection& connection) const;
     void EchoRequest(const DicomDataset& request);
     bool RunDatabaseQuery(QueryConnection& connection, const Query& query, QString sql);
+    bool StopEarly(QueryConnection& connection);
     void SendMatch(QueryConnection& connection, const Query& query, const Recordset& record);
     qint64 ResultLimit() const;
     void Complete(QueryConnection& connection);

@@ -10,14 +10,23 @@
 
 #include "platform/DateTimeText.h"
 #include "platform/MwlError.h"
+#include "platform/dicom/CharacterSet.h"
 #include "platform/dicom/DicomText.h"
 
 namespace {
 
-bool DeclaresUtf8(DcmDataset& dataset) {
+// Text values are read as UTF-8 or as ISO 8859-1; a received dataset in any
+// other character set is converted to UTF-8 first. Returns whether the values
+// are UTF-8.
+bool ReadAsUtf8(DcmDataset& dataset, QString& problem) {
     OFString charset;
     if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad()) return false;
-    return QString::fromLatin1(charset.c_str()).contains(QLatin1String("ISO_IR 192"));
+    const QString declared = QString::fromLatin1(charset.c_str()).trimmed();
+    if (declared.isEmpty() || declared == QLatin1String("ISO_IR 100") ||
+        declared == QLatin1String("ISO_IR 6"))
+        return false;
+    if (declared == QLatin1String("ISO_IR 192")) return true;
+    return ConvertToUtf8(dataset, problem);
 }
 
 [[noreturn]] void Mismatch(DcmTag tag, const QVariant& value) {
@@ -78,8 +87,9 @@ DicomDataset::DicomDataset() : m_root(std::make_shared<DcmDataset>()), m_item(m_
 DicomDataset::DicomDataset(std::unique_ptr<DcmDataset> dataset)
     : m_root(dataset ? std::shared_ptr<DcmDataset>(std::move(dataset))
                      : std::make_shared<DcmDataset>()),
-      m_item(m_root.get()),
-      m_utf8(DeclaresUtf8(*m_root)) {}
+      m_item(m_root.get()) {
+    m_utf8 = ReadAsUtf8(*m_root, m_textProblem);
+}
 
 DicomDataset::DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8)
     : m_root(std::move(root)), m_item(item), m_utf8(utf8) {}

@@ -18,8 +18,13 @@ class DicomDataset {
 public:
     // A new, empty dataset.
     DicomDataset();
-    // Takes over a toolkit dataset (platform code only).
+    // Takes over a toolkit dataset (platform code only). Its text values are
+    // decoded from the character set it declares.
     explicit DicomDataset(std::unique_ptr<DcmDataset> dataset);
+
+    // Empty, or why the text values could not be decoded from the declared
+    // character set (they are then read as ISO 8859-1).
+    const QString& TextProblem() const { return m_textProblem; }
 
     DicomAttribute Item(quint16 group, quint16 element) const;
     bool Contains(quint16 group, quint16 element) const;
@@ -62,4 +67,5 @@ private:
     std::shared_ptr<DcmDataset> m_root;
     DcmItem* m_item;
     bool m_utf8 = false;
+    QString m_textProblem;
 };

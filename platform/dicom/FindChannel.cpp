@@ -2,26 +2,74 @@
 
 #include <dcmtk/dcmdata/dcdatset.h>
 
+#include <QCoreApplication>
+
+namespace {
+// How often the waiting handler lets other events run.
+constexpr auto kRoomPoll = std::chrono::milliseconds(5);
+}  // namespace
+
 FindChannel::FindChannel(QString root, DicomDataset request)
-    : m_root(std::move(root)), m_request(std::move(request)) {}
+    : FindChannel(std::move(root), std::move(request), Limits{},
+                  [] { QCoreApplication::processEvents(); }) {}
+
+FindChannel::FindChannel(QString root, DicomDataset request, Limits limits, Yield yield)
+    : m_root(std::move(root)),
+      m_request(std::move(request)),
+      m_limits(limits),
+      m_yield(std::move(yield)) {}
 
 void FindChannel::SendPending(DicomDataset match) {
     std::vector<std::shared_ptr<DcmDataset>> spent;
     bool wake = false;
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         spent.swap(m_spent);
-        if (m_cancelled || m_final || m_returned) return;
+        if (m_matches.size() >= m_limits.maxQueued) {
+            lock.unlock();
+            spent.clear();
+            WaitForRoom();
+            lock.lock();
+        }
+        if (Ended()) return;
         m_matches.push_back(match.Root());
         wake = m_waiting;
     }
     if (wake) m_ready.notify_one();
 }
 
+// Waits until the worker has sent half of the queue, so the handler goes
+// back to building matches in long runs rather than one at a time.
+void FindChannel::WaitForRoom() {
+    const size_t resumeAt = m_limits.maxQueued / 2;
+    auto progressAt = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_mutex);
+    std::uint64_t taken = m_taken;
+    while (m_matches.size() > resumeAt && !Ended()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_taken != taken) {
+            taken = m_taken;
+            progressAt = now;
+        } else if (now - progressAt >= m_limits.stallTimeout) {
+            m_stalled = true;
+            m_abandoned = true;
+            m_matches.clear();
+            return;
+        }
+        lock.unlock();
+        m_yield();
+        lock.lock();
+        m_roomWanted = true;
+        m_room.wait_for(lock, kRoomPoll, [&] { return m_matches.size() <= resumeAt || Ended(); });
+        m_roomWanted = false;
+    }
+}
+
 void FindChannel::SendFinal() {
     {
         std::lock_guard lock(m_mutex);
-        if (m_final || m_returned) return;
+        // Matches were dropped: the peer must not read the answer as whole.
+        if (m_final || m_returned || m_cancelled || m_stalled) return;
         m_final = true;
     }
     m_ready.notify_one();
@@ -38,6 +86,7 @@ void FindChannel::HandlerReturned() {
         m_returned = true;
     }
     m_ready.notify_one();
+    m_room.notify_one();
 }
 
 FindChannel::Event FindChannel::Next(std::chrono::milliseconds wait) {
@@ -61,6 +110,8 @@ FindChannel::Event FindChannel::Take() {
         event.match = std::move(m_matches.front());
         m_matches.pop_front();
         event.more = !m_matches.empty() || m_final;
+        ++m_taken;
+        if (m_roomWanted && m_matches.size() <= m_limits.maxQueued / 2) m_room.notify_one();
     } else if (m_final) {
         event.kind = Kind::Success;
     } else if (m_returned) {
@@ -71,9 +122,13 @@ FindChannel::Event FindChannel::Take() {
 }
 
 void FindChannel::Cancel() {
-    std::lock_guard lock(m_mutex);
-    m_cancelled = true;
-    m_matches.clear();
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        m_abandoned = true;
+        m_matches.clear();
+    }
+    m_room.notify_one();
 }
 
 bool FindChannel::Cancelled() const {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -14,6 +17,13 @@ class DcmDataset;
 
 // One C-FIND in flight: the service thread's handler pushes matches and the
 // final status; the association's worker thread takes them and sends them.
+//
+// The queue between them is bounded, so a peer that reads slowly or not at
+// all holds a few hundred matches, not the whole answer. The handler then
+// waits for room, yielding to other events meanwhile (it runs on the single
+// service thread, which must go on answering the other modalities), and
+// abandons the answer when the worker has taken nothing for the DIMSE
+// time-out.
 class FindChannel : public QueryConnection {
 public:
     enum class Kind { Match, Success, Failure, Idle };
@@ -24,8 +34,17 @@ public:
         // More is queued behind this match: the sender may hold its output.
         bool more = false;
     };
+    // The association layer's DIMSE time-out.
+    static constexpr std::chrono::seconds kDimseTimeout{60};
+    struct Limits {
+        size_t maxQueued = 256;
+        std::chrono::milliseconds stallTimeout = kDimseTimeout;
+    };
+    // What the waiting handler runs between two looks for room.
+    using Yield = std::function<void()>;
 
     FindChannel(QString root, DicomDataset request);
+    FindChannel(QString root, DicomDataset request, Limits limits, Yield yield);
 
     // Service thread.
     QString QueryRoot() const override { return m_root; }
@@ -33,6 +52,7 @@ public:
     void SendPending(DicomDataset match) override;
     void SendFinal() override;
     void NoteFailure(const QString& why) override;
+    bool Abandoned() const override { return m_abandoned.load(std::memory_order_relaxed); }
     // The handler has returned; without a final status this ends the C-FIND
     // with a failure.
     void HandlerReturned();
@@ -49,16 +69,25 @@ public:
 
 private:
     Event Take();  // with the mutex held
+    void WaitForRoom();
+    bool Ended() const { return m_cancelled || m_stalled || m_final || m_returned; }
 
     const QString m_root;
     const DicomDataset m_request;
+    const Limits m_limits;
+    const Yield m_yield;
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
+    std::condition_variable m_room;
     std::deque<std::shared_ptr<DcmDataset>> m_matches;
     std::vector<std::shared_ptr<DcmDataset>> m_spent;
-    bool m_waiting = false;  // the worker sleeps on m_ready
+    std::uint64_t m_taken = 0;  // matches the worker has taken so far
+    bool m_waiting = false;     // the worker sleeps on m_ready
+    bool m_roomWanted = false;  // the handler sleeps on m_room
     bool m_final = false;
     bool m_returned = false;
     bool m_cancelled = false;
+    bool m_stalled = false;  // the peer took nothing for the stall time-out
+    std::atomic<bool> m_abandoned{false};
     QString m_why;
 };

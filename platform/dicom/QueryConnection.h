@@ -12,12 +12,18 @@ public:
     // "WORKLIST", "PATIENT" or "STUDY".
     virtual QString QueryRoot() const = 0;
     virtual DicomDataset Request() const = 0;
-    // Sends one match with status FF01 at once. Ignored after a C-CANCEL or
-    // when the peer is gone.
+    // Sends one match with status FF01 as soon as the peer takes it. While
+    // many are still waiting for a slow peer this waits for room, letting
+    // other events (other modalities' queries) run meanwhile. Ignored once
+    // the query is abandoned.
     virtual void SendPending(DicomDataset match) = 0;
     // Ends the C-FIND with success.
     virtual void SendFinal() = 0;
     // Says why the handler is about to return without a final status; the
     // peer receives it as the Error Comment of the failure status.
     virtual void NoteFailure(const QString& why) = 0;
+    // True once nobody will receive further matches: the peer cancelled the
+    // query, went away, or took none for the DIMSE time-out. The handler
+    // stops at the next record.
+    virtual bool Abandoned() const = 0;
 };

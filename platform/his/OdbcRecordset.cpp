@@ -1,55 +1,68 @@
 #include "platform/his/OdbcRecordset.h"
 
-#include <QSqlError>
+#include <limits>
 
-#include "platform/MwlError.h"
 #include "platform/his/OdbcHisConnection.h"
+#include "platform/his/StatementClock.h"
 
-OdbcRecordset::OdbcRecordset(OdbcHisConnection* owner, QSqlQuery query)
-    : m_owner(owner), m_query(std::move(query)), m_columns(m_query.record()) {
-    m_eof = !m_query.isSelect() || !m_query.next();
-    if (!m_eof) m_row = ReadRow();
-    if (m_eof && m_owner) {
-        m_owner->Forget(this);
-        m_owner = nullptr;
-    }
+OdbcRecordset::OdbcRecordset(OdbcHisConnection* owner, QSqlQuery query, int timeoutSeconds)
+    : m_owner(owner),
+      m_query(std::move(query)),
+      m_columns(m_query.record()),
+      m_timeoutSeconds(timeoutSeconds) {
+    m_eof = !m_query.isSelect() || !Fetch(m_row);
+    if (m_eof) Release();
 }
 
 OdbcRecordset::~OdbcRecordset() {
     if (m_owner) m_owner->Forget(this);
 }
 
-std::vector<QVariant> OdbcRecordset::ReadRow() const {
-    std::vector<QVariant> row;
+bool OdbcRecordset::Fetch(std::vector<QVariant>& row) {
+    const StatementClock clock(m_timeoutSeconds);
+    if (!m_query.next()) {
+        // Drivers that stream rows (FreeTDS, MariaDB, SQLite with StepAPI)
+        // report an error of a later row here, not when the statement ran.
+        const QSqlError error = m_query.lastError();
+        if (error.isValid()) throw clock.Failure(error);
+        return false;
+    }
+    row.clear();
     row.reserve(m_columns.count());
     for (int i = 0; i < m_columns.count(); ++i) row.push_back(m_query.value(i));
-    return row;
+    return true;
 }
 
 void OdbcRecordset::MoveNext() {
     if (m_eof) return;
-    if (m_buffered) {
-        m_eof = m_rest.empty();
+    if (m_buffered) return MoveNextBuffered();
+    bool more = false;
+    try {
+        more = Fetch(m_row);
+    } catch (const MwlError&) {
+        m_eof = true;
         m_row.clear();
-        if (!m_eof) {
-            m_row = std::move(m_rest.front());
-            m_rest.pop_front();
-        }
-        return;
+        Release();
+        throw;
     }
-    if (m_query.next()) {
-        m_row = ReadRow();
-        return;
-    }
-    const QSqlError error = m_query.lastError();
-    m_query = QSqlQuery();
+    if (more) return;
     m_eof = true;
     m_row.clear();
-    if (m_owner) {
-        m_owner->Forget(this);
-        m_owner = nullptr;
+    Release();
+}
+
+void OdbcRecordset::MoveNextBuffered() {
+    if (!m_rest.empty()) {
+        m_row = std::move(m_rest.front());
+        m_rest.pop_front();
+        return;
     }
-    if (error.isValid()) throw MwlError(error.text());
+    m_eof = true;
+    m_row.clear();
+    if (!m_restError) return;
+    const MwlError error = *m_restError;
+    m_restError.reset();
+    throw error;
 }
 
 QVariant OdbcRecordset::Field(const QString& name) const {
@@ -64,8 +77,22 @@ QVariant OdbcRecordset::Field(const QString& name) const {
 void OdbcRecordset::BufferRemaining() {
     if (m_buffered) return;
     m_buffered = true;
-    while (m_query.next()) m_rest.push_back(ReadRow());
-    // Releasing the statement lets the connection close and reopen cleanly.
+    qint64 room = m_wanted < 0 ? std::numeric_limits<qint64>::max() : m_wanted;
+    try {
+        std::vector<QVariant> row;
+        while (room > 0 && !m_eof && Fetch(row)) {
+            m_rest.push_back(std::move(row));
+            --room;
+        }
+    } catch (const MwlError& error) {
+        m_restError = error;
+    }
+    Release();
+}
+
+// Releasing the statement lets the connection run another one, and close and
+// reopen cleanly.
+void OdbcRecordset::Release() {
     m_query = QSqlQuery();
     if (m_owner) {
         m_owner->Forget(this);

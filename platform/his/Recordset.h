@@ -9,7 +9,13 @@ class Recordset {
 public:
     virtual ~Recordset() = default;
     virtual bool Eof() const = 0;
+    // Throws MwlError when the next row cannot be fetched: an error is never
+    // an early end.
     virtual void MoveNext() = 0;
     // Throws MwlError when the row has no such column.
     virtual QVariant Field(const QString& name) const = 0;
+    // The caller reads at most this many rows after the current one. A
+    // recordset that has to hold its remaining rows in memory (see
+    // HisConnection::Execute) keeps no more than that.
+    virtual void LimitRemaining(qint64 rows) { (void)rows; }
 };

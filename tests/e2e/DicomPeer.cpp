@@ -50,7 +50,9 @@ void FindScu::Start() {
     QStringList arguments = m_options;
     for (const QString& key : m_keys) arguments << QStringLiteral("-k") << key;
     // -d prints the DIMSE status and status detail of every response.
-    arguments << kLoopback << QString::number(m_port) << QStringLiteral("-X")
+    arguments << kLoopback << QString::number(m_port);
+    if (!m_queryFile.isEmpty()) arguments << m_queryFile;
+    arguments << QStringLiteral("-X")
               << QStringLiteral("-od") << m_folder.path() << QStringLiteral("-d");
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_folder.filePath(QStringLiteral("findscu.txt")));

@@ -36,6 +36,8 @@ public:
     // keys are findscu -k arguments; options go before the address (-W is
     // added unless options name another information model).
     FindScu(int port, QStringList keys, QStringList options = {QStringLiteral("-W")});
+    // A DICOM file holding the query keys (values in any character set).
+    void SetQueryFile(const QString& path) { m_queryFile = path; }
     void Start();
     // True until findscu has ended (seen by an event loop or a wait).
     bool Running() const { return m_process.state() != QProcess::NotRunning; }
@@ -47,6 +49,7 @@ private:
     int m_port;
     QStringList m_keys;
     QStringList m_options;
+    QString m_queryFile;
     QTemporaryDir m_folder;
     QProcess m_process;
 };

@@ -4,6 +4,7 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -141,4 +142,57 @@ TEST_F(OrderFileQuery, ChangedAndNewFilesAreSeenAtTheNextQuery) {
     EXPECT_EQ(after.PatientIds(), QStringList({"200101", "200102", "200105"}));
     EXPECT_EQ(Value(*after.matches[1]->getDataset(), DCM_AccessionNumber), QByteArray("ACC9"));
     EXPECT_TRUE(server.Stop());
+}
+
+// A modality that cancels after the first match of a large folder: the loop
+// stops at the next file, and the next modality is answered at once.
+TEST_F(OrderFileQuery, CancelStopsTheLoopAndTheNextModalityIsAnsweredAtOnce) {
+    for (int i = 0; i < 3000; ++i)
+        Write(QStringLiteral("N%1.HL7").arg(i, 4, 10, QLatin1Char('0')),
+              OrderLine("BWH", QStringLiteral("3%1").arg(i, 5, 10, QLatin1Char('0')), "LEE^KIM^",
+                        QStringLiteral("N%1").arg(i), "CHEST"));
+    ServerProcess server(ServerSettings{{}, {}, QStringLiteral("optBramwoods"), Folder(), {}});
+    ASSERT_TRUE(server.Start());
+    const QStringList broad{QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
+                            QStringLiteral("PatientID=")};
+    const FindOutcome cancelled =
+        FindScu::Run(server.Port(), broad, {QStringLiteral("-W"), QStringLiteral("--cancel"), "1"});
+    ASSERT_TRUE(cancelled.finished) << cancelled.output.right(2000).toStdString();
+    EXPECT_EQ(cancelled.FinalStatus(), 0xFE00u) << cancelled.output.right(2000).toStdString();
+    EXPECT_TRUE(server.WaitForLog("Stopped early: the modality cancelled the query"))
+        << server.ActivityLog().right(2000).toStdString();
+
+    QElapsedTimer timer;
+    timer.start();
+    const FindOutcome next = FindScu::Run(
+        server.Port(), {QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
+                        QStringLiteral("PatientID=302999")});
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_TRUE(next.Succeeded()) << next.output.right(2000).toStdString();
+    EXPECT_EQ(next.PatientIds(), QStringList({"302999"}));
+    EXPECT_TRUE(server.Stop());
+    const QString log = server.ActivityLog();
+    EXPECT_LT(log.count("sent.. "), 3000);
+    EXPECT_EQ(log.count("Completed."), 1);  // the second query's
+}
+
+// An order file of 10 MB without a line break is no order: skipped by name,
+// while the server reads no more than 64 KB of it.
+TEST_F(OrderFileQuery, OverlongFirstLineIsSkippedAndMemoryStaysSmall) {
+    Write("BIG.HL7", QByteArray(10 * 1024 * 1024, 'x'));
+    ServerProcess server(ServerSettings{{}, {}, QStringLiteral("optBramwoods"), Folder(), {}});
+    ASSERT_TRUE(server.Start());
+    for (int query = 1; query <= 3; ++query) {
+        const FindOutcome all = FindScu::Run(
+            server.Port(), {QStringLiteral("ScheduledProcedureStepSequence[0].Modality=")});
+        ASSERT_TRUE(all.Succeeded()) << all.output.right(2000).toStdString();
+        EXPECT_EQ(all.PatientIds(), QStringList({"200101", "200102", "200103"}));
+    }
+    const qint64 peakKiB = server.PeakResidentKiB();
+    EXPECT_GT(peakKiB, 0);
+    EXPECT_LT(peakKiB, 60 * 1024);
+    EXPECT_TRUE(server.Stop());
+    EXPECT_EQ(server.ActivityLog().count(
+                  "BIG.HL7: its first line is longer than 65536 bytes; skipped."),
+              3);
 }

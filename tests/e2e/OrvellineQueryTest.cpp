@@ -3,10 +3,13 @@
 // cannot leave their literals, and the physician's name arrives as stored.
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcitem.h>
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QList>
+#include <QTemporaryDir>
 #include <optional>
 
 #include "e2e/DicomPeer.h"
@@ -96,6 +99,11 @@ QString ExtraOrders() {
     orders.emplace_back(ExtraOrder("NORTH", "NORTE", QStringLiteral("ANA"), "10:50:00")).branch =
         QStringLiteral("NORTH");
     orders.emplace_back(ExtraOrder("DONE", "SANTOS", QStringLiteral("ANA"), "11:00:00")).status = 1;
+    // Names outside ISO 8859-1, older than every other order.
+    orders.emplace_back(ExtraOrder("RU", "Иванов", QStringLiteral("Иван"), "")).timeStamp =
+        QStringLiteral("2026-11-01 08:00:00");
+    orders.emplace_back(ExtraOrder("JA", "山田", QStringLiteral("太郎"), "")).timeStamp =
+        QStringLiteral("2026-11-01 09:00:00");
     QString sql;
     for (const Order& order : orders) sql += Insert(order);
     return sql;
@@ -114,6 +122,22 @@ ServerSettings Orvelline(const MariaDbServer& database, const QString& instituti
     return ServerSettings{.modeOption = QStringLiteral("optOrvelline"),
                           .institutionName = institutionBox,
                           .connectionString = database.ConnectionString()};
+}
+
+// A query file whose patient's name is in the given character set, as a
+// modality sends it (findscu passes the bytes on unchanged).
+QString QueryFile(const QTemporaryDir& folder, const char* charset, const char* name) {
+    DcmFileFormat file;
+    DcmDataset* keys = file.getDataset();
+    keys->putAndInsertString(DCM_SpecificCharacterSet, charset);
+    keys->putAndInsertString(DCM_PatientName, name);
+    keys->putAndInsertString(DCM_PatientID, "");
+    DcmItem* step = nullptr;
+    keys->findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
+    step->putAndInsertString(DCM_Modality, "CR");
+    const QString path = folder.filePath(QString::fromLatin1(charset).replace('\\', '_') + ".dcm");
+    file.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit);
+    return path;
 }
 
 QStringList Ids(std::initializer_list<int> numbers) {
@@ -226,7 +250,8 @@ TEST_F(OrvellineOnMariaDb, ADateWithoutATimeKeyReturnsThatDaysOrders) {
         ASSERT_NE(step, nullptr);
         EXPECT_EQ(Value(*step, DCM_ScheduledProcedureStepStartDate), QByteArray("20261202"));
     }
-    EXPECT_EQ(Find({StepKey("ScheduledProcedureStepStartDate=-20261201")}), IdRange(23, 1));
+    EXPECT_EQ(Find({StepKey("ScheduledProcedureStepStartDate=-20261201")}),
+              IdRange(23, 1) + QStringList({"PJA", "PRU"}));
 }
 
 TEST_F(OrvellineOnMariaDb, ATimeWithoutADateKeyMatchesThatTimeOnEveryDay) {
@@ -313,4 +338,30 @@ TEST_F(OrvellineOnMariaDb, PhysicianNameReadsAsStoredAndNullNamesAsEmpty) {
     DcmDataset& empty = *nulls.matches[0]->getDataset();
     EXPECT_EQ(Value(empty, DCM_ReferringPhysicianName), QByteArray("^HOUSE^^"));
     EXPECT_EQ(Value(empty, DCM_PatientName), QByteArray("SOLO^^"));
+}
+
+// Names in the HIS are Unicode; a modality asks in its own character set.
+// Matches go out in ISO 8859-1, with "?" for what it cannot hold.
+TEST_F(OrvellineOnMariaDb, RequestsInOtherCharacterSetsMatchTheirNames) {
+    QTemporaryDir folder;
+    struct Case {
+        const char* charset;
+        const char* name;  // the request's bytes
+        QString patientId;
+        QByteArray returned;
+    };
+    const Case cases[] = {
+        {"ISO_IR 144", "\xB8\xD2\xD0\xDD\xDE\xD2^\xB8\xD2\xD0\xDD", "PRU", "??????^????^"},
+        {"\\ISO 2022 IR 87", "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B", "PJA", "??^??^"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.charset);
+        FindScu scu(s_server->Port(), {});
+        scu.SetQueryFile(QueryFile(folder, c.charset, c.name));
+        scu.Start();
+        const FindOutcome outcome = scu.Finish();
+        ASSERT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+        ASSERT_EQ(outcome.PatientIds(), QStringList{c.patientId});
+        EXPECT_EQ(Value(*outcome.matches[0]->getDataset(), DCM_PatientName), c.returned);
+    }
 }

@@ -65,6 +65,19 @@ ServerProcess::~ServerProcess() {
 
 QString ServerProcess::HisFile() const { return m_folder.filePath(QStringLiteral("home/his.db")); }
 
+QString ServerProcess::HomeFile(const QString& name) const {
+    return m_folder.filePath(QStringLiteral("home/") + name);
+}
+
+qint64 ServerProcess::PeakResidentKiB() const {
+    QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
 void ServerProcess::WriteSettings() const {
     const QString settings = m_folder.filePath(QStringLiteral("config/TALVEK/"));
     QString pacs = QStringLiteral("[Main]\n");
@@ -73,6 +86,9 @@ void ServerProcess::WriteSettings() const {
     if (!m_settings.hl7Folder.isEmpty()) pacs += "txtHL7Folder=" + m_settings.hl7Folder + "\n";
     if (!m_settings.institutionName.isEmpty())
         pacs += "[Worklist]\ntxtInstName=" + m_settings.institutionName + "\n";
+    if (m_settings.queryTimeoutSeconds)
+        pacs += QStringLiteral("[Database]\nQueryTimeoutSeconds=%1\n")
+                    .arg(*m_settings.queryTimeoutSeconds);
     WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
@@ -82,7 +98,7 @@ void ServerProcess::WriteSettings() const {
     if (m_settings.noConnectionFiles) return;
     // Every database mode reads the same SQLite file.
     const QString connection = m_settings.connectionString.value_or(
-        QStringLiteral("Driver=SQLite3;Database=") + HisFile());
+        QStringLiteral("Driver=SQLite3;Database=") + HisFile() + m_settings.connectionOptions);
     for (const char* file : {"CORVANTE.txt", "ORVELLINE.txt", "PELTA.txt", "DBServer.txt"})
         WriteText(m_folder.filePath(QStringLiteral("home/") + QLatin1String(file)),
                   (connection + QLatin1Char('\n')).toUtf8());

@@ -24,6 +24,8 @@ struct ServerSettings {
     // The desktop program (offscreen, no start-up wait) instead of --headless;
     // what its window shows is read through the test state file.
     bool window = false;
+    QString connectionOptions;  // appended to the default connection string
+    std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
@@ -40,6 +42,8 @@ public:
     // The HIS database file that CORVANTE.txt names; fill it before Start().
     QString HisFile() const;
     QString Folder() const { return m_folder.path(); }
+    // A file in the program's home folder (where the connection strings are).
+    QString HomeFile(const QString& name) const;
     int Port() const { return m_port; }
 
     // Starts the program and waits until it reports that it listens (or, with
@@ -56,6 +60,8 @@ public:
     // Waits until the activity log holds text.
     bool WaitForLog(const QString& text, int timeoutMs = 5000) const;
     bool Running() const { return m_process.state() != QProcess::NotRunning; }
+    // The program's peak resident memory so far (VmHWM), in KiB; 0 if unknown.
+    qint64 PeakResidentKiB() const;
     // True when the program is still running after waiting timeoutMs for it to end.
     bool KeepsRunningFor(int timeoutMs);
     // Sends SIGTERM and expects exit status 0 within a few seconds.

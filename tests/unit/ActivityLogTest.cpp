@@ -66,4 +66,18 @@ TEST_F(ActivityLogTest, ReplaceStartsAFreshText) {
     EXPECT_EQ(replacing, 2);
 }
 
+TEST_F(ActivityLogTest, WithoutKeepingTheTextEveryPieceIsStillWritten) {
+    log.Log("kept");
+    log.KeepText(false);
+    EXPECT_EQ(log.Text(), "");
+    log.Replace("CR" + kCrLf);
+    log.Log("looping");
+    log.AppendLog("starting");
+    log.Prepend("first");
+    EXPECT_EQ(log.Text(), "");
+    EXPECT_EQ(written.size(), 5);
+    EXPECT_EQ(written.last(), "first" + kCrLf);
+    EXPECT_EQ(replacing, 1);
+}
+
 }  // namespace

@@ -209,6 +209,43 @@ TEST(DicomDataset, RequestTextIsReadInItsDeclaredCharacterSet) {
     utf8->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
     utf8->putAndInsertString(DCM_PatientName, "M\xC3\xBCller^J\xC3\xB6rg");
     EXPECT_EQ(DicomDataset(std::move(utf8)).PatientName(), QStringLiteral(u"Müller^Jörg"));
+
+    // Other sets go through the toolkit's conversion, including ISO 2022 code
+    // extensions, also inside the step item.
+    auto cyrillic = std::make_unique<DcmDataset>();
+    cyrillic->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 144");
+    cyrillic->putAndInsertString(DCM_PatientName, "\xB8\xD2\xD0\xDD\xDE\xD2^\xB8\xD2\xD0\xDD");
+    DcmItem* step = nullptr;
+    cyrillic->findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
+    step->putAndInsertString(DCM_ScheduledPerformingPhysicianName, "\xB8\xD2\xD0\xDD");
+    const DicomDataset russian(std::move(cyrillic));
+    EXPECT_EQ(russian.PatientName(), QStringLiteral(u"Иванов^Иван"));
+    EXPECT_EQ(russian.SequenceItem(Tags::StepSequence)->Item(0x0040, 0x0006).Text(),
+              QStringLiteral(u"Иван"));
+    EXPECT_TRUE(russian.TextProblem().isEmpty());
+
+    auto japanese = std::make_unique<DcmDataset>();
+    japanese->putAndInsertString(DCM_SpecificCharacterSet, "\\ISO 2022 IR 87");
+    japanese->putAndInsertString(DCM_PatientName, "\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B");
+    EXPECT_EQ(DicomDataset(std::move(japanese)).PatientName(), QStringLiteral(u"山田^太郎"));
+    // Half-width katakana in G1, then kanji and hiragana groups.
+    auto katakana = std::make_unique<DcmDataset>();
+    katakana->putAndInsertString(DCM_SpecificCharacterSet, "ISO 2022 IR 13\\ISO 2022 IR 87");
+    katakana->putAndInsertString(
+        DCM_PatientName,
+        "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3=\x1B$B;3ED\x1B(J^\x1B$BB@O:\x1B(J="
+        "\x1B$B$d$^$@\x1B(J^\x1B$B$?$m$&\x1B(J");
+    EXPECT_EQ(DicomDataset(std::move(katakana)).PatientName(),
+              QStringLiteral(u"ﾔﾏﾀﾞ^ﾀﾛｳ=山田^太郎=やまだ^たろう"));
+
+    // A set the toolkit does not know: read as ISO 8859-1, and said so.
+    auto unknown = std::make_unique<DcmDataset>();
+    unknown->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 999");
+    unknown->putAndInsertString(DCM_PatientName, "M\xFCller");
+    const DicomDataset odd(std::move(unknown));
+    EXPECT_EQ(odd.PatientName(), QStringLiteral(u"Müller"));
+    EXPECT_TRUE(odd.TextProblem().contains("\"ISO_IR 999\" could not be converted"))
+        << odd.TextProblem().toStdString();
 }
 
 TEST(DicomDataset, SequenceItems) {

@@ -122,6 +122,8 @@ private:
 class FakeHis : public HisConnection {
 public:
     void Reopen() override { ++reopenCount; }
+    // Records how many statements had run when each query began.
+    void EnsureCurrent() override { ensuredAt << statements.size(); }
     std::unique_ptr<Recordset> Execute(const QString& sql) override {
         statements << sql;
         if (!failWith.isEmpty()) throw MwlError(failWith);
@@ -140,6 +142,7 @@ public:
     std::function<Rows(const QString& sql)> answer;
     QString failWith;  // non-empty: every Execute throws MwlError with this text
     int reopenCount = 0;
+    QList<qsizetype> ensuredAt;
 };
 
 // Settings in memory, addressed "application/section/key" (case-sensitive,
@@ -189,15 +192,22 @@ public:
 
     QString QueryRoot() const override { return root; }
     DicomDataset Request() const override { return request; }
-    void SendPending(DicomDataset match) override { pending.push_back(std::move(match)); }
+    void SendPending(DicomDataset match) override {
+        if (abandoned) return;
+        pending.push_back(std::move(match));
+        if (static_cast<int>(pending.size()) == abandonAfter) abandoned = true;
+    }
     void SendFinal() override { ++finals; }
     void NoteFailure(const QString& why) override { failures << why; }
+    bool Abandoned() const override { return abandoned; }
 
     QString root;
     DicomDataset request;
     std::vector<DicomDataset> pending;
     int finals = 0;
     QStringList failures;
+    bool abandoned = false;
+    int abandonAfter = -1;  // the peer goes away after this many matches
 };
 
 // Every collaborator of the worklist service, faked, and the services bundle

@@ -63,6 +63,18 @@ TEST(OrderFileText, ReadsOnlyTheFirstLineUpToAnyLineEnd) {
     EXPECT_EQ(ReadFirstLine(write("noend.HL7", "a|b")), "a|b");
     EXPECT_EQ(ReadFirstLine(write("blank.HL7", "\r\nsecond")), "");
     EXPECT_THROW(ReadFirstLine(write("empty.HL7", "")), MwlError);
+    // A line is read up to 64 KB; a longer one is refused by the file's name.
+    const QByteArray limit(kMaxFirstLineBytes, 'x');
+    EXPECT_EQ(ReadFirstLine(write("limit.HL7", limit)), limit);
+    EXPECT_EQ(ReadFirstLine(write("limitcrlf.HL7", limit + "\r\n" + limit + limit)), limit);
+    EXPECT_EQ(ReadFirstLine(write("shortcr.HL7", "a|b\r" + limit + limit)), "a|b");
+    try {
+        ReadFirstLine(write("long.HL7", limit + "x\r\n"));
+        FAIL() << "a line over the limit was read";
+    } catch (const MwlError& error) {
+        EXPECT_TRUE(error.Description().contains("long.HL7: its first line is longer than 65536"))
+            << error.what();
+    }
     try {
         ReadFirstLine(dir.filePath("missing.HL7"));
         FAIL();
@@ -153,4 +165,24 @@ TEST(ListHL7Folder, ListsPathsAndLogsFirstLinesUntilAFileCannotBeRead) {
     listing.clear();
     source.ListHL7Folder([&](const QString& text) { listing += text; }, [](const QString&) {});
     EXPECT_TRUE(listing.endsWith(folder + "C.HL7\r\ndone"));
+}
+
+TEST(Hl7OrderSource, StopsAtTheNextFileOnceTheQueryIsAbandoned) {
+    QTemporaryDir dir;
+    for (const char* name : {"A.HL7", "B.HL7", "C.HL7"})
+        WriteFile(dir.filePath(name), QByteArray(name) + "|||||||P1");
+    FakeServices fake;
+    fake.switches.hl7FolderText = dir.path();
+    int yields = 0;
+    Hl7OrderSource source(fake.services, [&] { ++yields; });
+    FakeQueryConnection connection(MakeRequest({}, {}));
+    connection.abandonAfter = 1;
+    EXPECT_FALSE(source.Run(connection, connection.request));
+    EXPECT_EQ(connection.pending.size(), 1u);
+    EXPECT_EQ(yields, 1);
+    EXPECT_FALSE(fake.log.Text().contains("Completed."));
+
+    FakeQueryConnection whole(MakeRequest({}, {}));
+    EXPECT_TRUE(source.Run(whole, whole.request));
+    EXPECT_EQ(whole.pending.size(), 3u);
 }

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "Fakes.h"
+#include "platform/his/OdbcConnectionString.h"
 #include "platform/his/OdbcHisConnection.h"
 
 // The HIS connection against a real SQLite file through the SQLite3 ODBC
@@ -15,8 +17,9 @@ class OdbcHisConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        his = std::make_unique<OdbcHisConnection>(
-            log, "Driver=SQLite3;Database=" + QDir(folder.path()).filePath("his.db"));
+        const QString file = QDir(folder.path()).filePath("his.db");
+        ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));  // an empty database
+        his = std::make_unique<OdbcHisConnection>(log, "Driver=SQLite3;Database=" + file);
         his->Reopen();
         ASSERT_TRUE(his->IsOpen()) << log.Text().toStdString();
         for (const char* sql : {
@@ -133,6 +136,62 @@ TEST(OdbcHisConnection, NoConnectionStringMeansNoDatabase) {
     EXPECT_FALSE(his.IsOpen());
     EXPECT_TRUE(log.Text().isEmpty());
     EXPECT_THROW(his.Execute("select 1"), MwlError);
+}
+
+TEST(OdbcHisConnection, EnsureCurrentReadsTheConnectionStringAgainUntilItOpens) {
+    QTemporaryDir folder;
+    const QString file = QDir(folder.path()).filePath("his.db");
+    FakeLog log;
+    OdbcHisConnection his(log, QString());
+    std::optional<QString> text;
+    int reads = 0;
+    his.SetConnectionStringSource([&]() -> std::optional<QString> {
+        ++reads;
+        if (!text) throw MwlError("/home/CORVANTE.txt: No such file or directory");
+        return text;
+    });
+    his.Reopen();
+    his.EnsureCurrent();
+    EXPECT_FALSE(his.IsOpen());
+    EXPECT_EQ(log.Lines().filter("CORVANTE.txt: No such file").size(), 1);
+
+    text = "Driver=NoSuchDriverHere;Database=x";
+    his.EnsureCurrent();
+    EXPECT_FALSE(his.IsOpen());
+    EXPECT_EQ(log.Lines().filter("Cannot Connect. ").size(), 1);
+
+    text = "Driver=SQLite3;Database=" + file;
+    QFile(file).open(QIODevice::WriteOnly);
+    his.EnsureCurrent();
+    EXPECT_TRUE(his.IsOpen()) << log.Text().toStdString();
+    EXPECT_EQ(his.ConnectionString(), *text);
+    his.EnsureCurrent();  // open and current: nothing is read again
+    EXPECT_EQ(reads, 3);
+}
+
+TEST(OdbcConnectionString, FindsTheSqliteFileAndBoundsItsLockWait) {
+    const OdbcConnectionString braces(
+        "DRIVER={SQLite3 ODBC Driver};database={/srv/his;1.db};StepAPI=1");
+    EXPECT_TRUE(braces.IsSqlite());
+    EXPECT_EQ(braces.SqliteFile(), "/srv/his;1.db");
+    EXPECT_EQ(braces.Value("stepapi"), "1");
+    EXPECT_EQ(braces.WithLockWait(2000), braces.Text() + ";Timeout=2000");
+
+    EXPECT_EQ(
+        OdbcConnectionString("Driver=SQLite3;Timeout=100000;Database=/h.db").WithLockWait(20000),
+        "Driver=SQLite3;Timeout=20000;Database=/h.db");
+    EXPECT_EQ(
+        OdbcConnectionString("Driver=SQLite3;Database=/h.db;Timeout=500;").WithLockWait(20000),
+        "Driver=SQLite3;Database=/h.db;Timeout=500;");
+
+    for (const char* other : {"Driver=FreeTDS;Server=his;Database=Radiology;UID=u;PWD={a;b}",
+                              "DSN=his", "Driver=SQLite3;Database=:memory:"}) {
+        SCOPED_TRACE(other);
+        EXPECT_EQ(OdbcConnectionString(other).SqliteFile(), "");
+    }
+    const OdbcConnectionString tds("Driver=FreeTDS;Server=his;PWD={a;b}");
+    EXPECT_EQ(tds.WithLockWait(2000), tds.Text());
+    EXPECT_EQ(tds.Value("pwd"), "a;b");
 }
 
 }  // namespace

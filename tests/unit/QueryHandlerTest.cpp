@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include "Fakes.h"
+#include "platform/his/OdbcHisConnection.h"
 #include "worklist/BaseSql.h"
 #include "worklist/QueryHandler.h"
 #include "worklist/ServiceState.h"
@@ -72,6 +74,7 @@ TEST_F(QueryHandlerTest, SendsAtMostTheDefaultLimitThenSuccess) {
     EXPECT_EQ(connection.finals, 1);
     EXPECT_TRUE(connection.failures.isEmpty());
     EXPECT_EQ(fake.his.statements, QStringList{fake.state.BaseSQL});
+    EXPECT_EQ(fake.his.ensuredAt, QList<qsizetype>{0});  // checked before the statement ran
     EXPECT_EQ(fake.status.shownSql, QStringList{fake.state.BaseSQL});
     EXPECT_EQ(fake.status.commStates,
               (QStringList{"Communicating...", "Communicating...Done."}));
@@ -311,6 +314,131 @@ TEST_F(QueryHandlerTest, UnreadableOrderDateAtTheFifthRecordKeepsTheFourSent) {
     EXPECT_EQ(connection.pending.size(), 4u);
     EXPECT_EQ(connection.finals, 0);
     EXPECT_EQ(fake.his.reopenCount, 1);
+}
+
+TEST_F(QueryHandlerTest, AModalityThatLeavesStopsTheLoopAtTheNextRecord) {
+    fake.switches.generateStudyUid = true;
+    fake.his.answer = [](const QString& sql) {
+        return sql.contains("tbRadiologyRequests") ? Rows{} : CorvanteOrders(10);
+    };
+    FakeQueryConnection connection(MakeRequest({Tags::PatientId}, {}));
+    connection.abandonAfter = 3;
+    handler.DicomViewer1_QueryRequest(connection);
+
+    EXPECT_EQ(connection.pending.size(), 3u);
+    EXPECT_EQ(connection.finals, 0);
+    EXPECT_EQ(connection.failures.size(), 1);
+    // The statement and one Study UID lookup per record sent, none for the rest.
+    EXPECT_EQ(fake.his.statements.size(), 1 + 3);
+    EXPECT_EQ(DoneLines(), 3);
+    EXPECT_TRUE(fake.log.Text().endsWith(FakeLog::Stamped(
+        "Stopped early: the modality cancelled the query or no longer takes answers.")));
+    EXPECT_EQ(fake.his.reopenCount, 0);  // not a failure of the HIS
+
+    // Gone during the last match: no success for an answer that is not whole.
+    fake.his.answer = [](const QString& sql) {
+        return sql.contains("tbRadiologyRequests") ? Rows{} : CorvanteOrders(3);
+    };
+    FakeQueryConnection last(MakeRequest({Tags::PatientId}, {}));
+    last.abandonAfter = 3;
+    handler.DicomViewer1_QueryRequest(last);
+    EXPECT_EQ(last.pending.size(), 3u);
+    EXPECT_EQ(last.finals, 0);
+    EXPECT_EQ(last.failures.size(), 1);
+}
+
+// The record loop over the real ODBC connection and SQLite, reading row by
+// row (StepAPI=1) from a view whose fourth row raises an error. With the
+// Study UID switch on, the lookup runs while the orders are being read, so
+// the connection buffers the rest of them first.
+class StudyUidBufferingTest : public QueryHandlerTest {
+protected:
+    // The Study UID statements are written for SQL Server (database prefixes,
+    // isnull); SQLite gets them in its own dialect.
+    class SqliteDialect : public HisConnection {
+    public:
+        explicit SqliteDialect(OdbcHisConnection& his) : m_his(his) {}
+        void Reopen() override { m_his.Reopen(); }
+        void EnsureCurrent() override { m_his.EnsureCurrent(); }
+        std::unique_ptr<Recordset> Execute(const QString& sql) override {
+            return m_his.Execute(QString(sql)
+                                     .replace("Radiology..", "")
+                                     .replace("Clinical_Area..", "")
+                                     .replace("isnull(", "ifnull("));
+        }
+
+    private:
+        OdbcHisConnection& m_his;
+    };
+
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        const QString file = QDir(folder.path()).filePath("his.db");
+        ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));
+        odbc.SetConnectionString("Driver=SQLite3;StepAPI=1;Database=" + file);
+        odbc.Reopen();
+        ASSERT_TRUE(odbc.IsOpen()) << fake.log.Text().toStdString();
+        for (const QString& sql : {
+                 QStringLiteral("create table orders (worklistid integer, created text, "
+                                "patientid text, last_name text, first_name text, middle_name "
+                                "text, birthdate text, gender text, is_done integer, is_valid "
+                                "integer)"),
+                 QStringLiteral("create view xray_worklist as select worklistid, case when "
+                                "worklistid = 4 then abs(-9223372036854775807 - 1) else created "
+                                "end as created, patientid, last_name, first_name, middle_name, "
+                                "birthdate, gender, is_done, is_valid from orders"),
+                 QStringLiteral("create table tbRadiologyRequests (RevenueID text, Requestnum "
+                                "text, StudyUID text)"),
+                 QStringLiteral("create table tbXRRequest (RequestNum text, RevenueID text, "
+                                "StudyUID text)")})
+            odbc.Execute(sql);
+        for (int n = 1; n <= 6; ++n) {
+            odbc.Execute(QStringLiteral("insert into orders values (%1, '2026-11-30 08:00:00', "
+                                        "'P%1', 'DOE', 'JANE', 'Q', '1980-02-03', 'F', 0, 1)")
+                             .arg(n));
+            odbc.Execute(QStringLiteral("insert into tbRadiologyRequests values ('XR', '%1', "
+                                        "null)").arg(n));
+            odbc.Execute(QStringLiteral("insert into tbXRRequest values ('%1', 'XR', null)").arg(n));
+        }
+        fake.switches.generateStudyUid = true;
+    }
+    int StoredUids() {
+        return odbc.Execute("select count(*) as N from tbXRRequest where StudyUID is not null")
+            ->Field("N")
+            .toInt();
+    }
+    FakeQueryConnection Run() {
+        FakeQueryConnection connection(MakeRequest({Tags::PatientId}, {}));
+        dialectHandler.DicomViewer1_QueryRequest(connection);
+        return connection;
+    }
+
+    QTemporaryDir folder;
+    OdbcHisConnection odbc{fake.log, QString()};
+    SqliteDialect dialect{odbc};
+    WorklistServices dialectServices{fake.log,      fake.switches, fake.status, dialect,
+                                     fake.settings, fake.uids,     fake.clock,  fake.state};
+    QueryHandler dialectHandler{dialectServices};
+};
+
+TEST_F(StudyUidBufferingTest, AnErrorInABufferedRowFailsTheQueryAfterTheRowsBeforeIt) {
+    const FakeQueryConnection connection = Run();
+    EXPECT_EQ(connection.pending.size(), 3u);
+    EXPECT_EQ(connection.finals, 0);
+    ASSERT_EQ(connection.failures.size(), 1);
+    EXPECT_TRUE(connection.failures[0].contains("integer overflow"));
+    EXPECT_TRUE(fake.log.Text().contains(FakeLog::Stamped("Query Request error: [SQLite]integer overflow")))
+        << fake.log.Text().toStdString();
+    EXPECT_EQ(StoredUids(), 3);
+}
+
+TEST_F(StudyUidBufferingTest, OnlyTheRowsTheLimitLeavesAreBuffered) {
+    SetLimit("2");
+    const FakeQueryConnection connection = Run();
+    // The failing fourth row lies beyond what the limit can use: never fetched.
+    EXPECT_EQ(connection.pending.size(), 2u);
+    EXPECT_EQ(connection.finals, 1);
+    EXPECT_EQ(StoredUids(), 2);
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+#include "platform/his/OdbcConnectionString.h"
+
+OdbcConnectionString::OdbcConnectionString(QString text) : m_text(std::move(text)) {
+    const qsizetype size = m_text.size();
+    qsizetype at = 0;
+    while (at < size) {
+        const qsizetype start = at;
+        const qsizetype equals = m_text.indexOf(QLatin1Char('='), at);
+        if (equals < 0) break;
+        Attribute attribute;
+        attribute.keyword = m_text.mid(start, equals - start).trimmed();
+        at = equals + 1;
+        if (at < size && m_text[at] == QLatin1Char('{')) {
+            const qsizetype close = m_text.indexOf(QLatin1Char('}'), at + 1);
+            const qsizetype stop = close < 0 ? size : close;
+            attribute.value = m_text.mid(at + 1, stop - at - 1);
+            at = close < 0 ? size : close + 1;
+        }
+        const qsizetype semicolon = m_text.indexOf(QLatin1Char(';'), at);
+        const qsizetype stop = semicolon < 0 ? size : semicolon;
+        if (attribute.value.isNull()) attribute.value = m_text.mid(at, stop - at);
+        attribute.start = start;
+        attribute.end = stop;
+        m_attributes.push_back(std::move(attribute));
+        at = stop + 1;
+    }
+}
+
+const OdbcConnectionString::Attribute* OdbcConnectionString::Find(const QString& keyword) const {
+    for (const Attribute& attribute : m_attributes)
+        if (attribute.keyword.compare(keyword, Qt::CaseInsensitive) == 0) return &attribute;
+    return nullptr;
+}
+
+std::optional<QString> OdbcConnectionString::Value(const QString& keyword) const {
+    const Attribute* attribute = Find(keyword);
+    if (!attribute) return std::nullopt;
+    return attribute->value;
+}
+
+bool OdbcConnectionString::IsSqlite() const {
+    const auto driver = Value(QStringLiteral("Driver"));
+    return driver && driver->contains(QLatin1String("sqlite"), Qt::CaseInsensitive);
+}
+
+QString OdbcConnectionString::SqliteFile() const {
+    if (!IsSqlite()) return QString();
+    const QString file = Value(QStringLiteral("Database")).value_or(QString()).trimmed();
+    if (file == QLatin1String(":memory:") || file.startsWith(QLatin1String("file:")))
+        return QString();
+    return file;
+}
+
+QString OdbcConnectionString::WithLockWait(qint64 milliseconds) const {
+    if (!IsSqlite()) return m_text;
+    const QString wait = QStringLiteral("Timeout=%1").arg(milliseconds);
+    const Attribute* timeout = Find(QStringLiteral("Timeout"));
+    if (!timeout) {
+        const bool needsSeparator = !m_text.isEmpty() && !m_text.endsWith(QLatin1Char(';'));
+        return m_text + (needsSeparator ? QStringLiteral(";") : QString()) + wait;
+    }
+    bool ok = false;
+    const qint64 given = timeout->value.trimmed().toLongLong(&ok);
+    if (ok && given >= 0 && given <= milliseconds) return m_text;
+    QString text = m_text;
+    return text.replace(timeout->start, timeout->end - timeout->start, wait);
+}

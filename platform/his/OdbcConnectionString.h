@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+// The attributes of an ODBC connection string such as
+// "Driver=SQLite3;Database=/var/lib/talvek/his.db": keywords ignore letter
+// case, and a value in braces may hold ";".
+class OdbcConnectionString {
+public:
+    explicit OdbcConnectionString(QString text);
+
+    const QString& Text() const { return m_text; }
+    // The first value given for the keyword.
+    std::optional<QString> Value(const QString& keyword) const;
+    // True for SQLite's ODBC drivers, which keep the database in one file.
+    bool IsSqlite() const;
+    // The database file of a SQLite connection; empty for other drivers, a
+    // data source name, an in-memory database or a URI.
+    QString SqliteFile() const;
+    // For SQLite the text with a lock wait ("Timeout", in milliseconds) of at
+    // most the given time: a shorter wait already in the text is kept. Other
+    // drivers' texts come back unchanged.
+    QString WithLockWait(qint64 milliseconds) const;
+
+private:
+    struct Attribute {
+        QString keyword;
+        QString value;
+        qsizetype start = 0;  // of the keyword
+        qsizetype end = 0;    // after the value
+    };
+    const Attribute* Find(const QString& keyword) const;
+
+    QString m_text;
+    std::vector<Attribute> m_attributes;
+};
