@@ -1,9 +1,11 @@
 #include "app/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QMessageBox>
 
 #include "app/ErrorTrap.h"
+#include "worklist/ServiceYield.h"
 
 namespace {
 // The design's client area, 16410 x 10950 twips.
@@ -11,19 +13,42 @@ constexpr int kDesignWidth = 1094;
 constexpr int kDesignHeight = 730;
 }  // namespace
 
-MainWindow::MainWindow(ServerRuntime& runtime, QWidget* parent)
+MainWindow::MainWindow(ServerRuntime& runtime, ProgramFile program, QWidget* parent)
     : QWidget(parent),
       m_runtime(runtime),
       m_ui(*this),
       m_switches(m_ui),
       m_status(m_ui),
       m_logView(runtime.Log(), *m_ui.Logger),
-      m_options(m_ui, runtime, [this](const QString& text) { ShowMessage(text); }) {
+      m_options(m_ui, runtime, [this](const QString& text) { ShowMessage(text); }),
+      m_queryClient(
+          {*m_ui.RemoteNode, *m_ui.RemotePort, *m_ui.RemoteAE, *m_ui.txtLastname,
+           *m_ui.txtAccessionNumber, *m_ui.txtHospNum, *m_ui.cmdQuery, *m_ui.txtQueryResult},
+          [this](const QString& text) { ShowMessage(text); }),
+      m_console(runtime.His(), runtime.Log(), runtime.State(), *m_ui.txtSQLStr, *m_ui.txtSQLResult,
+                *m_ui.cmdRunSQL),
+      m_listings(
+          runtime.His(), runtime.Log(), m_status, runtime.State(),
+          {*m_ui.Logger, *m_ui.Text1, *m_ui.txtModality, *m_ui.cmdTest, *m_ui.cmdDoneExams},
+          [this](const ModeListings::Sink& appendToListing, const ModeListings::Sink& message) {
+              m_runtime.Handler().OrderFiles().ListHL7Folder(appendToListing, message);
+          },
+          [this](const QString& text) { ShowMessage(text); }, ServiceYield()),
+      m_updateView(*this, *m_ui.fraPlsWait, *m_ui.cmdDLLUpdate, [this] { EndProgram(); }),
+      m_update(runtime.Store(), runtime.Log(), m_updateView, std::move(program)) {
     setObjectName(QStringLiteral("MWLServer"));
     setWindowTitle(MainWindowUi::Caption());
     resize(kDesignWidth, kDesignHeight);
     m_runtime.Attach(m_switches, m_status);
     connect(m_ui.SSTab1, &QTabWidget::currentChanged, this, &MainWindow::SSTab1_Click);
+    connect(m_ui.cmdQuery, &QPushButton::clicked, this, [this] { m_queryClient.cmdQuery_Click(); });
+    connect(m_ui.cmdQueryStr, &QPushButton::clicked, this,
+            [this] { m_console.cmdQueryStr_Click(); });
+    connect(m_ui.cmdRunSQL, &QPushButton::clicked, this, [this] { m_console.cmdRunSQL_Click(); });
+    connect(m_ui.cmdTest, &QPushButton::clicked, this, [this] { m_listings.cmdTest_Click(); });
+    connect(m_ui.cmdDoneExams, &QPushButton::clicked, this,
+            [this] { m_listings.cmdDoneExams_Click(); });
+    connect(m_ui.cmdDLLUpdate, &QPushButton::clicked, this, &MainWindow::cmdDLLUpdate_Click);
 }
 
 QString MainWindow::Title() {
@@ -62,6 +87,13 @@ void MainWindow::ShowMessage(const QString& text) {
 }
 
 void MainWindow::SSTab1_Click(int index) { m_ui.fraLog->setVisible(index == 0); }
+
+void MainWindow::cmdDLLUpdate_Click() { m_update.Run(); }
+
+void MainWindow::EndProgram() {
+    m_runtime.StopListening();
+    QCoreApplication::quit();
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();

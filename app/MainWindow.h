@@ -8,15 +8,22 @@
 #include "app/ServerRuntime.h"
 #include "app/WidgetStatusView.h"
 #include "app/WidgetSwitches.h"
+#include "tools/ModeListings.h"
+#include "tools/SqlConsole.h"
+#include "tools/WorklistTestClient.h"
+#include "update/ProgramUpdate.h"
+#include "update/WindowUpdateView.h"
 
 // The main window "MWLServer": a view over the running service. It shows the
 // activity log, lends its controls to the service as switches and status
-// view, and binds the options to the settings store. Later commands wire
-// themselves to the controls through Ui().
+// view, binds the options to the settings store, and wires the operator's
+// tools and the program update to their buttons.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit MainWindow(ServerRuntime& runtime, QWidget* parent = nullptr);
+    // program is the file the program update replaces.
+    explicit MainWindow(ServerRuntime& runtime, ProgramFile program = ProgramFile::Running(),
+                        QWidget* parent = nullptr);
 
     // The load sequence: the first tab, the title with the version, then the
     // service's own load, with the boxes filled between its steps. Runs once.
@@ -39,6 +46,10 @@ protected:
 
 private:
     void SSTab1_Click(int index);
+    void cmdDLLUpdate_Click();
+    // The update has started the new program: the listener closes at once,
+    // so the port is free for it, and the program ends.
+    void EndProgram();
 
     ServerRuntime& m_runtime;
     MainWindowUi m_ui;
@@ -46,5 +57,10 @@ private:
     WidgetStatusView m_status;
     LogView m_logView;
     OptionsBinding m_options;
+    WorklistTestClient m_queryClient;
+    SqlConsole m_console;
+    ModeListings m_listings;
+    WindowUpdateView m_updateView;
+    ProgramUpdate m_update;
     bool m_loaded = false;
 };

@@ -52,6 +52,9 @@ public:
     void ChangeMode(ModeOptions::Option option, const MessageSink& showMessage);
     // Stops the listener (ending waiting queries) and closes the HIS.
     void Shutdown();
+    // Closes the listener only; the handler stays, so a query paused in one
+    // of its yields returns normally before Shutdown.
+    void StopListening() { m_listener.Stop(); }
 
     TextActivityLog& Log() { return m_log; }
     ModeOptions& Options() { return m_options; }

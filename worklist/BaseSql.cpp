@@ -32,12 +32,16 @@ QString OrvellineBase() {
            "TimeStamp as TranD, branch_code, remarks from worksheet where status=0 ";
 }
 
-QString CorvanteBase() {
+// The CORVANTE worklist table's columns under the order-record aliases.
+QString CorvanteColumns() {
     return QStringLiteral(
                "select worklistid as RequestNum,created as TranD, patientid as HN,last_name as "
                "MLN,first_name as MFN,middle_name as MMN ,  ") +
-           " birthdate as MASBirthDate, gender as MASS " + "       " +
-           " from xray_worklist where is_done=0 and is_valid=1 ";
+           " birthdate as MASBirthDate, gender as MASS " + "       ";
+}
+
+QString CorvanteBase() {
+    return CorvanteColumns() + " from xray_worklist where is_done=0 and is_valid=1 ";
 }
 
 }  // namespace
@@ -48,3 +52,5 @@ QString BaseSqlFor(const QString& connectionMode) {
     if (connectionMode == Modes::Corvante) return CorvanteBase();
     return QString();
 }
+
+QString CorvanteDoneExamsSql() { return CorvanteColumns() + " from xray_worklist where is_done=1"; }

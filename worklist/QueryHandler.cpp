@@ -4,6 +4,7 @@
 
 #include "platform/MwlError.h"
 #include "worklist/ServiceYield.h"
+#include "worklist/SingleSelect.h"
 #include "worklist/Tags.h"
 
 namespace {
@@ -69,7 +70,14 @@ void QueryHandler::EchoRequest(const DicomDataset& request) {
 
 bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& query,
                                     QString sql) {
-    if (m_services.switches.ReturnThisQuery()) sql = m_services.switches.SqlBoxText();
+    if (m_services.switches.ReturnThisQuery()) {
+        sql = m_services.switches.SqlBoxText();
+        // The box may still hold an UPDATE or a script the operator tried on
+        // the console; only a statement that just reads is run for every query.
+        if (!sql.isEmpty() && !IsSingleSelect(sql))
+            throw MwlError(
+                QStringLiteral("Return this Query runs a single SELECT statement only."));
+    }
     if (sql.isEmpty()) {
         connection.NoteFailure(QStringLiteral("No statement to run"));
         return false;

@@ -2,15 +2,14 @@
 
 #include "platform/DateTimeText.h"
 #include "platform/MwlError.h"
+#include "platform/his/FieldText.h"
 #include "worklist/Tags.h"
 
 namespace {
 
-QString TextOf(const QVariant& value) { return value.isNull() ? QString() : value.toString(); }
-
 // A NULL name part reads as "", so one incomplete name does not end the query.
 QString NamePart(const Recordset& record, const QString& field, bool replaceEnye) {
-    QString part = TextOf(record.Field(field)).trimmed();
+    QString part = FieldText(record.Field(field)).trimmed();
     if (replaceEnye) {
         part.replace(QChar(0x00D1), QLatin1Char('N'));
         part.replace(QChar(0x00F1), QLatin1Char('n'));
@@ -22,7 +21,7 @@ QDateTime OrderDateTime(const Recordset& record) {
     const QVariant value = record.Field(QStringLiteral("TranD"));
     const auto when = ReadDateTime(value);
     if (!when)
-        throw MwlError(QStringLiteral("TranD '%1' is not a date and time").arg(TextOf(value)));
+        throw MwlError(QStringLiteral("TranD '%1' is not a date and time").arg(FieldText(value)));
     return *when;
 }
 
@@ -58,7 +57,7 @@ void ResponseBuilder::AddHead(DicomDataset& response, const MatchContext& match,
                               const NameParts& name) {
     const Recordset& record = match.record;
     Top(response, match, Tags::SpecificCharacterSet, QStringLiteral("ISO_IR 100"));
-    Top(response, match, Tags::AccessionNumber, TextOf(record.Field(QStringLiteral("RequestNum"))));
+    Top(response, match, Tags::AccessionNumber, FieldText(record.Field(QStringLiteral("RequestNum"))));
     Top(response, match, Tags::InstitutionName, match.mode);
     Top(response, match, Tags::PatientName,
         name.last + QLatin1Char('^') + name.first + QLatin1Char('^') + name.middle);
@@ -77,7 +76,7 @@ void ResponseBuilder::AddTalvekOrPelta(DicomDataset& response, DicomDataset& res
     // TALVEK keeps the data of patients registered at the clinic ("T" numbers)
     // in separate columns.
     const bool clinic = match.mode == Modes::Talvek &&
-                        TextOf(record.Field(QStringLiteral("HN"))).startsWith(QLatin1Char('T'));
+                        FieldText(record.Field(QStringLiteral("HN"))).startsWith(QLatin1Char('T'));
     Top(response, match, Tags::PatientBirthDate,
         record.Field(clinic ? QStringLiteral("CASBirthDate") : QStringLiteral("MASBirthDate")));
     Top(response, match, Tags::PatientSex,
@@ -112,14 +111,14 @@ void ResponseBuilder::AddOrvelline(DicomDataset& response, DicomDataset& respons
     const Recordset& record = match.record;
     if (m_services.switches.Trace()) m_services.log.Log(QStringLiteral("orvelline"));
     Top(response, match, Tags::PatientBirthDate, record.Field(QStringLiteral("MASBirthDate")));
-    Top(response, match, Tags::PatientSex, TextOf(record.Field(QStringLiteral("MASS"))));
-    const QString doctor = TextOf(record.Field(QStringLiteral("DocName")));
+    Top(response, match, Tags::PatientSex, FieldText(record.Field(QStringLiteral("MASS"))));
+    const QString doctor = FieldText(record.Field(QStringLiteral("DocName")));
     Top(response, match, Tags::ReferringPhysicianName, doctor);
     Step(responseStep, match, Tags::RequestingPhysician, doctor);
     Top(response, match, Tags::RequestedProcedureId,
-        TextOf(record.Field(QStringLiteral("ProcCode"))));
+        FieldText(record.Field(QStringLiteral("ProcCode"))));
     Top(response, match, Tags::RequestedProcedureDescription,
-        TextOf(record.Field(QStringLiteral("ProcDesc"))));
+        FieldText(record.Field(QStringLiteral("ProcDesc"))));
     AddOrderDates(response, responseStep, match);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include "platform/his/FieldText.h"
 #include "worklist/SqlText.h"
 
 namespace {
@@ -13,8 +14,6 @@ bool IsXray(const QString& upper) {
 }
 
 bool IsCathLab(const QString& upper) { return upper == "CQ" || upper == "XA"; }
-
-QString Text(const QVariant& value) { return value.isNull() ? QString() : value.toString(); }
 
 }  // namespace
 
@@ -55,7 +54,7 @@ QString StudyUidAssignment::UpdateStatement(const QString& modality, const QStri
 
 QString StudyUidAssignment::StudyUidFor(const QString& modality, const Recordset& record) {
     if (!m_services.switches.GenerateStudyUid()) return m_services.uids.NewUid();
-    const QString uid = StoredOrNew(modality, Text(record.Field(QStringLiteral("RequestNum"))));
+    const QString uid = StoredOrNew(modality, FieldText(record.Field(QStringLiteral("RequestNum"))));
     m_services.log.AppendLog(uid);
     return uid;
 }
@@ -65,7 +64,7 @@ QString StudyUidAssignment::StoredOrNew(const QString& modality, const QString& 
     // No request row: nothing can be stored, so the record gets a fresh UID of
     // its own rather than none (or another record's).
     if (lookup->Eof()) return m_services.uids.NewUid();
-    const QString stored = Text(lookup->Field(QStringLiteral("StudyUID")));
+    const QString stored = FieldText(lookup->Field(QStringLiteral("StudyUID")));
     if (!stored.isEmpty()) return stored;
     const QString uid = m_services.uids.NewUid();
     m_services.his.Execute(UpdateStatement(modality, uid, requestNum));

@@ -51,7 +51,7 @@ void WindowTest::WriteConnectionFile(const QString& fileName, const QString& dat
 
 void WindowTest::Open() {
     runtime = std::make_unique<ServerRuntime>(store, home.path());
-    window = std::make_unique<MainWindow>(*runtime);
+    window = std::make_unique<MainWindow>(*runtime, program);
     window->show();
     window->Load();
 }

@@ -60,6 +60,8 @@ protected:
     QTemporaryDir home;
     FakeSettings store;
     int port = FreePort();
+    // The file the program update replaces.
+    ProgramFile program = ProgramFile::Running();
     std::unique_ptr<ServerRuntime> runtime;
     std::unique_ptr<MainWindow> window;
 };

@@ -1,0 +1,268 @@
+// "Test" and "Exams Done...": the listings over FakeHis where the back-end is
+// a SQL Server (TALVEK, PELTA), which cannot run on this machine, and over
+// SQLite through ODBC in the window for CORVANTE and the order folder.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QRadioButton>
+#include <QRegularExpression>
+
+#include "e2e/HisDatabase.h"
+#include "gui/WindowHarness.h"
+#include "tools/ModeListings.h"
+#include "worklist/BaseSql.h"
+#include "worklist/ServiceState.h"
+#include "worklist/TalvekStatement.h"
+
+namespace {
+
+QString ShortDate(int year, int month, int day) {
+    return QLocale::system().toString(QDate(year, month, day), QLocale::ShortFormat);
+}
+
+Row Order(int n, const QVariant& ordered) {
+    return {{"RequestNum", QStringLiteral("R%1").arg(n)},
+            {"TranD", ordered},
+            {"HN", QStringLiteral("H%1").arg(n)},
+            {"MLN", "DOE"},
+            {"MFN", QVariant()},
+            {"MASBirthDate", QDate(1980, 1, 2)},
+            {"MASS", "F"},
+            {"IDN", n},
+            {"DocName", "D1^REYES^JOSE^"},
+            {"ProcCode", "X1"},
+            {"ProcDesc", "CHEST PA"},
+            {"branch_code", "MAIN"}};
+}
+
+// The listings with fakes for the service and real controls.
+class ListingsTest : public ::testing::Test {
+protected:
+    ListingsTest() { page.show(); }
+
+    // The buttons drive the listings as in the window.
+    void Make(const QString& mode, StatusView* status = nullptr) {
+        fake.state.ConnectionMode = mode;
+        fake.state.BaseSQL = BaseSqlFor(mode);
+        listings = std::make_unique<ModeListings>(
+            fake.his, fake.log, status ? *status : fake.status, fake.state,
+            ListingControls{logger, text1, modality, test, doneExams},
+            [](const ModeListings::Sink&, const ModeListings::Sink&) {}, [](const QString&) {},
+            [this] {
+                ++yields;
+                if (onYield) onYield();
+            });
+        QObject::connect(&test, &QPushButton::clicked, [this] { listings->cmdTest_Click(); });
+        QObject::connect(&doneExams, &QPushButton::clicked,
+                         [this] { listings->cmdDoneExams_Click(); });
+    }
+    // The log after a listing, without the empty first line.
+    QStringList Lines() const { return fake.log.Lines().mid(1); }
+
+    FakeServices fake;
+    QWidget page;
+    QPlainTextEdit logger{&page};
+    QPlainTextEdit text1{&page};
+    QLineEdit modality{QStringLiteral("CR"), &page};
+    QPushButton test{&page};
+    QPushButton doneExams{&page};
+    int yields = 0;
+    std::function<void()> onYield;
+    std::unique_ptr<ModeListings> listings;
+};
+
+// The log is hidden, the pointer an hourglass and both buttons disabled
+// while the listing yields; a failure anywhere gives all of it back.
+TEST_F(ListingsTest, TalvekListingRestoresTheWindowOnEveryPath) {
+    Make(Modes::Talvek);
+    modality.setText("cr");
+    fake.his.results.push_back(
+        {Order(1, QDateTime(QDate(2026, 12, 1), QTime(8, 5, 9))), Order(2, QVariant())});
+    QStringList duringYields;
+    onYield = [&] {
+        const QCursor* cursor = QApplication::overrideCursor();
+        duringYields << QStringLiteral("%1 %2 %3")
+                            .arg(int(logger.isHidden()))
+                            .arg(int(cursor && cursor->shape() == Qt::WaitCursor))
+                            .arg(int(test.isEnabled() || doneExams.isEnabled()));
+        test.click();
+        doneExams.click();
+    };
+    fake.log.Replace("earlier lines");
+    test.click();
+
+    const QString sql = MakeSQL("cr", QString()) + " order by trand desc ";
+    EXPECT_EQ(fake.his.statements, QStringList{sql});
+    EXPECT_EQ(fake.status.shownSql, QStringList{sql});
+    const QString date = ShortDate(2026, 12, 1);
+    const QString birth = ShortDate(1980, 1, 2);
+    EXPECT_EQ(Lines(), (QStringList{FakeLog::Stamped(" , R1 , TALVEK , DOE^^^ , H1 , " + birth +
+                                                     " , F , 1 , R1 , D1^REYES^JOSE^ , X1 , "
+                                                     "CHEST PA , D1^REYES^JOSE^ , " +
+                                                     date + " , 1"),
+                                    FakeLog::Stamped("TranD '' is not a date.")}));
+    // The first yield comes before the statement runs, the next after the
+    // first record; the record without a date ends the listing.
+    EXPECT_EQ(duringYields, (QStringList{"0 1 0", "1 1 0"}));
+    EXPECT_EQ(fake.his.reopenCount, 1);
+    EXPECT_FALSE(logger.isHidden());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(test.isEnabled());
+    EXPECT_TRUE(doneExams.isEnabled());
+
+    // A modality MakeSQL does not know leaves a statement without its
+    // SELECT, which the server rejects.
+    modality.setText("XX");
+    fake.his.failWith = "Incorrect syntax near the keyword 'left'.";
+    onYield = nullptr;
+    test.click();
+    ASSERT_EQ(fake.status.shownSql.size(), 2);
+    EXPECT_TRUE(fake.status.shownSql.last().startsWith(" left outer join patient_data"));
+    EXPECT_EQ(Lines(), QStringList{FakeLog::Stamped("Incorrect syntax near the keyword 'left'.")});
+    EXPECT_EQ(fake.his.reopenCount, 2);
+    EXPECT_FALSE(logger.isHidden());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(ListingsTest, PeltaListsTheTenOrdersItsStatementSelects) {
+    Make(Modes::Pelta);
+    // Like SQL Server, the fake returns no more rows than "top N" allows.
+    fake.his.answer = [](const QString& sql) {
+        Rows rows;
+        for (int n = 1; n <= 12; ++n) rows.push_back(Order(n, QDate(2026, 12, n)));
+        const auto top = QRegularExpression("^select top (\\d+) ").match(sql);
+        if (top.hasMatch()) rows.resize(top.captured(1).toULongLong());
+        return rows;
+    };
+    test.click();
+    EXPECT_EQ(fake.his.statements, QStringList{BaseSqlFor(Modes::Pelta)});
+    EXPECT_TRUE(fake.status.shownSql.isEmpty());
+    ASSERT_EQ(Lines().size(), 10);
+    EXPECT_TRUE(Lines().last().endsWith(" , R10 , TALVEK , DOE^^^ , H10 , " +
+                                        ShortDate(1980, 1, 2) +
+                                        " , F , 10 , R10 , D1^REYES^JOSE^ , X1 , CHEST PA , "
+                                        "D1^REYES^JOSE^ , " +
+                                        ShortDate(2026, 12, 10) + " , 10"));
+    // Once for the click and once before the statement runs.
+    EXPECT_EQ(yields, 2);
+}
+
+// A query answered during the yield puts its own statement into the SQL box
+// (here an UPDATE a tester left there); the listing still runs its own.
+TEST_F(ListingsTest, OrvellineRunsTheStatementItBuilt) {
+    QPlainTextEdit sqlBox;
+    struct BoxStatus : StatusView {
+        explicit BoxStatus(QPlainTextEdit& box) : box(box) {}
+        void SetCommState(const QString&) override {}
+        void ShowSql(const QString& sql) override { box.setPlainText(sql); }
+        QPlainTextEdit& box;
+    } status(sqlBox);
+    Make(Modes::Orvelline, &status);
+    fake.his.results.push_back({Order(1, QDateTime(QDate(2026, 12, 1), QTime(0, 0))),
+                                Order(2, QDateTime(QDate(2026, 12, 2), QTime(7, 30)))});
+    onYield = [&] {
+        if (yields == 2) sqlBox.setPlainText("update worksheet set status = 1");
+    };
+    test.click();
+    EXPECT_EQ(fake.his.statements, QStringList{BaseSqlFor(Modes::Orvelline) + " LIMIT 50 "});
+    const QString birth = ShortDate(1980, 1, 2);
+    EXPECT_EQ(
+        Lines(),
+        (QStringList{FakeLog::Stamped(" , R1 , " + ShortDate(2026, 12, 1) + " , DOE^^^ , H1 , " +
+                                      birth + " , F , D1^REYES^JOSE^ , X1 , CHEST PA , " +
+                                      ShortDate(2026, 12, 1) + " , MAIN"),
+                     FakeLog::Stamped(" , R2 , " + ShortDate(2026, 12, 2) + " , DOE^^^ , H2 , " +
+                                      birth + " , F , D1^REYES^JOSE^ , X1 , CHEST PA , " +
+                                      ShortDate(2026, 12, 2) + " 07:30:00 , MAIN")}));
+    // Once for the click, once before the statement runs, once per record.
+    EXPECT_EQ(yields, 4);
+}
+
+TEST_F(ListingsTest, CorvanteWritesAMissingOrderDateAsEmpty) {
+    Make(Modes::Corvante);
+    fake.his.results.push_back(
+        {Order(1, QVariant()), Order(2, QDateTime(QDate(2026, 12, 2), QTime(7, 30, 5)))});
+    test.click();
+    EXPECT_EQ(fake.status.shownSql, QStringList{BaseSqlFor(Modes::Corvante)});
+    const QString birth = ShortDate(1980, 1, 2);
+    EXPECT_EQ(Lines(),
+              (QStringList{FakeLog::Stamped(" ,  , R1 , H1 , DOE^^^ , " + birth + " , F"),
+                           FakeLog::Stamped(" , " + ShortDate(2026, 12, 2) +
+                                            " 07:30:05 , R2 , H2 , DOE^^^ , " + birth + " , F")}));
+    EXPECT_EQ(fake.his.reopenCount, 0);
+
+    // Done exams run their own statement and touch neither box nor pointer.
+    fake.his.results.push_back({Order(3, QVariant())});
+    doneExams.click();
+    EXPECT_EQ(fake.his.statements.last(),
+              "select worklistid as RequestNum,created as TranD, patientid as HN,last_name as "
+              "MLN,first_name as MFN,middle_name as MMN ,   birthdate as MASBirthDate, gender as "
+              "MASS         from xray_worklist where is_done=1");
+    EXPECT_EQ(fake.status.shownSql.size(), 1);
+    EXPECT_EQ(Lines(), QStringList{FakeLog::Stamped(" ,  , R3 , H3 , DOE^^^ , " + birth + " , F")});
+}
+
+class ListingWindowTest : public WindowTest {
+protected:
+    QStringList LogLines() const { return LogText().split("\r\n"); }
+};
+
+// Open P1, done P2, done but withdrawn P3, open but withdrawn P4.
+TEST_F(ListingWindowTest, CorvanteOrdersAndDoneExamsFromTheDatabase) {
+    QList<HisOrder> orders = HisDatabase::OpenOrders(4);
+    orders[1].done = true;
+    orders[2].done = true;
+    orders[2].valid = false;
+    orders[3].valid = false;
+    ASSERT_TRUE(HisDatabase::Create(HomePath("corvante.db"), orders));
+    WriteConnectionFile("CORVANTE.txt", "corvante.db");
+    StoreMode("optCorvante");
+    Open();
+
+    Find<QPushButton>("cmdTest")->click();
+    QStringList lines = LogLines();
+    ASSERT_EQ(lines.size(), 2) << LogText().toStdString();
+    EXPECT_EQ(lines[0], "");
+    EXPECT_TRUE(
+        lines[1].endsWith(" , 2024-05-02 08:01:00 , 1 , P1 , LAST1^FIRST1^^ , 1970-01-01 , M"))
+        << lines[1].toStdString();
+    EXPECT_EQ(Find<QPlainTextEdit>("txtSQLStr")->toPlainText(), BaseSqlFor(Modes::Corvante));
+
+    Find<QPushButton>("cmdDoneExams")->click();
+    lines = LogLines();
+    ASSERT_EQ(lines.size(), 3) << LogText().toStdString();
+    EXPECT_TRUE(
+        lines[1].endsWith(" , 2024-05-03 08:02:00 , 2 , P2 , LAST2^FIRST2^^ , 1970-01-01 , F"));
+    EXPECT_TRUE(
+        lines[2].endsWith(" , 2024-05-04 08:03:00 , 3 , P3 , LAST3^FIRST3^^ , 1970-01-01 , M"));
+
+    for (const char* other : {"optTALVEK", "optBramwoods", "optOrvelline", "optPELTA"}) {
+        Find<QRadioButton>(other)->click();
+        Find<QPushButton>("cmdDoneExams")->click();
+        EXPECT_EQ(LogText(), "") << other;
+    }
+}
+
+TEST_F(ListingWindowTest, OrderFolderListingGoesToItsBox) {
+    ASSERT_TRUE(QDir(home.path()).mkdir("orders"));
+    const QStringList firstLines = {"BWH|ADT|RAD|||||P1||DOE^JANE^|",
+                                    "BWH|ADT|RAD|||||P2||ROE^JOHN^|"};
+    for (int n = 0; n < firstLines.size(); ++n) {
+        QFile order(HomePath(QStringLiteral("orders/O%1.HL7").arg(n + 1)));
+        ASSERT_TRUE(order.open(QIODevice::WriteOnly));
+        order.write((firstLines[n] + "\r\nsecond line\r\n").toLatin1());
+    }
+    StoreMode("optBramwoods");
+    StoreMain("txtHL7Folder", HomePath("orders"));
+    Open();
+    Find<QPushButton>("cmdTest")->click();
+    const QString folder = HomePath("orders") + "/";
+    EXPECT_EQ(Find<QPlainTextEdit>("Text1")->toPlainText(),
+              "\nstarting\n" + folder + "O1.HL7\n" + folder + "O2.HL7\ndone");
+    EXPECT_EQ(LogText(), firstLines.join("\r\n") + "\r\n");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// The check that "Return this Query" runs only a statement that reads, and
+// the handler refusing anything else before it reaches the HIS.
+
+#include <gtest/gtest.h>
+
+#include "Fakes.h"
+#include "worklist/BaseSql.h"
+#include "worklist/QueryHandler.h"
+#include "worklist/SingleSelect.h"
+#include "worklist/TalvekStatement.h"
+
+TEST(SingleSelect, TheServicesOwnStatementsAndPlainSelectsPass) {
+    const QString accepted[] = {
+        BaseSqlFor(QStringLiteral("PELTA")),
+        BaseSqlFor(QStringLiteral("CORVANTE")),
+        BaseSqlFor(QStringLiteral("ORVELLINE")) + " order by trand desc LIMIT 50",
+        MakeSQL("US", " AND RequestNum = 'A''1'") + " order by trand desc ",
+        "  -- the open orders\n  select * from xray_worklist;  ",
+        "/* note; update */ SELECT a FROM t ; ;",
+        "select 'x; delete from t' as a, `insert`, \"drop\" from t",
+        "select name from t where note = 'it''s; fine' and c = 'a\\b'",
+        "select * from #orders",
+    };
+    for (const QString& sql : accepted) EXPECT_TRUE(IsSingleSelect(sql)) << sql.toStdString();
+}
+
+// Writes, second statements and the quoting tricks of both dialects: a text
+// that one of them would read as a second statement is refused.
+TEST(SingleSelect, AnythingThatWritesOrRunsASecondStatementFails) {
+    const char* refused[] = {
+        "",
+        "   ",
+        "update xray_worklist set is_done = 1",
+        "  UPDATE t SET a = 1 -- select",
+        "with x as (select 1) delete from t",
+        "select 1; delete from t",
+        "select 1 delete from t",
+        "select * into copy_of_orders from xray_worklist",
+        "select 1 exec xp_cmdshell 'dir'",
+        "select 'a\\'' ; delete from t; -- '",
+        "select 'a\\' ; delete from t; --'",
+        "select 1 # ; delete from t\n",
+        "select 1 --1 ; delete from t",
+        "select /*! ; delete from t */ 1",
+        "select 'unterminated",
+        "select 1 /* unterminated",
+        "select [a ; drop table t",
+    };
+    for (const char* sql : refused) EXPECT_FALSE(IsSingleSelect(sql)) << sql;
+}
+
+TEST(SingleSelect, HandlerRefusesAnythingElseWithoutRunningIt) {
+    FakeServices fake;
+    fake.state.ConnectionMode = QStringLiteral("CORVANTE");
+    fake.state.BaseSQL = BaseSqlFor(fake.state.ConnectionMode);
+    fake.switches.returnThisQuery = true;
+    QueryHandler handler(fake.services);
+    const DicomDataset request = MakeRequest({Tags::PatientId}, {});
+
+    fake.switches.sqlBoxText = QStringLiteral("update xray_worklist set is_valid = 0");
+    FakeQueryConnection refused(request);
+    handler.DicomViewer1_QueryRequest(refused);
+    EXPECT_TRUE(fake.his.statements.isEmpty());
+    EXPECT_EQ(refused.finals, 0);
+    EXPECT_EQ(refused.failures,
+              QStringList{"Return this Query runs a single SELECT statement only."});
+    EXPECT_EQ(fake.log.Lines().last(),
+              FakeLog::Stamped(
+                  "Query Request error: Return this Query runs a single SELECT statement only."));
+    EXPECT_EQ(fake.his.reopenCount, 1);
+
+    fake.switches.sqlBoxText = QStringLiteral("select worklistid as RequestNum from xray_worklist");
+    FakeQueryConnection answered(request);
+    handler.DicomViewer1_QueryRequest(answered);
+    EXPECT_EQ(fake.his.statements, QStringList{fake.switches.sqlBoxText});
+    EXPECT_EQ(answered.finals, 1);
+}
