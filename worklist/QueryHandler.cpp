@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/MwlError.h"
+#include "platform/his/FieldText.h"
 #include "worklist/ServiceYield.h"
 #include "worklist/SingleSelect.h"
 #include "worklist/Tags.h"
@@ -10,8 +11,6 @@
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kWorklistRoot = QStringLiteral("WORKLIST");
-
-QString TextOf(const QVariant& value) { return value.isNull() ? QString() : value.toString(); }
 }  // namespace
 
 QueryHandler::QueryHandler(WorklistServices& services)
@@ -118,8 +117,8 @@ void QueryHandler::SendMatch(QueryConnection& connection, const Query& query,
         response, responseStep,
         {query.request, query.requestStep, record, query.modality, query.mode});
     const QString line = QStringLiteral("done.. ") + response.PatientId() + " Req# " +
-                         TextOf(record.Field(QStringLiteral("RequestNum"))) + " HN: " +
-                         TextOf(record.Field(QStringLiteral("HN"))) + " name: " + name.last +
+                         FieldText(record.Field(QStringLiteral("RequestNum"))) + " HN: " +
+                         FieldText(record.Field(QStringLiteral("HN"))) + " name: " + name.last +
                          "," + name.first + " " + name.middle + " return:" +
                          response.PatientName();
     connection.SendPending(response);
