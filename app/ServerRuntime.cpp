@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "app/ConnectionFile.h"
+#include "app/NetworkSettings.h"
 #include "platform/MwlError.h"
 #include "worklist/BaseSql.h"
 
@@ -20,8 +21,8 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
 ServerRuntime::~ServerRuntime() { Shutdown(); }
 
 void ServerRuntime::Attach(Switches& switches, StatusView& status) {
-    m_services = std::make_unique<WorklistServices>(WorklistServices{
-        m_log, switches, status, m_his, m_store, m_uids, m_clock, m_state});
+    m_services = std::make_unique<WorklistServices>(
+        WorklistServices{m_log, switches, status, m_his, m_store, m_uids, m_clock, m_state});
     m_handler = std::make_unique<QueryHandler>(*m_services);
 }
 
@@ -57,7 +58,12 @@ void ServerRuntime::StartListener(const MessageSink& showMessage) {
         if (!ok || port < 1 || port > 65535)
             throw MwlError(QStringLiteral("Cannot listen on port %1: not a TCP port number.")
                                .arg(m_loaded.portText));
-        m_listener.Start(static_cast<int>(port), [this](const QString& why) { m_log.Log(why); });
+        NetworkSettings network;
+        network.Load(m_store);
+        for (const QString& problem : network.problems) m_log.Log(problem);
+        m_listener.Start(static_cast<int>(port), network.limits,
+                         [this](const QString& line) { m_log.Log(line); });
+        m_log.Log(network.Description());
         m_port = static_cast<int>(port);
     } catch (const MwlError& error) {
         m_log.Log(error.Description());

@@ -34,7 +34,9 @@ public:
     // Problems the operator must see (connection file, port) go to the log
     // and to the message sink.
     void Load(const MessageSink& showMessage);
-    // Stops the listener (ending waiting queries) and closes the HIS.
+    // Stops the listener within a few seconds, whatever the peers do: new
+    // connections are refused at once, answers in progress get two seconds,
+    // the rest are aborted. Then the handler goes.
     void Shutdown();
 
     TextActivityLog& Log() { return m_log; }

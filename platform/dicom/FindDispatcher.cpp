@@ -24,10 +24,16 @@ void FindDispatcher::Dispatch(const std::shared_ptr<FindChannel>& channel) {
         std::erase_if(m_waiting, [](const auto& weak) { return weak.expired(); });
         m_waiting.push_back(channel);
     }
-    QMetaObject::invokeMethod(m_context, [this, channel] { Run(channel); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [this, channel] { Run(channel); }, Qt::QueuedConnection);
 }
 
 void FindDispatcher::Run(const std::shared_ptr<FindChannel>& channel) {
+    {
+        // A query posted before a stop was ended by Shutdown() already.
+        std::lock_guard lock(m_mutex);
+        if (m_closed) return;
+    }
     try {
         if (!channel->Cancelled()) m_handler(*channel);
     } catch (const MwlError& error) {
