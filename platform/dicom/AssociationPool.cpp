@@ -3,6 +3,7 @@
 #include <dcmtk/dcmnet/dul.h>
 #include <dcmtk/dcmnet/dulstruc.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -20,6 +21,8 @@ using std::chrono::steady_clock;
 constexpr int kAcceptPollSeconds = 1;
 // How long a new peer may wait for a busy worker to come free.
 constexpr auto kWaitForWorker = std::chrono::seconds(3);
+// While every worker is busy, the doorkeeper looks for waiting peers this often.
+constexpr int kDoorkeeperPollMs = 100;
 // At stop, answers in progress get this long to finish...
 constexpr auto kStopGrace = std::chrono::seconds(2);
 // ...and aborts this much longer to reach their peers.
@@ -186,7 +189,7 @@ void AssociationPool::Accepted(DcmNativeSocketType socket) {
     if (worker == &m_doorkeeper) return;
     {
         std::lock_guard lock(m_mutex);
-        ++m_busy;
+        if (++m_busy == static_cast<int>(m_workers.size())) m_fullSince = steady_clock::now();
     }
     PassTurn(*worker);
     m_changed.notify_all();
@@ -204,6 +207,9 @@ void AssociationPool::Finish(Worker& worker, T_ASC_Association*& association) {
     m_changed.notify_all();
 }
 
+// A peer that finds every worker busy waits in the backlog; once they have
+// all been busy for kWaitForWorker without a break, waiting peers are
+// refused until one comes free.
 void AssociationPool::RunDoorkeeper() {
     t_current = &m_doorkeeper;
     const int workers = static_cast<int>(m_workers.size());
@@ -211,22 +217,33 @@ void AssociationPool::RunDoorkeeper() {
     while (!m_stopping.load()) {
         m_changed.wait(lock, [&] { return m_stopping.load() || m_busy >= workers; });
         if (m_stopping.load()) break;
-        const bool freed = m_changed.wait_for(
-            lock, kWaitForWorker, [&] { return m_stopping.load() || m_busy < workers; });
-        if (freed) continue;
-        while (!m_stopping.load() && m_busy >= workers) {
-            lock.unlock();
-            RefuseOne();
-            lock.lock();
+        const auto refuseFrom = m_fullSince + kWaitForWorker;
+        if (steady_clock::now() < refuseFrom) {
+            m_changed.wait_until(lock, refuseFrom,
+                                 [&] { return m_stopping.load() || m_busy < workers; });
+            continue;
         }
+        lock.unlock();
+        const bool waiting = ConnectionWaiting();
+        lock.lock();
+        // While it looked, a worker may have come free (and been taken again).
+        if (!waiting || m_busy < workers || steady_clock::now() < m_fullSince + kWaitForWorker)
+            continue;
+        lock.unlock();
+        RefuseOne();
+        lock.lock();
     }
+}
+
+bool AssociationPool::ConnectionWaiting() const {
+    pollfd listening{ListenSocket(), POLLIN, 0};
+    return ::poll(&listening, 1, kDoorkeeperPollMs) > 0;
 }
 
 void AssociationPool::RefuseOne() {
     T_ASC_Association* association = nullptr;
-    const OFCondition received =
-        ASC_receiveAssociation(m_network, &association, m_limits.maxPduSize, nullptr, nullptr,
-                               OFFalse, DUL_NOBLOCK, kAcceptPollSeconds);
+    const OFCondition received = ASC_receiveAssociation(
+        m_network, &association, m_limits.maxPduSize, nullptr, nullptr, OFFalse, DUL_NOBLOCK, 0);
     if (m_doorkeeper.slot.Attached()) {
         if (received.good()) {
             T_ASC_RejectParameters rejection{ASC_RESULT_REJECTEDTRANSIENT,

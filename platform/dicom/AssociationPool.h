@@ -56,6 +56,7 @@ private:
     void PassTurn(Worker& worker);
     void Accepted(DcmNativeSocketType socket);
     void Serve(T_ASC_Association* association, WorkerSlot& slot);
+    bool ConnectionWaiting() const;
     void RefuseOne();
     void Finish(Worker& worker, T_ASC_Association*& association);
     void NoteAcceptFailure(const OFCondition& condition);
@@ -82,6 +83,7 @@ private:
     std::condition_variable m_changed;  // the number of busy workers changed
     bool m_turnTaken = false;
     int m_busy = 0;
+    std::chrono::steady_clock::time_point m_fullSince;  // every worker busy since
 
     std::atomic<unsigned long long> m_nextId{1};
     std::atomic<unsigned long long> m_unassociated{0};

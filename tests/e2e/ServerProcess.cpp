@@ -8,6 +8,7 @@
 #include <QProcessEnvironment>
 #include <QTcpServer>
 #include <QThread>
+#include <algorithm>
 
 namespace {
 
@@ -72,6 +73,7 @@ void ServerProcess::WriteSettings() const {
     if (!m_settings.hl7Folder.isEmpty()) pacs += "txtHL7Folder=" + m_settings.hl7Folder + "\n";
     if (!m_settings.institutionName.isEmpty())
         pacs += "[Worklist]\ntxtInstName=" + m_settings.institutionName + "\n";
+    if (!m_settings.network.isEmpty()) pacs += "[Network]\n" + m_settings.network;
     WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
@@ -146,8 +148,18 @@ bool ServerProcess::KeepsRunningFor(int timeoutMs) {
 
 testing::AssertionResult ServerProcess::Stop() {
     if (!Running()) return testing::AssertionFailure() << "talvek-mwl had already ended";
+    SendStop();
+    return AwaitExit();
+}
+
+void ServerProcess::SendStop() {
     m_process.terminate();  // SIGTERM
-    if (!m_process.waitForFinished(kStopTimeoutMs)) {
+    m_stopSent.start();
+}
+
+testing::AssertionResult ServerProcess::AwaitExit() {
+    const int left = std::max<int>(0, kStopTimeoutMs - static_cast<int>(m_stopSent.elapsed()));
+    if (!m_process.waitForFinished(left)) {
         m_process.kill();
         m_process.waitForFinished(kStopTimeoutMs);
         return testing::AssertionFailure()

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -14,12 +15,13 @@ struct ServerSettings {
     std::optional<int> resultQueryNumber;  // [Settings] ResultQueryNumber; unset keeps the default
     std::optional<int> port;               // a free loopback port when unset
     QString modeOption = QStringLiteral("optCorvante");  // the one mode flag stored "True"
-    QString hl7Folder;        // [Main] txtHL7Folder
-    QString institutionName;  // [Worklist] txtInstName
+    QString hl7Folder;                                   // [Main] txtHL7Folder
+    QString institutionName;                             // [Worklist] txtInstName
     // The line written to every connection-string file; unset names HisFile()
     // through the SQLite3 driver. With noConnectionFiles none is written.
     std::optional<QString> connectionString;
     bool noConnectionFiles = false;
+    QString network;  // lines of the [Network] section, e.g. "MaxAssociations=2\n"
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
@@ -37,6 +39,7 @@ public:
     QString HisFile() const;
     QString Folder() const { return m_folder.path(); }
     int Port() const { return m_port; }
+    long long Pid() const { return m_process.processId(); }
 
     // Starts the program and waits until it reports that it listens (or, with
     // expectListening false, that it does not).
@@ -49,8 +52,11 @@ public:
     bool Running() const { return m_process.state() != QProcess::NotRunning; }
     // True when the program is still running after waiting timeoutMs for it to end.
     bool KeepsRunningFor(int timeoutMs);
-    // Sends SIGTERM and expects exit status 0 within a few seconds.
+    // Sends SIGTERM and expects exit status 0 within five seconds.
     testing::AssertionResult Stop();
+    // The two halves of Stop(): SIGTERM, then the wait for exit status 0.
+    void SendStop();
+    testing::AssertionResult AwaitExit();
 
 private:
     void WriteSettings() const;
@@ -60,4 +66,5 @@ private:
     int m_port = 0;
     QProcess m_process;
     QByteArray m_errors;
+    QElapsedTimer m_stopSent;
 };
