@@ -46,15 +46,12 @@ DicomAttribute::DicomAttribute(const DcmItem* item, quint16 group, quint16 eleme
     : m_group(group), m_element(element), m_utf8(utf8) {
     if (item == nullptr) return;
     DcmElement* found = nullptr;
-    if (const_cast<DcmItem*>(item)
-            ->findAndGetElement(DcmTagKey(group, element), found, OFFalse)
+    if (const_cast<DcmItem*>(item)->findAndGetElement(DcmTagKey(group, element), found, OFFalse)
             .good())
         m_element_ptr = found;
 }
 
-QDateTime DicomAttribute::ZeroDay(const QTime& time) {
-    return QDateTime(QDate(1899, 12, 30), time);
-}
+QDateTime DicomAttribute::ZeroDay(const QTime& time) { return QDateTime(QDate(1899, 12, 30), time); }
 
 bool DicomAttribute::IsNull() const {
     if (m_element_ptr == nullptr) return true;

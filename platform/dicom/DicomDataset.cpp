@@ -28,14 +28,14 @@ bool DeclaresUtf8(DcmDataset& dataset) {
 
 // How one temporal VR is written, and which values already are in its form.
 struct TemporalForm {
-    QRegularExpression range;   // a query key range: "20240301-", "0800-1200"
+    QRegularExpression range;  // a query key range: "20240301-", "0800-1200"
     QMetaType::Type wrongType;  // a date for a TM, a time for a DA
     bool date;
 };
 
 const TemporalForm& FormOf(DcmEVR vr) {
-    static const TemporalForm date{
-        QRegularExpression(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$")), QMetaType::QTime, true};
+    static const TemporalForm date{QRegularExpression(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$")),
+                                   QMetaType::QTime, true};
     static const TemporalForm time{
         QRegularExpression(QStringLiteral(
             "^\\d{2,6}(\\.\\d{1,6})?-(\\d{2,6}(\\.\\d{1,6})?)?$|^-\\d{2,6}(\\.\\d{1,6})?$")),
@@ -106,9 +106,8 @@ std::vector<DicomAttribute> DicomDataset::Attributes() const {
 std::optional<DicomDataset> DicomDataset::SequenceItem(quint16 group, quint16 element,
                                                        unsigned long index) const {
     DcmItem* item = nullptr;
-    if (m_item
-            ->findAndGetSequenceItem(DcmTagKey(group, element), item,
-                                     static_cast<signed long>(index))
+    if (m_item->findAndGetSequenceItem(DcmTagKey(group, element), item,
+                                       static_cast<signed long>(index))
             .bad() ||
         item == nullptr)
         return std::nullopt;

@@ -20,8 +20,7 @@ const char* const kSchemaFile = MWL_SOURCE_DIR "/examples/xray-worklist.sql";
 testing::AssertionResult HisDatabase::Create(const QString& file, const QList<HisOrder>& orders) {
     QFile schema(QString::fromLatin1(kSchemaFile));
     if (!schema.open(QIODevice::ReadOnly))
-        return testing::AssertionFailure()
-               << kSchemaFile << ": " << schema.errorString().toStdString();
+        return testing::AssertionFailure() << kSchemaFile << ": " << schema.errorString().toStdString();
     QString sql = QString::fromUtf8(schema.readAll());
     if (!orders.isEmpty()) sql += InsertStatement(orders);
     return Run(file, sql);

@@ -32,10 +32,7 @@ class OrderFileQuery : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_orders.isValid());
-        Write("A.HL7", OrderLine("BWH", "200101",
-                                 "PE\xD1"
-                                 "A^JOS\xC9^",
-                                 "ACC1", "CHEST PA") +
+        Write("A.HL7", OrderLine("BWH", "200101", "PE\xD1" "A^JOS\xC9^", "ACC1", "CHEST PA") +
                            "\r\nOBR|1|ACC1\r\n");
         Write("B.HL7", OrderLine("BWH", "200102", "SANTOS^MARIA^", "ACC2", "KNEE LEFT") + "\n");
         Write("C.HL7", OrderLine("BWC", "200103", "O'BRIEN^SEAN^", "ACC3", "SPINE"));
@@ -62,8 +59,7 @@ TEST_F(OrderFileQuery, EveryFileWithoutKeysAndOnlyTheMatchingAccessionOtherwise)
     ASSERT_TRUE(all.Succeeded()) << all.output.right(2000).toStdString();
     EXPECT_EQ(all.PatientIds(), QStringList({"200101", "200102", "200103"}));
     DcmDataset& first = *all.matches[0]->getDataset();
-    EXPECT_EQ(Value(first, DCM_PatientName), QByteArray("PE\xD1"
-                                                        "A^JOS\xC9^"));
+    EXPECT_EQ(Value(first, DCM_PatientName), QByteArray("PE\xD1" "A^JOS\xC9^"));
     EXPECT_EQ(Value(first, DCM_AccessionNumber), QByteArray("ACC1"));
     EXPECT_EQ(Value(first, DCM_SeriesDescription), QByteArray("CHEST PA"));
     EXPECT_EQ(Value(first, DCM_SpecificCharacterSet), QByteArray("ISO_IR 100"));
@@ -82,26 +78,24 @@ TEST_F(OrderFileQuery, EveryFileWithoutKeysAndOnlyTheMatchingAccessionOtherwise)
     EXPECT_TRUE(server.Stop());
     const QString log = server.ActivityLog();
     EXPECT_EQ(log.count("skipping."), 2);
-    EXPECT_TRUE(
-        log.contains("sending.SANTOS^MARIA^  CompanyCode:BWH AccessionNum:ACC2 "
-                     "Examination: KNEE LEFT"));
+    EXPECT_TRUE(log.contains("sending.SANTOS^MARIA^  CompanyCode:BWH AccessionNum:ACC2 "
+                             "Examination: KNEE LEFT"));
     EXPECT_EQ(log.count("Completed."), 2);
 }
 
 TEST_F(OrderFileQuery, WildcardNamesMatchNothingAndShortLinesAreStillSent) {
     Write("D.HL7", OrderLine("BWX", "200104", "TAN^WEI^", "", "", 12));
-    ServerProcess server(
-        ServerSettings{{}, {}, QStringLiteral("optBramwoods"), Folder() + "/", {}});
+    ServerProcess server(ServerSettings{{}, {}, QStringLiteral("optBramwoods"), Folder() + "/", {}});
     ASSERT_TRUE(server.Start());
-    const FindOutcome star =
-        FindScu::Run(server.Port(), {QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
-                                     QStringLiteral("PatientName=SANTOS*")});
+    const FindOutcome star = FindScu::Run(
+        server.Port(), {QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
+                        QStringLiteral("PatientName=SANTOS*")});
     EXPECT_TRUE(star.Succeeded());
     EXPECT_TRUE(star.matches.empty());
 
-    const FindOutcome shortLine =
-        FindScu::Run(server.Port(), {QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
-                                     QStringLiteral("PatientID=200104")});
+    const FindOutcome shortLine = FindScu::Run(
+        server.Port(), {QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
+                        QStringLiteral("PatientID=200104")});
     ASSERT_TRUE(shortLine.Succeeded());
     ASSERT_EQ(shortLine.matches.size(), 1u);
     DcmDataset& match = *shortLine.matches[0]->getDataset();

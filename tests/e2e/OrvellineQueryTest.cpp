@@ -74,10 +74,8 @@ TEST_F(OrvellineQuery, KeysNarrowTheStatementAndQuotesAreMatched) {
         s_server->Port(),
         {QStringLiteral("PatientID="),
          QStringLiteral("ScheduledProcedureStepSequence[0].Modality=CR"),
-         QStringLiteral(
-             "ScheduledProcedureStepSequence[0].ScheduledProcedureStepStartDate=20261201"),
-         QStringLiteral(
-             "ScheduledProcedureStepSequence[0].ScheduledProcedureStepStartTime=0300-0530"),
+         QStringLiteral("ScheduledProcedureStepSequence[0].ScheduledProcedureStepStartDate=20261201"),
+         QStringLiteral("ScheduledProcedureStepSequence[0].ScheduledProcedureStepStartTime=0300-0530"),
          QStringLiteral("StudyDescription=")});
     ASSERT_TRUE(byDate.Succeeded()) << byDate.output.right(2000).toStdString();
     EXPECT_EQ(byDate.PatientIds(), QStringList({"P5", "P4", "P3"}));
