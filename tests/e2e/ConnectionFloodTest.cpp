@@ -79,7 +79,7 @@ TEST(ConnectionFlood, FiveThousandAssociationsLeaveNoThreadOrMappingBehind) {
         std::vector<std::unique_ptr<ProbeAssociation>> all;
         for (int i = 0; i < 64; ++i) {
             all.push_back(std::make_unique<ProbeAssociation>(server.Port()));
-            ASSERT_TRUE(all.back()->Open());
+            ASSERT_TRUE(all.back()->Open()) << "association " << i;
             ASSERT_TRUE(all.back()->Echo());
         }
         for (auto& association : all) EXPECT_TRUE(association->Release());
