@@ -108,6 +108,8 @@ TEST(ConnectionFlood, FiveThousandAssociationsLeaveNoThreadOrMappingBehind) {
 
     EXPECT_EQ(after.threads, before.threads);
     EXPECT_LE(after.mappings, before.mappings + 4);
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory in quarantine
     EXPECT_LE(after.rssKb, before.rssKb + 4096);
+#endif
     EXPECT_TRUE(server.Stop());
 }
