@@ -1,36 +1,34 @@
 #include "platform/dicom/ActivityPost.h"
 
-#include <QMetaObject>
+#include "platform/dicom/ServiceMailbox.h"
 
-ActivityPost::ActivityPost(QObject* serviceContext) : m_context(serviceContext) {}
+ActivityPost::ActivityPost(QObject* serviceContext)
+    : m_mailbox(std::make_unique<ServiceMailbox>(serviceContext, [this] { Drain(); })) {}
+
+ActivityPost::~ActivityPost() = default;
 
 void ActivityPost::SetSink(Sink sink) {
-    std::lock_guard lock(m_queue->mutex);
-    m_queue->sink = std::move(sink);
+    std::lock_guard lock(m_mutex);
+    m_sink = std::move(sink);
 }
 
 void ActivityPost::Post(const QString& line) {
     bool first = false;
     {
-        std::lock_guard lock(m_queue->mutex);
-        first = m_queue->lines.isEmpty();
-        m_queue->lines << line;
+        std::lock_guard lock(m_mutex);
+        first = m_lines.isEmpty();
+        m_lines << line;
     }
-    QObject* context = m_context.data();
-    if (!first || !context) return;
-    QMetaObject::invokeMethod(
-        context, [queue = m_queue] { Deliver(*queue); }, Qt::QueuedConnection);
+    if (first) m_mailbox->Wake();
 }
 
-void ActivityPost::Drain() { Deliver(*m_queue); }
-
-void ActivityPost::Deliver(Queue& queue) {
+void ActivityPost::Drain() {
     QStringList lines;
     Sink sink;
     {
-        std::lock_guard lock(queue.mutex);
-        lines.swap(queue.lines);
-        sink = queue.sink;
+        std::lock_guard lock(m_mutex);
+        lines.swap(m_lines);
+        sink = m_sink;
     }
     if (!sink) return;
     for (const QString& line : lines) sink(line);

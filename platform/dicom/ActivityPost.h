@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 #include <functional>
 #include <memory>
 #include <mutex>
+
+class ServiceMailbox;
 
 // Lines for the activity log written by the network threads. They reach the
 // sink on the service thread (the thread of the context object), in batches;
@@ -16,6 +17,7 @@ public:
     using Sink = std::function<void(const QString&)>;
 
     explicit ActivityPost(QObject* serviceContext);
+    ~ActivityPost();
 
     // Service thread, while no network thread runs.
     void SetSink(Sink sink);
@@ -25,14 +27,8 @@ public:
     void Drain();
 
 private:
-    struct Queue {
-        std::mutex mutex;
-        QStringList lines;
-        Sink sink;
-    };
-    static void Deliver(Queue& queue);
-
-    QPointer<QObject> m_context;
-    // Shared with the queued deliveries, which may run after this object is gone.
-    std::shared_ptr<Queue> m_queue = std::make_shared<Queue>();
+    std::mutex m_mutex;
+    QStringList m_lines;
+    Sink m_sink;
+    std::unique_ptr<ServiceMailbox> m_mailbox;
 };
