@@ -139,25 +139,28 @@ void AssociationPool::RunWorker(Worker& worker) {
             ASC_receiveAssociation(m_network, &association, m_limits.maxPduSize, nullptr, nullptr,
                                    OFFalse, DUL_NOBLOCK, kAcceptPollSeconds);
         PassTurn(worker);
+        QString ended;
         if (worker.slot.Attached()) {
             if (received.good())
-                Serve(association, worker.slot);
+                ended = Serve(association, worker.slot);
             else
                 ++m_unassociated;
         } else if (received != DUL_NOASSOCIATIONREQUEST && !m_stopping.load()) {
             NoteAcceptFailure(received);
         }
         Finish(worker, association);
+        // Once the end is in the log, the worker is free for the next peer.
+        if (!ended.isEmpty()) m_log.Post(ended);
     }
 }
 
-void AssociationPool::Serve(T_ASC_Association* association, WorkerSlot& slot) {
+QString AssociationPool::Serve(T_ASC_Association* association, WorkerSlot& slot) {
     WorklistAssociation served(association, slot, m_context);
     if (!served.Negotiate()) {
         ++m_unassociated;
-        return;
+        return QString();
     }
-    served.Serve(m_nextId++);
+    return served.Serve(m_nextId++);
 }
 
 bool AssociationPool::TakeTurn(Worker& worker) {

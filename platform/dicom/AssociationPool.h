@@ -55,7 +55,7 @@ private:
     bool TakeTurn(Worker& worker);
     void PassTurn(Worker& worker);
     void Accepted(DcmNativeSocketType socket);
-    void Serve(T_ASC_Association* association, WorkerSlot& slot);
+    QString Serve(T_ASC_Association* association, WorkerSlot& slot);
     bool ConnectionWaiting() const;
     void RefuseOne();
     void Finish(Worker& worker, T_ASC_Association*& association);

@@ -85,7 +85,7 @@ bool WorklistAssociation::Negotiate() {
     return ASC_acknowledgeAssociation(m_association).good();
 }
 
-void WorklistAssociation::Serve(unsigned long long id) {
+QString WorklistAssociation::Serve(unsigned long long id) {
     m_id = id;
     const DUL_ASSOCIATESERVICEPARAMETERS& dul = m_association->params->DULparams;
     Note(QStringLiteral("Association %1 from %2: calling AE %3, called AE %4")
@@ -95,10 +95,10 @@ void WorklistAssociation::Serve(unsigned long long id) {
     const auto began = std::chrono::steady_clock::now();
     const QString end = RunCommands();
     const std::chrono::duration<double> lasted = std::chrono::steady_clock::now() - began;
-    Note(QStringLiteral("Association %1 ended after %2 s: %3")
-             .arg(m_id)
-             .arg(lasted.count(), 0, 'f', 2)
-             .arg(end));
+    return QStringLiteral("Association %1 ended after %2 s: %3")
+        .arg(m_id)
+        .arg(lasted.count(), 0, 'f', 2)
+        .arg(end);
 }
 
 QString WorklistAssociation::RunCommands() {

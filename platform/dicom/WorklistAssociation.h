@@ -34,9 +34,10 @@ public:
 
     // False when the request was refused (nothing acceptable was proposed).
     bool Negotiate();
-    // Runs the association to its end and logs it once, under its number,
-    // with its duration.
-    void Serve(unsigned long long id);
+    // Logs the association under its number and runs it to its end; returns
+    // the line for the log that says how it ended, after how long. The caller
+    // logs it once the worker is free again.
+    QString Serve(unsigned long long id);
 
 private:
     QString RunCommands();
