@@ -75,19 +75,36 @@ TEST(AssociationLimit, BeyondTheLimitAPeerWaitsForAFreeWorkerThenIsRefused) {
 }
 
 TEST(AssociationLimit, HundredClientsAtOnceAreAllAnsweredCompletely) {
+#ifdef __SANITIZE_THREAD__
+    // The instrumented server is ten times slower: a hundred queries in a row
+    // on its one service thread outlast findscu's 60 s receive time-out.
+    // Just over the limit of 64 still makes peers wait for a free worker.
+    constexpr int kClients = 70;
+#else
+    constexpr int kClients = 100;
+#endif
     ServerProcess server;
     ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(50)));
     ASSERT_TRUE(server.Start());
     std::vector<std::unique_ptr<FindScu>> clients;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < kClients; ++i) {
         clients.push_back(std::make_unique<FindScu>(server.Port(), WorklistKeys()));
         clients.back()->Start();
     }
+    int answered = 0;
     for (size_t i = 0; i < clients.size(); ++i) {
         SCOPED_TRACE(i);
         const FindOutcome outcome = clients[i]->Finish(60000);
-        EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+        EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(500).toStdString();
         EXPECT_EQ(outcome.matches.size(), 50u);
+        if (outcome.Succeeded() && outcome.matches.size() == 50u) ++answered;
     }
     EXPECT_TRUE(server.Stop());
+    if (answered < kClients) {
+        const QStringList lines = server.ActivityLog().split(QLatin1Char('\n'));
+        for (const QString& line : lines)
+            if (line.contains(QStringLiteral("ended after")) &&
+                !line.contains(QStringLiteral("peer")))
+                ADD_FAILURE() << line.toStdString();
+    }
 }

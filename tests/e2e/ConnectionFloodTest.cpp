@@ -107,9 +107,13 @@ TEST(ConnectionFlood, FiveThousandAssociationsLeaveNoThreadOrMappingBehind) {
               << "; after 5,000 associations: " << after.Describe().toStdString() << std::endl;
 
     EXPECT_EQ(after.threads, before.threads);
+    // The sanitizers' own memory grows as they go: ThreadSanitizer maps its
+    // shadow and history, AddressSanitizer keeps freed memory in quarantine.
+#ifndef __SANITIZE_THREAD__
     EXPECT_LE(after.mappings, before.mappings + 4);
-#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory in quarantine
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LE(after.rssKb, before.rssKb + 4096);
+#endif
 #endif
     EXPECT_TRUE(server.Stop());
 }
