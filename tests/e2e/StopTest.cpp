@@ -64,7 +64,9 @@ void SlowPeers(ServerProcess& server, Peers& peers) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     });
-    EXPECT_TRUE(server.WaitForLog(QStringLiteral("LAST%1,").arg(kOrders)));
+    // The stop begins once the handler has returned: it runs on the thread
+    // that stops.
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("LAST%1,").arg(kOrders), 30000));
 }
 
 void EchoingPeer(ServerProcess& server, Peers& peers) {
