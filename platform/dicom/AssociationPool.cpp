@@ -138,18 +138,19 @@ void AssociationPool::RunWorker(Worker& worker) {
         const OFCondition received =
             ASC_receiveAssociation(m_network, &association, m_limits.maxPduSize, nullptr, nullptr,
                                    OFFalse, DUL_NOBLOCK, kAcceptPollSeconds);
+        const bool accepted = worker.slot.Attached();
+        // A failed accept backs off while this worker still has the turn.
+        if (!accepted && received != DUL_NOASSOCIATIONREQUEST && !m_stopping.load())
+            NoteAcceptFailure(received);
         PassTurn(worker);
         QString ended;
-        if (worker.slot.Attached()) {
-            if (received.good())
-                ended = Serve(association, worker.slot);
-            else
-                ++m_unassociated;
-        } else if (received != DUL_NOASSOCIATIONREQUEST && !m_stopping.load()) {
-            NoteAcceptFailure(received);
-        }
+        if (accepted && received.good())
+            ended = Serve(association, worker.slot);
+        else if (accepted)
+            ++m_unassociated;
         Finish(worker, association);
-        // Once the end is in the log, the worker is free for the next peer.
+        // The end reaches the log once the worker is free again, so a peer
+        // that waits for that line finds the worker there.
         if (!ended.isEmpty()) m_log.Post(ended);
     }
 }
