@@ -106,10 +106,12 @@ void AssociationPool::Stop() {
     Report();
 }
 
-// Associations waiting for a message, and requests being read, are
-// interrupted at once: the worker wakes and aborts. Answers in progress get
-// the grace to finish; whatever is left after it is cut off both ways, which
-// also ends a send to a peer that does not read.
+// Every connection but those answering a message stops reading at once:
+// a worker waiting for a message or reading a request wakes and aborts, and
+// an abort under way no longer waits for the peer to close (its A-ABORT still
+// goes out). Answers in progress get the grace to finish; whatever is left
+// after it is cut off both ways, which also ends a send to a peer that does
+// not read.
 void AssociationPool::EndAssociations() {
     const auto graceEnd = steady_clock::now() + kStopGrace;
     const auto abortEnd = graceEnd + kAbortGrace;
@@ -120,10 +122,10 @@ void AssociationPool::EndAssociations() {
             const WorkerSlot::Phase phase = slot->CurrentPhase();
             if (phase == WorkerSlot::Phase::Free) continue;
             open = true;
-            if (phase == WorkerSlot::Phase::Request || phase == WorkerSlot::Phase::Waiting)
+            if (phase != WorkerSlot::Phase::Busy)
                 slot->Interrupt(SHUT_RD);
             else if (now >= graceEnd)
-                slot->Interrupt(phase == WorkerSlot::Phase::Busy ? SHUT_RDWR : SHUT_RD);
+                slot->Interrupt(SHUT_RDWR);
         }
         if (!open || now >= abortEnd) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
