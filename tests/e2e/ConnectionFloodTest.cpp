@@ -84,7 +84,7 @@ TEST(ConnectionFlood, FiveThousandAssociationsLeaveNoThreadOrMappingBehind) {
         }
         for (auto& association : all) EXPECT_TRUE(association->Release());
     }
-    ASSERT_TRUE(server.WaitForLog(QStringLiteral("Association 64 ended")));
+    ASSERT_TRUE(server.WaitForLog(QStringLiteral("Association 64 ended"), kLogWaitMs));
     const ProcessFigures before = FiguresOf(server.Pid());
 
     for (int i = 0; i < 5000; ++i) {
@@ -101,7 +101,7 @@ TEST(ConnectionFlood, FiveThousandAssociationsLeaveNoThreadOrMappingBehind) {
     // A query starts a fresh activity log, so the association lines logged
     // so far do not count as memory the server keeps.
     EXPECT_TRUE(FindScu::Run(server.Port(), WorklistKeys()).Succeeded());
-    ASSERT_TRUE(server.WaitForLog(QStringLiteral("Association 5065 ended")));
+    ASSERT_TRUE(server.WaitForLog(QStringLiteral("Association 5065 ended"), kLogWaitMs));
     const ProcessFigures after = FiguresOf(server.Pid());
     std::cout << "[ figures  ] before: " << before.Describe().toStdString()
               << "; after 5,000 associations: " << after.Describe().toStdString() << std::endl;

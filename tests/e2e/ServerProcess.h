@@ -8,6 +8,10 @@
 #include <QTemporaryDir>
 #include <optional>
 
+// How long a test waits for a line of the activity log when a loaded
+// machine (or a sanitizer build) may hold the server up.
+constexpr int kLogWaitMs = 15000;
+
 // Asks the kernel for a loopback port that nobody uses right now.
 int FreeLoopbackPort();
 

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <atomic>
+#include <iostream>
 #include <thread>
 #include <vector>
 
@@ -40,20 +41,25 @@ TEST(SlowPeer, SilentSocketsAndARequestSentByteByByteHoldUpNoOne) {
         }
     });
 
+    // A whole findscu run takes well under a second here (the figures show
+    // it); the limit leaves room for a loaded machine, and a peer holding up
+    // the others would cost at least the request time-out of 5 s.
     for (int query = 1; query <= 5; ++query) {
         SCOPED_TRACE(query);
         QElapsedTimer timer;
         timer.start();
         const FindOutcome outcome = FindScu::Run(server.Port(), WorklistKeys());
-        EXPECT_LT(timer.elapsed(), 1000);
+        std::cout << "[ figures  ] query " << query
+                  << " with 21 silent or slow peers: " << timer.elapsed() << " ms" << std::endl;
+        EXPECT_LT(timer.elapsed(), 2500);
         EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
         EXPECT_EQ(outcome.matches.size(), 20u);
     }
     // One deadline (5 s) for the whole request, however the bytes trickle in.
-    for (const int socket : silent) EXPECT_TRUE(ClosedByPeerWithin(socket, 9000));
-    EXPECT_TRUE(ClosedByPeerWithin(dribbler, 9000));
+    for (const int socket : silent) EXPECT_TRUE(ClosedByPeerWithin(socket, 12000));
+    EXPECT_TRUE(ClosedByPeerWithin(dribbler, 12000));
     EXPECT_GE(connected.elapsed(), 4500);
-    EXPECT_LT(connected.elapsed(), 9000);
+    EXPECT_LT(connected.elapsed(), 12000);
     done = true;
     dribble.join();
     for (const int socket : silent) ::close(socket);
@@ -69,7 +75,7 @@ TEST(SlowPeer, AnAssociationWithNothingToSayIsReleasedAfterTheIdleTime) {
         {.network = QStringLiteral("IdleAssociationTimeout=1\nDimseTimeout=soon\n")});
     ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
     ASSERT_TRUE(server.Start());
-    EXPECT_TRUE(server.WaitForLog(QStringLiteral("idle association 1 s, DIMSE 60 s")))
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("idle association 1 s, DIMSE 60 s"), kLogWaitMs))
         << server.ActivityLog().toStdString();
     EXPECT_TRUE(server.ActivityLog().contains(QStringLiteral(
         "Network setting DimseTimeout=\"soon\" is not a number from 1 to 3600; using 60.")));
@@ -78,7 +84,7 @@ TEST(SlowPeer, AnAssociationWithNothingToSayIsReleasedAfterTheIdleTime) {
     ASSERT_TRUE(probe.Open());
     ASSERT_TRUE(probe.Echo());
     EXPECT_TRUE(probe.AwaitReleaseRequest(10));
-    EXPECT_TRUE(server.WaitForLog(QStringLiteral("no message for 1 s, released")))
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("no message for 1 s, released"), kLogWaitMs))
         << server.ActivityLog().toStdString();
     EXPECT_TRUE(server.Stop());
 }
