@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "app/ConnectionFile.h"
+#include "app/NetworkSettings.h"
 #include "platform/MwlError.h"
 #include "worklist/BaseSql.h"
 
@@ -22,8 +23,8 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
 ServerRuntime::~ServerRuntime() { Shutdown(); }
 
 void ServerRuntime::Attach(Switches& switches, StatusView& status) {
-    m_services = std::make_unique<WorklistServices>(WorklistServices{
-        m_log, switches, status, m_his, m_store, m_uids, m_clock, m_state});
+    m_services = std::make_unique<WorklistServices>(
+        WorklistServices{m_log, switches, status, m_his, m_store, m_uids, m_clock, m_state});
     m_handler = std::make_unique<QueryHandler>(*m_services);
 }
 
@@ -33,6 +34,7 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
     m_options.SetConnectionMode();
     m_state.ConnectionMode = m_options.ConnectionMode();
     hooks.settingsRestored();
+    LoadNetworkSettings();
     m_log.Replace(QStringLiteral("started..."));
     ReadConnectionString(hooks.showMessage);
     m_his.SetQueryTimeout(m_loaded.queryTimeoutSeconds);
@@ -61,6 +63,14 @@ void ServerRuntime::ChangeMode(ModeOptions::Option option, const MessageSink& sh
                                                    : QStringLiteral("no HIS connection")));
 }
 
+// Logged before the log starts afresh: the window then reads "started..."
+// alone, while standard output and the log file keep the listener's limits.
+void ServerRuntime::LoadNetworkSettings() {
+    m_network.Load(m_store);
+    for (const QString& problem : m_network.problems) m_log.Log(problem);
+    m_log.Log(m_network.Description());
+}
+
 void ServerRuntime::ReadConnectionString(const MessageSink& showMessage) {
     try {
         if (const auto text = ReadINI(m_options, m_homeFolder)) m_his.SetConnectionString(*text);
@@ -79,7 +89,8 @@ void ServerRuntime::StartListener(const MessageSink& showMessage) {
         if (!ok || port < 1 || port > 65535)
             throw MwlError(QStringLiteral("Cannot listen on port %1: not a TCP port number.")
                                .arg(m_loaded.portText));
-        m_listener.Start(static_cast<int>(port), [this](const QString& why) { m_log.Log(why); });
+        m_listener.Start(static_cast<int>(port), m_network.limits,
+                         [this](const QString& line) { m_log.Log(line); });
         m_port = static_cast<int>(port);
     } catch (const MwlError& error) {
         m_log.Log(error.Description());

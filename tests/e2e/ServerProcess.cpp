@@ -9,6 +9,7 @@
 #include <QProcessEnvironment>
 #include <QTcpServer>
 #include <QThread>
+#include <algorithm>
 
 namespace {
 
@@ -89,6 +90,7 @@ void ServerProcess::WriteSettings() const {
     if (m_settings.queryTimeoutSeconds)
         pacs += QStringLiteral("[Database]\nQueryTimeoutSeconds=%1\n")
                     .arg(*m_settings.queryTimeoutSeconds);
+    if (!m_settings.network.isEmpty()) pacs += "[Network]\n" + m_settings.network;
     WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
@@ -188,8 +190,18 @@ bool ServerProcess::KeepsRunningFor(int timeoutMs) {
 
 testing::AssertionResult ServerProcess::Stop() {
     if (!Running()) return testing::AssertionFailure() << "talvek-mwl had already ended";
+    SendStop();
+    return AwaitExit();
+}
+
+void ServerProcess::SendStop() {
     m_process.terminate();  // SIGTERM
-    if (!m_process.waitForFinished(kStopTimeoutMs)) {
+    m_stopSent.start();
+}
+
+testing::AssertionResult ServerProcess::AwaitExit() {
+    const int left = std::max<int>(0, kStopTimeoutMs - static_cast<int>(m_stopSent.elapsed()));
+    if (!m_process.waitForFinished(left)) {
         m_process.kill();
         m_process.waitForFinished(kStopTimeoutMs);
         return testing::AssertionFailure()

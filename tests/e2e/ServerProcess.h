@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <optional>
+
+// How long a test waits for a line of the activity log when a loaded
+// machine (or a sanitizer build) may hold the server up.
+constexpr int kLogWaitMs = 15000;
 
 // Asks the kernel for a loopback port that nobody uses right now.
 int FreeLoopbackPort();
@@ -15,8 +20,8 @@ struct ServerSettings {
     std::optional<int> resultQueryNumber;  // [Settings] ResultQueryNumber; unset keeps the default
     std::optional<int> port;               // a free loopback port when unset
     QString modeOption = QStringLiteral("optCorvante");  // the one mode flag stored "True"
-    QString hl7Folder;        // [Main] txtHL7Folder
-    QString institutionName;  // [Worklist] txtInstName
+    QString hl7Folder;                                   // [Main] txtHL7Folder
+    QString institutionName;                             // [Worklist] txtInstName
     // The line written to every connection-string file; unset names HisFile()
     // through the SQLite3 driver. With noConnectionFiles none is written.
     std::optional<QString> connectionString;
@@ -26,6 +31,7 @@ struct ServerSettings {
     bool window = false;
     QString connectionOptions;  // appended to the default connection string
     std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
+    QString network;  // lines of the [Network] section, e.g. "MaxAssociations=2\n"
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
@@ -45,6 +51,7 @@ public:
     // A file in the program's home folder (where the connection strings are).
     QString HomeFile(const QString& name) const;
     int Port() const { return m_port; }
+    long long Pid() const { return m_process.processId(); }
 
     // Starts the program and waits until it reports that it listens (or, with
     // expectListening false, that it does not).
@@ -64,8 +71,11 @@ public:
     qint64 PeakResidentKiB() const;
     // True when the program is still running after waiting timeoutMs for it to end.
     bool KeepsRunningFor(int timeoutMs);
-    // Sends SIGTERM and expects exit status 0 within a few seconds.
+    // Sends SIGTERM and expects exit status 0 within five seconds.
     testing::AssertionResult Stop();
+    // The two halves of Stop(): SIGTERM, then the wait for exit status 0.
+    void SendStop();
+    testing::AssertionResult AwaitExit();
 
 private:
     void WriteSettings() const;
@@ -75,4 +85,5 @@ private:
     int m_port = 0;
     QProcess m_process;
     QByteArray m_errors;
+    QElapsedTimer m_stopSent;
 };
