@@ -10,6 +10,9 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcitem.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QProcess>
@@ -21,6 +24,7 @@
 #include "e2e/DicomPeer.h"
 #include "e2e/HisDatabase.h"
 #include "e2e/MariaDbServer.h"
+#include "e2e/RawPeer.h"
 #include "e2e/ServerProcess.h"
 #include "unit/ConformanceTables.h"
 
@@ -258,6 +262,63 @@ TEST_F(ConformanceOnSqlite, PresentationContextsAsDocumented) {
     static const QRegularExpression refused(QStringLiteral(
         R"(\(Abstract Syntax Not Supported\)\s+D:\s+Abstract Syntax: =MOVEPatientRoot)"));
     EXPECT_TRUE(refused.match(output).hasMatch()) << output.toStdString();
+    EXPECT_TRUE(EchoSucceeds(m_server.Port()));
+}
+
+// The first bytes the server answers a raw association request with.
+std::string ReplyTo(int port, const std::string& request) {
+    const int socket = ConnectRaw(port);
+    if (socket < 0 || !SendAll(socket, request)) return {};
+    std::string reply;
+    pollfd readable{socket, POLLIN, 0};
+    char buffer[64];
+    while (reply.size() < 10 && ::poll(&readable, 1, 10000) > 0) {
+        const ssize_t got = ::recv(socket, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        reply.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(socket);
+    return reply;
+}
+
+// The request with one UID exchanged for another of the same length.
+std::string Exchanged(std::string pdu, const std::string& uid, const std::string& other) {
+    pdu.replace(pdu.find(uid), uid.size(), other);
+    return pdu;
+}
+
+// An A-ASSOCIATE-RJ as "result source reason", or what came instead.
+std::string Rejection(const std::string& reply) {
+    if (reply.size() < 10 || reply[0] != '\x03') return "no rejection";
+    return std::to_string(reply[7]) + ' ' + std::to_string(reply[8]) + ' ' +
+           std::to_string(reply[9]);
+}
+
+TEST_F(ConformanceOnSqlite, AssociationPoliciesAsDocumented) {
+    // Any calling and called AE title, answered under the called one, by
+    // DCMTK's implementation, receiving PDUs of up to 16 KiB.
+    const FindOutcome outcome =
+        FindScu::Run(m_server.Port(), {"ScheduledProcedureStepSequence[0].Modality="},
+                     {"-W", "-aet", "SOME-MODALITY", "-aec", "ANY-TITLE", "--max-pdu", "131072"});
+    EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+    const QString accepted = outcome.output.mid(outcome.output.indexOf("Parameters Negotiated"));
+    for (const char* line :
+         {R"(Their Implementation Class UID:\s+1\.2\.276\.0\.7230010\.3\.0\.3\.6\.7\n)",
+          R"(Their Implementation Version Name:\s+OFFIS_DCMTK_367\n)",
+          R"(Responding Application Name:\s+ANY-TITLE\n)",
+          R"(Their Max PDU Receive Size:\s+16384\n)"})
+        EXPECT_TRUE(QRegularExpression(line).match(accepted).hasMatch()) << line;
+
+    // Rejected permanently by the service user: another application
+    // context (reason 2), or no presentation context that can be accepted
+    // (reason 1, no reason given).
+    const std::string request = AssociateRequestPdu();
+    EXPECT_EQ(Rejection(ReplyTo(m_server.Port(), Exchanged(request, "1.2.840.10008.3.1.1.1",
+                                                           "1.2.840.10008.3.1.1.9"))),
+              "1 1 2");
+    EXPECT_EQ(Rejection(ReplyTo(m_server.Port(),
+                                Exchanged(request, "1.2.840.10008.1.1", "1.2.840.10008.1.9"))),
+              "1 1 1");
     EXPECT_TRUE(EchoSucceeds(m_server.Port()));
 }
 
