@@ -319,6 +319,10 @@ TEST_F(ConformanceOnSqlite, AssociationPoliciesAsDocumented) {
     EXPECT_EQ(Rejection(ReplyTo(m_server.Port(),
                                 Exchanged(request, "1.2.840.10008.1.1", "1.2.840.10008.1.9"))),
               "1 1 1");
+    EXPECT_EQ(Rejection(ReplyTo(m_server.Port(),
+                                Exchanged(request, "1.2.840.10008.1.2", "1.2.840.10008.1.8"))),
+              "1 1 1")
+        << "a context offering only an unknown transfer syntax";
     EXPECT_TRUE(EchoSucceeds(m_server.Port()));
 }
 
