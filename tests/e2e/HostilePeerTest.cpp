@@ -1,11 +1,9 @@
 // Peers that do not speak DICOM, or stop in the middle of an answer, must
 // cost the server nothing: the next modality is answered as usual.
 
-#include <arpa/inet.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmnet/scu.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 #include "e2e/DicomPeer.h"
 #include "e2e/HisDatabase.h"
 #include "e2e/ProbeAssociation.h"
+#include "e2e/RawPeer.h"
 #include "e2e/ServerProcess.h"
 
 namespace {
@@ -22,17 +21,10 @@ namespace {
 // Connects to the server on loopback, writes the bytes, and waits (bounded)
 // until the server has closed the connection or the time is up.
 testing::AssertionResult SendRaw(int port, const QByteArray& bytes, bool halfClose) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return testing::AssertionFailure() << "no socket";
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    const int fd = ConnectRaw(port);
+    if (fd < 0)
         return testing::AssertionFailure()
                << "cannot connect to port " << port << ": " << std::strerror(errno);
-    }
     [[maybe_unused]] const ssize_t sent = ::send(fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
     if (halfClose) ::shutdown(fd, SHUT_WR);
     timeval wait{5, 0};
