@@ -103,7 +103,8 @@ std::optional<QDateTime> DicomAttribute::RangePart(bool end) const {
     }
     throw MwlError(QStringLiteral("Type mismatch: '%1' in %2 is not a %3.")
                        .arg(text, TagText(m_group, m_element),
-                            isTime ? QStringLiteral("time") : QStringLiteral("date")));
+                            isTime ? QStringLiteral("time") : QStringLiteral("date")),
+                   FailureKind::InvalidDateOrTime);
 }
 
 QDateTime DicomAttribute::RangeStart(const QDateTime& fallback) const {

@@ -198,10 +198,10 @@ OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
     IdentifierReader::Result identifier =
         IdentifierReader::Read(m_association, presentation, m_context.limits.dimseTimeout);
     if (identifier.network.bad()) return identifier.network;
-    if (!identifier.refusal.isEmpty()) {
-        Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(identifier.refusal));
-        return SendStatus(request, presentation, STATUS_FIND_Failed_UnableToProcess,
-                          identifier.refusal);
+    if (identifier.refusal) {
+        const QString why = ErrorCommentFor(*identifier.refusal);
+        Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(why));
+        return SendStatus(request, presentation, STATUS_FIND_Failed_UnableToProcess, why);
     }
     auto channel = std::make_shared<FindChannel>(RootOf(request.AffectedSOPClassUID),
                                                  DicomDataset(std::move(identifier.dataset)));

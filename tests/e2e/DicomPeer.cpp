@@ -33,7 +33,8 @@ QString FindOutcome::ErrorComment() const {
     static const QRegularExpression comment(QStringLiteral(R"(\(0000,0902\) LO \[(.*)\]\s+#)"));
     QString last;
     for (const auto& match : comment.globalMatch(output)) last = match.captured(1);
-    return last;
+    // A value of odd length arrives padded with a space.
+    return last.trimmed();
 }
 
 QStringList FindOutcome::PatientIds() const {

@@ -225,7 +225,7 @@ FindReply ProbeAssociation::ReadFindResponses() {
         reply.status = response.DimseStatus;
         OFString comment;
         if (detail && detail->findAndGetOFString(DCM_ErrorComment, comment).good())
-            reply.errorComment = QString::fromLatin1(comment.c_str());
+            reply.errorComment = QString::fromLatin1(comment.c_str()).trimmed();
         delete detail;
         return reply;
     }
