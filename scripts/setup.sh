@@ -2,7 +2,7 @@
 # Installs every Debian package that building, running and testing the server needs.
 set -e
 PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev \
-  libdcmtk-dev dcmtk \
+  libdcmtk-dev dcmtk libssl-dev \
   qt6-base-dev libqt6sql6-odbc \
   unixodbc unixodbc-dev libsqliteodbc tdsodbc odbc-mariadb sqlite3 openssl \
   mariadb-server mariadb-client"
