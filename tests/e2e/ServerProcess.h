@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QJsonObject>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -29,9 +29,13 @@ struct ServerSettings {
     // The desktop program (offscreen, no start-up wait) instead of --headless;
     // what its window shows is read through the test state file.
     bool window = false;
-    QString connectionOptions;  // appended to the default connection string
+    QString connectionOptions;               // appended to the default connection string
     std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
-    QString network;  // lines of the [Network] section, e.g. "MaxAssociations=2\n"
+    QString network;   // lines of the [Network] section, e.g. "MaxAssociations=2\n"
+    QString security;  // lines of the [Security] section, e.g. "TlsPort=2762\n"
+    // The port the program reports it listens on ("listening on port N");
+    // the worklist port when unset.
+    std::optional<int> reportedPort;
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
