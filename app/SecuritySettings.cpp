@@ -114,17 +114,26 @@ QString SecuritySettings::CalledAeText() const {
     return AnyWhenEmpty(listener.access.requiredCalledAe);
 }
 
-QString SecuritySettings::Description() const {
+QString SecuritySettings::TlsText() const {
     const TlsSettings& tls = listener.tls;
-    const QString tlsText =
-        tls.port == 0 ? QStringLiteral("TLS off")
-                      : QStringLiteral("TLS on port %1, client certificates %2")
-                            .arg(tls.port)
-                            .arg(tls.requireClientCertificate ? QStringLiteral("required")
-                                                              : QStringLiteral("not requested"));
+    if (tls.port == 0) return QStringLiteral("off");
+    return QStringLiteral("on port %1, client certificates %2")
+        .arg(tls.port)
+        .arg(tls.requireClientCertificate ? QStringLiteral("required")
+                                          : QStringLiteral("not requested"));
+}
+
+QString SecuritySettings::PlainPortText() const {
+    return listener.plainPortEnabled ? QStringLiteral("open") : QStringLiteral("closed");
+}
+
+QString SecuritySettings::PathText(const QString& path) {
+    return path.isEmpty() ? QStringLiteral("none") : path;
+}
+
+QString SecuritySettings::Description() const {
     return QStringLiteral(
-               "Security: %1; plain DICOM port %2; calling AE titles: %3; networks: %4; called "
-               "AE title: %5")
-        .arg(tlsText, listener.plainPortEnabled ? QStringLiteral("open") : QStringLiteral("closed"),
-             CallingAeText(), NetworksText(), CalledAeText());
+               "Security: TLS %1; plain DICOM port %2; calling AE titles: %3; networks: %4; "
+               "called AE title: %5")
+        .arg(TlsText(), PlainPortText(), CallingAeText(), NetworksText(), CalledAeText());
 }

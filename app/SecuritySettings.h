@@ -18,6 +18,12 @@ struct SecuritySettings {
     // What is in force, for the activity log.
     QString Description() const;
 
+    // What is in force as the window shows it: "off", or the TLS port and
+    // whether client certificates are required.
+    QString TlsText() const;
+    QString PlainPortText() const;  // "open" or "closed"
+    // A file or folder setting, "none" when not set.
+    static QString PathText(const QString& path);
     // The access rules as the window shows them: "any" when not set.
     QString CallingAeText() const;
     QString NetworksText() const;
