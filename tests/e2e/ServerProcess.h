@@ -17,8 +17,9 @@ constexpr int kLogWaitMs = 15000;
 int FreeLoopbackPort();
 
 struct ServerSettings {
-    std::optional<int> resultQueryNumber;  // [Settings] ResultQueryNumber; unset keeps the default
-    std::optional<int> port;               // a free loopback port when unset
+    // [Settings] ResultQueryNumber as written; unset keeps the default.
+    std::optional<QString> resultQueryNumber;
+    std::optional<int> port;                             // a free loopback port when unset
     QString modeOption = QStringLiteral("optCorvante");  // the one mode flag stored "True"
     QString hl7Folder;                                   // [Main] txtHL7Folder
     QString institutionName;                             // [Worklist] txtInstName

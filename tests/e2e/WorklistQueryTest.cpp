@@ -131,7 +131,7 @@ TEST(WorklistQuery, ReturnsOnlyOpenOrdersWithNamesInLatin1) {
 TEST(WorklistQuery, ResultQueryNumberLimitsTheMatches) {
     for (const int limit : {0, 1}) {
         SCOPED_TRACE(limit);
-        ServerProcess server({.resultQueryNumber = limit});
+        ServerProcess server({.resultQueryNumber = QString::number(limit)});
         ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(5)));
         ASSERT_TRUE(server.Start());
 
