@@ -1,11 +1,12 @@
 #!/bin/sh
-# Installs every Debian package that building, running and testing the server needs.
+# Installs every Debian package that building, running and testing the server needs,
+# and the extra packages named as arguments (scripts/fuzz.sh names clang's).
 set -e
 PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev \
   libdcmtk-dev dcmtk libssl-dev \
   qt6-base-dev libqt6sql6-odbc \
   unixodbc unixodbc-dev libsqliteodbc tdsodbc odbc-mariadb sqlite3 openssl \
-  mariadb-server mariadb-client"
+  mariadb-server mariadb-client $*"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
