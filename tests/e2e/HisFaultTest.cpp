@@ -84,7 +84,7 @@ protected:
         QElapsedTimer timer;
         timer.start();
         while (m_server->ActivityLog().count(text) <= before) {
-            if (timer.elapsed() > 5000) return false;
+            if (timer.elapsed() > kLogWaitMs) return false;
             QThread::msleep(20);
         }
         return true;
