@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 #include "app/ErrorTrap.h"
+#include "app/SecurityView.h"
 #include "worklist/ServiceYield.h"
 
 namespace {
@@ -72,7 +73,10 @@ void MainWindow::Load() {
             ServerRuntime::LoadHooks hooks;
             hooks.showMessage = [this](const QString& text) { ShowMessage(text); };
             hooks.settingsRestored = [this] { m_options.ShowRestored(); };
-            hooks.servicePrepared = [this] { m_options.ShowPrepared(); };
+            hooks.servicePrepared = [this] {
+                m_options.ShowPrepared();
+                ShowSecurity(m_ui, m_runtime.Security());
+            };
             m_runtime.Load(hooks);
         },
         report);

@@ -184,10 +184,35 @@ QWidget* MainWindowUi::BuildOptionsTab() {
     left->addWidget(fraPlsWait);
     left->addStretch(1);
 
+    auto* right = new QVBoxLayout;
+    right->addWidget(BuildConnectionModeFrame(page));
+    right->addWidget(BuildSecurityFrame(page));
+    right->addStretch(1);
     auto* layout = new QHBoxLayout(page);
     layout->addLayout(left, 1);
-    layout->addWidget(BuildConnectionModeFrame(page), 1, Qt::AlignTop);
+    layout->addLayout(right, 1);
     return page;
+}
+
+QGroupBox* MainWindowUi::BuildSecurityFrame(QWidget* parent) {
+    fraSecurity = Make<QGroupBox>(parent, "fraSecurity");
+    fraSecurity->setTitle(QStringLiteral("Security"));
+    auto* rows = new QFormLayout(fraSecurity);
+    const auto row = [&](const char* name, const QString& caption) {
+        QLineEdit* box = MakeBox(fraSecurity, name);
+        box->setReadOnly(true);
+        rows->addRow(caption, box);
+        return box;
+    };
+    txtSecTls = row("txtSecTls", QStringLiteral("TLS:"));
+    txtSecCertificate = row("txtSecCertificate", QStringLiteral("Certificate:"));
+    txtSecTrusted = row("txtSecTrusted", QStringLiteral("Trusted certificates:"));
+    txtSecPlainPort = row("txtSecPlainPort", QStringLiteral("Plain DICOM port:"));
+    txtSecCallingAE = row("txtSecCallingAE", QStringLiteral("Calling AE titles:"));
+    txtSecNetworks = row("txtSecNetworks", QStringLiteral("Networks:"));
+    txtSecCalledAE = row("txtSecCalledAE", QStringLiteral("Called AE title:"));
+    txtSecLogFolder = row("txtSecLogFolder", QStringLiteral("Log file folder:"));
+    return fraSecurity;
 }
 
 QGroupBox* MainWindowUi::BuildConnectionModeFrame(QWidget* parent) {

@@ -66,6 +66,17 @@ public:
     QPushButton* cmdDLLUpdate;
     QFrame* fraPlsWait;
     QLabel* Label43;
+    // Read-only: what the "Security" settings put in force, and where the
+    // activity log file goes.
+    QGroupBox* fraSecurity;
+    QLineEdit* txtSecTls;
+    QLineEdit* txtSecCertificate;
+    QLineEdit* txtSecTrusted;
+    QLineEdit* txtSecPlainPort;
+    QLineEdit* txtSecCallingAE;
+    QLineEdit* txtSecNetworks;
+    QLineEdit* txtSecCalledAE;
+    QLineEdit* txtSecLogFolder;
 
     // "&Test"
     std::array<QLabel*, 6> Label12;
@@ -109,6 +120,7 @@ private:
     QWidget* BuildLogTab();
     QWidget* BuildOptionsTab();
     QGroupBox* BuildConnectionModeFrame(QWidget* parent);
+    QGroupBox* BuildSecurityFrame(QWidget* parent);
     QWidget* BuildTestTab();
     QWidget* BuildQueryTab();
     QGroupBox* BuildRemoteFrame(QWidget* parent);

@@ -64,11 +64,15 @@ void ServerRuntime::ChangeMode(ModeOptions::Option option, const MessageSink& sh
 }
 
 // Logged before the log starts afresh: the window then reads "started..."
-// alone, while standard output and the log file keep the listener's limits.
+// alone, while standard output and the log file keep the listener's limits
+// and what the security settings put in force.
 void ServerRuntime::LoadNetworkSettings() {
     m_network.Load(m_store);
     for (const QString& problem : m_network.problems) m_log.Log(problem);
     m_log.Log(m_network.Description());
+    m_security.Load(m_store);
+    for (const QString& problem : m_security.problems) m_log.Log(problem);
+    m_log.Log(m_security.Description());
 }
 
 void ServerRuntime::ReadConnectionString(const MessageSink& showMessage) {
@@ -81,26 +85,42 @@ void ServerRuntime::ReadConnectionString(const MessageSink& showMessage) {
 }
 
 // A port that cannot be used leaves the program running, so the operator can
-// correct the setting and start again.
+// correct the setting and start again; the TLS port and the plain port serve
+// without each other.
 void ServerRuntime::StartListener(const MessageSink& showMessage) {
     bool ok = false;
     const qint64 port = m_loaded.portText.toLongLong(&ok);
+    ListenerSecurity security = m_security.listener;
+    if (security.plainPortEnabled && (!ok || port < 1 || port > 65535)) {
+        Report(QStringLiteral("Cannot listen on port %1: not a TCP port number.")
+                   .arg(m_loaded.portText),
+               showMessage);
+        if (security.tls.port == 0) return;
+        security.plainPortEnabled = false;
+    }
     try {
-        if (!ok || port < 1 || port > 65535)
-            throw MwlError(QStringLiteral("Cannot listen on port %1: not a TCP port number.")
-                               .arg(m_loaded.portText));
-        m_listener.Start(static_cast<int>(port), m_network.limits,
-                         [this](const QString& line) { m_log.Log(line); });
-        m_port = static_cast<int>(port);
+        const WorklistListener::Started started = m_listener.Start(
+            static_cast<int>(port), m_network.limits,
+            [this](const QString& line) { m_log.Log(line); }, security);
+        for (const QString& note : started.notes) m_log.Log(note);
+        for (const QString& problem : started.problems) Report(problem, showMessage);
+        m_port = m_listener.PlainPort();
     } catch (const MwlError& error) {
-        m_log.Log(error.Description());
-        showMessage(error.Description());
+        Report(error.Description(), showMessage);
     }
 }
 
+void ServerRuntime::Report(const QString& problem, const MessageSink& showMessage) {
+    m_log.Log(problem);
+    showMessage(problem);
+}
+
 QString ServerRuntime::ListeningNote() const {
-    return Listening() ? QStringLiteral("listening on port %1").arg(m_port)
-                       : QStringLiteral("not listening; see the activity log");
+    if (!Listening()) return QStringLiteral("not listening; see the activity log");
+    QStringList ports;
+    if (const int plain = m_listener.PlainPort()) ports << QStringLiteral("port %1").arg(plain);
+    if (const int tls = m_listener.TlsPort()) ports << QStringLiteral("port %1 (TLS)").arg(tls);
+    return QStringLiteral("listening on ") + ports.join(QStringLiteral(" and on "));
 }
 
 void ServerRuntime::Shutdown() {

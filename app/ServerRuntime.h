@@ -7,6 +7,7 @@
 
 #include "app/ModeOptions.h"
 #include "app/NetworkSettings.h"
+#include "app/SecuritySettings.h"
 #include "app/StartupSettings.h"
 #include "platform/Clock.h"
 #include "platform/TextActivityLog.h"
@@ -62,6 +63,7 @@ public:
     TextActivityLog& Log() { return m_log; }
     ModeOptions& Options() { return m_options; }
     StartupSettings& Loaded() { return m_loaded; }
+    const SecuritySettings& Security() const { return m_security; }
     ServiceState& State() { return m_state; }
     OdbcHisConnection& His() { return m_his; }
     WorklistServices& Services() { return *m_services; }
@@ -69,11 +71,13 @@ public:
     bool Listening() const { return m_listener.Listening(); }
     int Port() const { return m_port; }
     SettingsStore& Store() { return m_store; }
-    // "listening on port N", or why not, for the program's standard error.
+    // "listening on port N" (and "on port M (TLS)"), or why not, for the
+    // program's standard error.
     QString ListeningNote() const;
 
 private:
     void LoadNetworkSettings();
+    void Report(const QString& problem, const MessageSink& showMessage);
     void ReadConnectionString(const MessageSink& showMessage);
     void StartListener(const MessageSink& showMessage);
 
@@ -86,6 +90,7 @@ private:
     ModeOptions m_options;
     StartupSettings m_loaded;
     NetworkSettings m_network;
+    SecuritySettings m_security;
     OdbcHisConnection m_his;
     std::unique_ptr<WorklistServices> m_services;
     std::unique_ptr<QueryHandler> m_handler;

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs every Debian package that building, running and testing the server
-# needs, and the further ones named as arguments (scripts/package.sh's tools).
+# needs, and the further ones named as arguments (the tools of scripts/package.sh
+# and scripts/fuzz.sh).
 set -e
 PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev \
-  libdcmtk-dev dcmtk \
+  libdcmtk-dev dcmtk libssl-dev \
   qt6-base-dev libqt6sql6-odbc \
   unixodbc unixodbc-dev libsqliteodbc tdsodbc odbc-mariadb sqlite3 openssl \
   mariadb-server mariadb-client $*"

@@ -23,15 +23,15 @@ void QueryHandler::DicomViewer1_QueryRequest(QueryConnection& connection) {
     m_services.status.SetCommState(QStringLiteral("Communicating..."));
     if (connection.QueryRoot() != kWorklistRoot) {
         m_services.log.Log(QStringLiteral("Not worklist query"));
-        connection.NoteFailure(QStringLiteral("Not worklist query"));
+        connection.NoteFailure(FailureKind::NotWorklistQuery);
         return;
     }
     try {
         if (Handle(connection)) Complete(connection);
     } catch (const MwlError& error) {
-        Fail(connection, error.Description());
+        Fail(connection, error.Description(), error.Kind());
     } catch (const std::exception& error) {
-        Fail(connection, QString::fromLocal8Bit(error.what()));
+        Fail(connection, QString::fromLocal8Bit(error.what()), FailureKind::Unspecified);
     }
 }
 
@@ -53,8 +53,8 @@ QueryHandler::Query QueryHandler::ReadRequest(const QueryConnection& connection)
     const DicomDataset request = connection.Request();
     const auto step = request.SequenceItem(Tags::StepSequence);
     if (!step)
-        throw MwlError(
-            QStringLiteral("The request has no Scheduled Procedure Step Sequence item."));
+        throw MwlError(QStringLiteral("The request has no Scheduled Procedure Step Sequence item."),
+                       FailureKind::RequestWithoutStep);
     return {request, *step, step->Item(Tags::Modality).Text(), m_services.state.ConnectionMode};
 }
 
@@ -74,11 +74,11 @@ bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& qu
         // The box may still hold an UPDATE or a script the operator tried on
         // the console; only a statement that just reads is run for every query.
         if (!sql.isEmpty() && !IsSingleSelect(sql))
-            throw MwlError(
-                QStringLiteral("Return this Query runs a single SELECT statement only."));
+            throw MwlError(QStringLiteral("Return this Query runs a single SELECT statement only."),
+                           FailureKind::ServerConfiguration);
     }
     if (sql.isEmpty()) {
-        connection.NoteFailure(QStringLiteral("No statement to run"));
+        connection.NoteFailure(FailureKind::NoStatement);
         return false;
     }
     m_services.status.ShowSql(sql);
@@ -105,7 +105,7 @@ bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& qu
 bool QueryHandler::StopEarly(QueryConnection& connection) {
     m_services.log.Log(QStringLiteral(
         "Stopped early: the modality cancelled the query or no longer takes answers."));
-    connection.NoteFailure(QStringLiteral("The query was abandoned."));
+    connection.NoteFailure(FailureKind::QueryAbandoned);
     return false;
 }
 
@@ -133,8 +133,9 @@ qint64 QueryHandler::ResultLimit() const {
     bool ok = false;
     const qint64 limit = text.trimmed().toLongLong(&ok);
     if (!ok || limit > std::numeric_limits<qint32>::max())
-        throw MwlError(QStringLiteral("Type mismatch: ResultQueryNumber '%1' is not a number")
-                           .arg(text));
+        throw MwlError(
+            QStringLiteral("Type mismatch: ResultQueryNumber '%1' is not a number").arg(text),
+            FailureKind::ServerConfiguration);
     return limit;
 }
 
@@ -148,8 +149,10 @@ void QueryHandler::Complete(QueryConnection& connection) {
     m_services.status.SetCommState(QStringLiteral("Communicating...Done."));
 }
 
-void QueryHandler::Fail(QueryConnection& connection, const QString& description) {
+// The log gets the whole description; the peer only the kind of failure.
+void QueryHandler::Fail(QueryConnection& connection, const QString& description,
+                        FailureKind kind) {
     m_services.log.Log(QStringLiteral("Query Request error: ") + description);
-    connection.NoteFailure(description);
+    connection.NoteFailure(kind);
     m_services.his.Reopen();
 }

@@ -9,7 +9,7 @@
 // Answers one worklist C-FIND: builds the selected mode's statement, runs it
 // on the HIS and streams one match per order record, then success. Runs on
 // the service thread; every failure ends in the activity log and a reopened
-// HIS connection, and the peer receives a failure status with the reason.
+// HIS connection, and the peer receives a failure status with its kind.
 class QueryHandler {
 public:
     explicit QueryHandler(WorklistServices& services);
@@ -36,7 +36,7 @@ private:
     void SendMatch(QueryConnection& connection, const Query& query, const Recordset& record);
     qint64 ResultLimit() const;
     void Complete(QueryConnection& connection);
-    void Fail(QueryConnection& connection, const QString& description);
+    void Fail(QueryConnection& connection, const QString& description, FailureKind kind);
 
     WorklistServices& m_services;
     OrderStatements m_statements;

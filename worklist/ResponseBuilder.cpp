@@ -21,7 +21,8 @@ QDateTime OrderDateTime(const Recordset& record) {
     const QVariant value = record.Field(QStringLiteral("TranD"));
     const auto when = ReadDateTime(value);
     if (!when)
-        throw MwlError(QStringLiteral("TranD '%1' is not a date and time").arg(FieldText(value)));
+        throw MwlError(QStringLiteral("TranD '%1' is not a date and time").arg(FieldText(value)),
+                       FailureKind::HisQueryFailed);
     return *when;
 }
 

@@ -1,8 +1,10 @@
 #include "platform/dicom/AssociationPool.h"
 
+#include <arpa/inet.h>
 #include <dcmtk/dcmnet/dul.h>
 #include <dcmtk/dcmnet/dulstruc.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -18,7 +20,7 @@ namespace {
 using std::chrono::steady_clock;
 
 // A worker waiting for a connection looks at the stop flag this often.
-constexpr int kAcceptPollSeconds = 1;
+constexpr int kAcceptPollMs = 1000;
 // How long a new peer may wait for a busy worker to come free.
 constexpr auto kWaitForWorker = std::chrono::seconds(3);
 // While every worker is busy, the doorkeeper looks for waiting peers this often.
@@ -31,45 +33,70 @@ constexpr auto kReportPeriod = std::chrono::seconds(60);
 // The toolkit listens with a backlog of 50; a burst of modalities is larger.
 constexpr int kBacklog = 1024;
 
+// The peer's numeric address, as the toolkit writes it for an association.
+QString PeerAddressOf(int socket) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return QStringLiteral("?");
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* bytes =
+        address.ss_family == AF_INET6
+            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr)
+            : &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+    if (::inet_ntop(address.ss_family, bytes, text, sizeof text) == nullptr)
+        return QStringLiteral("?");
+    return QString::fromLatin1(text);
+}
+
 }  // namespace
 
 thread_local AssociationPool::Worker* AssociationPool::t_current = nullptr;
 
 AssociationPool::AssociationPool(FindDispatcher& dispatcher, ActivityPost& log,
-                                 const AssociationLimits& limits)
-    : m_log(log), m_limits(limits), m_context{dispatcher, log, m_limits, m_stopping} {
-    m_transport.SetAcceptHook([this](DcmNativeSocketType socket) { Accepted(socket); });
-}
+                                 const AssociationLimits& limits, const AccessRules& access)
+    : m_log(log),
+      m_limits(limits),
+      m_access(access),
+      m_context{dispatcher, log, m_limits, m_access, m_stopping} {}
 
 AssociationPool::~AssociationPool() { Stop(); }
 
-void AssociationPool::Start(int port) {
+void AssociationPool::Start(const std::vector<Port>& ports) {
     m_stopping = false;
     // Peers are logged by address; a name lookup per connection would let a
     // slow DNS server hold up every worker.
     dcmDisableGethostbyaddr.set(OFTrue);
-    const OFCondition opened =
-        ASC_initializeNetwork(NET_ACCEPTOR, port, m_limits.associationRequestTimeout, &m_network);
-    if (opened.bad()) {
-        m_network = nullptr;
-        throw MwlError(QStringLiteral("Cannot listen on port %1: %2")
-                           .arg(port)
-                           .arg(QString::fromLatin1(opened.text())));
-    }
-    ASC_setTransportLayer(m_network, &m_transport, 0);
-    // Workers and the doorkeeper may both try to accept the same connection;
-    // the one that loses must not block in accept().
-    const int listening = ListenSocket();
-    ::fcntl(listening, F_SETFL, ::fcntl(listening, F_GETFL) | O_NONBLOCK);
-    ::listen(listening, kBacklog);
     try {
+        for (const Port& port : ports) Open(port);
         StartThreads();
     } catch (const std::system_error& error) {
         Stop();
         throw MwlError(QStringLiteral("Cannot listen on port %1: %2")
-                           .arg(port)
+                           .arg(ports.empty() ? 0 : ports.front().number)
                            .arg(QString::fromLocal8Bit(error.what())));
+    } catch (const MwlError&) {
+        Stop();
+        throw;
     }
+}
+
+void AssociationPool::Open(const Port& port) {
+    T_ASC_Network* network = nullptr;
+    const OFCondition opened = ASC_initializeNetwork(NET_ACCEPTOR, port.number,
+                                                     m_limits.associationRequestTimeout, &network);
+    if (opened.bad())
+        throw MwlError(QStringLiteral("Cannot listen on port %1: %2")
+                           .arg(port.number)
+                           .arg(QString::fromLatin1(opened.text())));
+    port.transport->SetAcceptHook([this](DcmNativeSocketType socket) { Accepted(socket); });
+    ASC_setTransportLayer(network, port.transport, 0);
+    m_endpoints.push_back({port, network});
+    // Workers and the doorkeeper may both try to accept the same connection;
+    // the one that loses must not block in accept().
+    const int listening = ListenSocket(m_endpoints.back());
+    ::fcntl(listening, F_SETFL, ::fcntl(listening, F_GETFL) | O_NONBLOCK);
+    ::listen(listening, kBacklog);
 }
 
 void AssociationPool::StartThreads() {
@@ -83,7 +110,7 @@ void AssociationPool::StartThreads() {
 }
 
 void AssociationPool::Stop() {
-    if (!m_network) return;
+    if (m_endpoints.empty()) return;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
@@ -92,14 +119,14 @@ void AssociationPool::Stop() {
     m_changed.notify_all();
     // From here on a new connection is refused by the kernel instead of
     // waiting in the backlog for a worker that will never take it.
-    ::shutdown(ListenSocket(), SHUT_RDWR);
+    for (const Endpoint& endpoint : m_endpoints) ::shutdown(ListenSocket(endpoint), SHUT_RDWR);
     EndAssociations();
     for (auto& worker : m_workers)
         if (worker->thread.joinable()) worker->thread.join();
     if (m_doorkeeper.thread.joinable()) m_doorkeeper.thread.join();
     if (m_watchdog) m_watchdog->Stop();
-    ASC_dropNetwork(&m_network);
-    m_network = nullptr;
+    for (Endpoint& endpoint : m_endpoints) ASC_dropNetwork(&endpoint.network);
+    m_endpoints.clear();
     m_workers.clear();
     m_busy = 0;
     m_turnTaken = false;
@@ -137,9 +164,9 @@ void AssociationPool::RunWorker(Worker& worker) {
     t_current = &worker;
     while (TakeTurn(worker)) {
         T_ASC_Association* association = nullptr;
+        Endpoint* endpoint = WaitForConnection(kAcceptPollMs);
         const OFCondition received =
-            ASC_receiveAssociation(m_network, &association, m_limits.maxPduSize, nullptr, nullptr,
-                                   OFFalse, DUL_NOBLOCK, kAcceptPollSeconds);
+            endpoint ? Receive(*endpoint, association) : OFCondition(DUL_NOASSOCIATIONREQUEST);
         const bool accepted = worker.slot.Attached();
         // A failed accept backs off while this worker still has the turn.
         if (!accepted && received != DUL_NOASSOCIATIONREQUEST && !m_stopping.load())
@@ -149,7 +176,7 @@ void AssociationPool::RunWorker(Worker& worker) {
         if (accepted && received.good())
             ended = Serve(association, worker.slot);
         else if (accepted)
-            ++m_unassociated;
+            NoteUnassociated(*endpoint, worker, received);
         Finish(worker, association);
         // The end reaches the log once the worker is free again, so a peer
         // that waits for that line finds the worker there.
@@ -157,12 +184,49 @@ void AssociationPool::RunWorker(Worker& worker) {
     }
 }
 
+// Waits until one of the ports has a connection waiting; the ports take
+// turns at being looked at first, so a busy one does not starve the other.
+AssociationPool::Endpoint* AssociationPool::WaitForConnection(int timeoutMs) {
+    std::vector<pollfd> listening;
+    for (const Endpoint& endpoint : m_endpoints)
+        listening.push_back({ListenSocket(endpoint), POLLIN, 0});
+    if (::poll(listening.data(), listening.size(), timeoutMs) <= 0) return nullptr;
+    const size_t first = m_nextEndpoint++;
+    for (size_t i = 0; i < listening.size(); ++i) {
+        const size_t at = (first + i) % listening.size();
+        if (listening[at].revents & POLLIN) return &m_endpoints[at];
+    }
+    return nullptr;
+}
+
+// Accepts the waiting connection (another thread may have taken it first)
+// and reads its association request, after the TLS handshake on the TLS port.
+OFCondition AssociationPool::Receive(Endpoint& endpoint, T_ASC_Association*& association) {
+    return ASC_receiveAssociation(endpoint.network, &association, m_limits.maxPduSize, nullptr,
+                                  nullptr, endpoint.port.secure ? OFTrue : OFFalse, DUL_NOBLOCK, 0);
+}
+
+// A connection that never became an association is counted; on the TLS port
+// the failed handshakes are counted apart, with the last reason, so an
+// administrator can tell a client that is refused its certificate.
+void AssociationPool::NoteUnassociated(const Endpoint& endpoint, const Worker& worker,
+                                       const OFCondition& condition) {
+    const bool handshake = endpoint.port.secure && condition.module() == OFM_dcmtls;
+    if (!handshake) {
+        ++m_unassociated;
+        return;
+    }
+    ++m_failedHandshakes;
+    std::lock_guard lock(m_failureMutex);
+    m_lastHandshakeFailure =
+        QStringLiteral("%1 from %2").arg(QString::fromLatin1(condition.text()), worker.peer);
+}
+
 QString AssociationPool::Serve(T_ASC_Association* association, WorkerSlot& slot) {
     WorklistAssociation served(association, slot, m_context);
-    if (!served.Negotiate()) {
-        ++m_unassociated;
-        return QString();
-    }
+    const WorklistAssociation::Negotiated negotiated = served.Negotiate();
+    if (negotiated == WorklistAssociation::Negotiated::Rejected) ++m_unassociated;
+    if (negotiated != WorklistAssociation::Negotiated::Accepted) return QString();
     return served.Serve(m_nextId++);
 }
 
@@ -190,6 +254,7 @@ void AssociationPool::PassTurn(Worker& worker) {
 void AssociationPool::Accepted(DcmNativeSocketType socket) {
     Worker* worker = t_current;
     if (!worker) return;
+    worker->peer = PeerAddressOf(static_cast<int>(socket));
     worker->slot.Attach(static_cast<int>(socket),
                         std::chrono::seconds(m_limits.associationRequestTimeout));
     if (worker == &m_doorkeeper) return;
@@ -230,26 +295,20 @@ void AssociationPool::RunDoorkeeper() {
             continue;
         }
         lock.unlock();
-        const bool waiting = ConnectionWaiting();
+        Endpoint* waiting = WaitForConnection(kDoorkeeperPollMs);
         lock.lock();
         // While it looked, a worker may have come free (and been taken again).
         if (!waiting || m_busy < workers || steady_clock::now() < m_fullSince + kWaitForWorker)
             continue;
         lock.unlock();
-        RefuseOne();
+        RefuseOne(*waiting);
         lock.lock();
     }
 }
 
-bool AssociationPool::ConnectionWaiting() const {
-    pollfd listening{ListenSocket(), POLLIN, 0};
-    return ::poll(&listening, 1, kDoorkeeperPollMs) > 0;
-}
-
-void AssociationPool::RefuseOne() {
+void AssociationPool::RefuseOne(Endpoint& endpoint) {
     T_ASC_Association* association = nullptr;
-    const OFCondition received = ASC_receiveAssociation(
-        m_network, &association, m_limits.maxPduSize, nullptr, nullptr, OFFalse, DUL_NOBLOCK, 0);
+    const OFCondition received = Receive(endpoint, association);
     if (m_doorkeeper.slot.Attached()) {
         if (received.good()) {
             T_ASC_RejectParameters rejection{ASC_RESULT_REJECTEDTRANSIENT,
@@ -258,7 +317,7 @@ void AssociationPool::RefuseOne() {
             ASC_rejectAssociation(association, &rejection);
             ++m_refusedBusy;
         } else {
-            ++m_unassociated;
+            NoteUnassociated(endpoint, m_doorkeeper, received);
         }
     }
     Finish(m_doorkeeper, association);
@@ -292,10 +351,16 @@ void AssociationPool::Report() {
                        .arg(count)
                        .arg(m_lastFailure));
     }
+    if (const auto count = m_failedHandshakes.exchange(0)) {
+        std::lock_guard lock(m_failureMutex);
+        m_log.Post(QStringLiteral("TLS connections refused in the handshake: %1 (last: %2)")
+                       .arg(count)
+                       .arg(m_lastHandshakeFailure));
+    }
 }
 
-int AssociationPool::ListenSocket() const {
-    const auto* key = reinterpret_cast<const PRIVATE_NETWORKKEY*>(m_network->network);
+int AssociationPool::ListenSocket(const Endpoint& endpoint) {
+    const auto* key = reinterpret_cast<const PRIVATE_NETWORKKEY*>(endpoint.network->network);
     return static_cast<int>(key->networkSpecific.TCP.listenSocket);
 }
 

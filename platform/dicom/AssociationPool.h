@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dicom/AccessRules.h"
 #include "platform/dicom/AssociationLimits.h"
 #include "platform/dicom/SocketTuning.h"
 #include "platform/dicom/WorkerSlot.h"
@@ -19,10 +20,10 @@ class ActivityPost;
 class ConnectionWatchdog;
 class FindDispatcher;
 
-// The listening port and a fixed set of worker threads, one per association
-// that may be served at once. The threads are made at start and joined at
-// stop: no thread is created or left behind per connection, so a flood of
-// connections costs no thread churn and nothing accumulates.
+// The listening ports (the plain one, the TLS one, or both) and a fixed set
+// of worker threads, one per association that may be served at once. The threads are made at start
+// and joined at stop: no thread is created or left behind per connection, so a flood of connections
+// costs no thread churn and nothing accumulates.
 //
 // The workers take turns at accepting: one waits for a connection; once it
 // has one it hands the turn on and then reads the association request
@@ -32,22 +33,36 @@ class FindDispatcher;
 // (A-ASSOCIATE-RJ, local limit exceeded) until one does.
 class AssociationPool {
 public:
-    AssociationPool(FindDispatcher& dispatcher, ActivityPost& log, const AssociationLimits& limits);
+    // A port and the transport layer of its connections (not owned; it must
+    // outlive the pool).
+    struct Port {
+        int number = 0;
+        AcceptingTransportLayer* transport = nullptr;
+        bool secure = false;
+    };
+
+    AssociationPool(FindDispatcher& dispatcher, ActivityPost& log, const AssociationLimits& limits,
+                    const AccessRules& access);
     ~AssociationPool();
 
-    // Opens the port on all interfaces and starts the threads; throws
-    // MwlError naming the port when it cannot be opened.
-    void Start(int port);
+    // Opens the ports on all interfaces and starts the threads; throws
+    // MwlError naming the port when one cannot be opened.
+    void Start(const std::vector<Port>& ports);
     // Refuses new connections at once, gives the answers in progress a short
     // grace, aborts every association still open and joins every thread.
     void Stop();
-    bool Running() const { return m_network != nullptr; }
+    bool Running() const { return !m_endpoints.empty(); }
 
 private:
     struct Worker {
         WorkerSlot slot;
         std::thread thread;
         bool hasTurn = false;
+        QString peer;  // address of the connection accepted last
+    };
+    struct Endpoint {
+        Port port;
+        T_ASC_Network* network = nullptr;
     };
 
     void RunWorker(Worker& worker);
@@ -55,25 +70,30 @@ private:
     bool TakeTurn(Worker& worker);
     void PassTurn(Worker& worker);
     void Accepted(DcmNativeSocketType socket);
+    void Open(const Port& port);
+    Endpoint* WaitForConnection(int timeoutMs);
+    OFCondition Receive(Endpoint& endpoint, T_ASC_Association*& association);
+    void NoteUnassociated(const Endpoint& endpoint, const Worker& worker,
+                          const OFCondition& condition);
     QString Serve(T_ASC_Association* association, WorkerSlot& slot);
-    bool ConnectionWaiting() const;
-    void RefuseOne();
+    void RefuseOne(Endpoint& endpoint);
     void Finish(Worker& worker, T_ASC_Association*& association);
     void NoteAcceptFailure(const OFCondition& condition);
     void StartThreads();
     void EndAssociations();
     void Report();
-    int ListenSocket() const;
+    static int ListenSocket(const Endpoint& endpoint);
     std::vector<WorkerSlot*> Slots();
 
     static thread_local Worker* t_current;
 
     ActivityPost& m_log;
     const AssociationLimits m_limits;
+    const AccessRules m_access;
     std::atomic<bool> m_stopping{false};
     const AssociationContext m_context;
-    QuickAckTransportLayer m_transport;
-    T_ASC_Network* m_network = nullptr;
+    std::vector<Endpoint> m_endpoints;
+    std::atomic<size_t> m_nextEndpoint{0};  // where the next look for a connection starts
     std::vector<std::unique_ptr<Worker>> m_workers;
     Worker m_doorkeeper;
     std::unique_ptr<ConnectionWatchdog> m_watchdog;
@@ -89,6 +109,8 @@ private:
     std::atomic<unsigned long long> m_unassociated{0};
     std::atomic<unsigned long long> m_refusedBusy{0};
     std::atomic<unsigned long long> m_acceptFailures{0};
+    std::atomic<unsigned long long> m_failedHandshakes{0};
     std::mutex m_failureMutex;
     QString m_lastFailure;
+    QString m_lastHandshakeFailure;
 };

@@ -40,6 +40,15 @@ std::optional<QTime> ParseTm(QString text) {
     return std::nullopt;
 }
 
+// Some modalities pad values with NUL bytes instead of spaces: padding is
+// no part of the value, and a NUL must not reach a statement, where a
+// driver would cut the text short and fail the whole query.
+QString DecodedValue(const OFString& value, bool utf8) {
+    size_t length = value.length();
+    while (length > 0 && value[length - 1] == '\0') --length;
+    return DecodeDicomText(value.c_str(), length, utf8);
+}
+
 }  // namespace
 
 DicomAttribute::DicomAttribute(const DcmItem* item, quint16 group, quint16 element, bool utf8)
@@ -64,7 +73,7 @@ QString DicomAttribute::RawText() const {
     OFString value;
     if (m_element_ptr == nullptr || m_element_ptr->ident() == EVR_SQ) return QString();
     if (m_element_ptr->getOFStringArray(value, OFTrue).bad()) return QString();
-    return DecodeDicomText(value.c_str(), value.length(), m_utf8);
+    return DecodedValue(value, m_utf8);
 }
 
 std::optional<QString> DicomAttribute::Value() const {
@@ -84,7 +93,7 @@ QStringList DicomAttribute::Values() const {
     for (unsigned long i = 0; i < count; ++i) {
         OFString value;
         m_element_ptr->getOFString(value, i, OFTrue);
-        values << DecodeDicomText(value.c_str(), value.length(), m_utf8);
+        values << DecodedValue(value, m_utf8);
     }
     return values;
 }
@@ -103,7 +112,8 @@ std::optional<QDateTime> DicomAttribute::RangePart(bool end) const {
     }
     throw MwlError(QStringLiteral("Type mismatch: '%1' in %2 is not a %3.")
                        .arg(text, TagText(m_group, m_element),
-                            isTime ? QStringLiteral("time") : QStringLiteral("date")));
+                            isTime ? QStringLiteral("time") : QStringLiteral("date")),
+                   FailureKind::InvalidDateOrTime);
 }
 
 QDateTime DicomAttribute::RangeStart(const QDateTime& fallback) const {

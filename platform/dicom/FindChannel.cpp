@@ -75,9 +75,9 @@ void FindChannel::SendFinal() {
     m_ready.notify_one();
 }
 
-void FindChannel::NoteFailure(const QString& why) {
+void FindChannel::NoteFailure(FailureKind kind) {
     std::lock_guard lock(m_mutex);
-    m_why = why;
+    m_failure = kind;
 }
 
 void FindChannel::HandlerReturned() {
@@ -116,7 +116,7 @@ FindChannel::Event FindChannel::Take() {
         event.kind = Kind::Success;
     } else if (m_returned) {
         event.kind = Kind::Failure;
-        event.why = m_why.isEmpty() ? QStringLiteral("The query could not be answered.") : m_why;
+        event.why = ErrorCommentFor(m_failure);
     }
     return event;
 }

@@ -30,7 +30,7 @@ public:
     struct Event {
         Kind kind = Kind::Idle;
         std::shared_ptr<DcmDataset> match;
-        QString why;
+        QString why;  // the Error Comment of a failure
         // More is queued behind this match: the sender may hold its output.
         bool more = false;
     };
@@ -51,7 +51,7 @@ public:
     DicomDataset Request() const override { return m_request; }
     void SendPending(DicomDataset match) override;
     void SendFinal() override;
-    void NoteFailure(const QString& why) override;
+    void NoteFailure(FailureKind kind) override;
     bool Abandoned() const override { return m_abandoned.load(std::memory_order_relaxed); }
     // The handler has returned; without a final status this ends the C-FIND
     // with a failure.
@@ -89,5 +89,5 @@ private:
     bool m_cancelled = false;
     bool m_stalled = false;  // the peer took nothing for the stall time-out
     std::atomic<bool> m_abandoned{false};
-    QString m_why;
+    FailureKind m_failure = FailureKind::Unspecified;
 };

@@ -21,7 +21,7 @@ void FindDispatcher::Dispatch(const std::shared_ptr<FindChannel>& channel) {
     {
         std::lock_guard lock(m_mutex);
         if (m_closed || !m_context) {
-            channel->NoteFailure(QStringLiteral("The worklist server is shutting down."));
+            channel->NoteFailure(FailureKind::ServerStopping);
             channel->HandlerReturned();
             return;
         }
@@ -48,9 +48,9 @@ void FindDispatcher::Run(const std::shared_ptr<FindChannel>& channel) {
     try {
         if (!channel->Cancelled()) m_handler(*channel);
     } catch (const MwlError& error) {
-        channel->NoteFailure(error.Description());
-    } catch (const std::exception& error) {
-        channel->NoteFailure(QString::fromLocal8Bit(error.what()));
+        channel->NoteFailure(error.Kind());
+    } catch (const std::exception&) {
+        channel->NoteFailure(FailureKind::Unspecified);
     }
     channel->HandlerReturned();
 }
@@ -61,7 +61,7 @@ void FindDispatcher::Shutdown() {
     m_queue.clear();
     for (const auto& weak : m_waiting) {
         if (auto channel = weak.lock()) {
-            channel->NoteFailure(QStringLiteral("The worklist server is shutting down."));
+            channel->NoteFailure(FailureKind::ServerStopping);
             channel->HandlerReturned();
         }
     }

@@ -3,7 +3,6 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcistrmb.h>
 #include <dcmtk/dcmdata/dcostrma.h>
-#include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmnet/dimse.h>
 
 #include <string>
@@ -82,7 +81,7 @@ IdentifierReader::Result IdentifierReader::Read(T_ASC_Association* association,
     const OFCondition status = DIMSE_receiveDataSetInFile(
         association, DIMSE_NONBLOCKING, timeoutSeconds, &received, &stream, nullptr, nullptr);
     if (stream.Overflowed() && status == DIMSE_OUTOFRESOURCES) {
-        result.refusal = QStringLiteral("The query identifier is larger than 1 MiB.");
+        result.refusal = FailureKind::IdentifierTooLarge;
         return result;
     }
     if (status.bad()) {
@@ -94,8 +93,13 @@ IdentifierReader::Result IdentifierReader::Read(T_ASC_Association* association,
                                              "Command and identifier on different contexts");
         return result;
     }
+    return Parse(bytes, TransferSyntaxOf(association, presentation));
+}
+
+IdentifierReader::Result IdentifierReader::Parse(std::string_view bytes, E_TransferSyntax syntax) {
+    Result result;
     if (CountItemTags(bytes) > kMaxItems) {
-        result.refusal = QStringLiteral("The query identifier holds more than 256 items.");
+        result.refusal = FailureKind::IdentifierTooManyItems;
         return result;
     }
     DcmInputBufferStream input;
@@ -103,10 +107,10 @@ IdentifierReader::Result IdentifierReader::Read(T_ASC_Association* association,
     input.setEos();
     auto dataset = std::make_unique<DcmDataset>();
     dataset->transferInit();
-    const OFCondition parsed = dataset->read(input, TransferSyntaxOf(association, presentation));
+    const OFCondition parsed = dataset->read(input, syntax);
     dataset->transferEnd();
     if (parsed.bad() && parsed != EC_StreamNotifyClient)
-        result.refusal = QStringLiteral("The query identifier cannot be read.");
+        result.refusal = FailureKind::IdentifierUnreadable;
     else
         result.dataset = std::move(dataset);
     return result;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmnet/assoc.h>
 
-#include <QString>
 #include <memory>
+#include <optional>
 #include <string_view>
+
+#include "platform/FailureKind.h"
 
 class DcmDataset;
 
@@ -22,12 +25,16 @@ public:
     struct Result {
         OFCondition network = EC_Normal;  // bad: the association cannot go on
         std::unique_ptr<DcmDataset> dataset;
-        // Set when the identifier is refused: the Error Comment for the peer.
-        QString refusal;
+        // Set when the identifier is refused.
+        std::optional<FailureKind> refusal;
     };
 
     static Result Read(T_ASC_Association* association, T_ASC_PresentationContextID presentation,
                        int timeoutSeconds);
+
+    // Parses received identifier bytes in the transfer syntax, refusing them
+    // as Read does when they hold too many items or cannot be read.
+    static Result Parse(std::string_view bytes, E_TransferSyntax syntax);
 
     // How many item tags (FFFE,E000), little endian, the bytes hold at any
     // offset: an upper bound of the items, and so of the nesting depth, that

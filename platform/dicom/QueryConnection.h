@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "platform/FailureKind.h"
 #include "platform/dicom/DicomDataset.h"
 
 // One C-FIND request as the worklist handler sees it.
@@ -19,9 +20,10 @@ public:
     virtual void SendPending(DicomDataset match) = 0;
     // Ends the C-FIND with success.
     virtual void SendFinal() = 0;
-    // Says why the handler is about to return without a final status; the
-    // peer receives it as the Error Comment of the failure status.
-    virtual void NoteFailure(const QString& why) = 0;
+    // Says what kind of failure makes the handler return without a final
+    // status; the peer receives its text as the Error Comment of the failure
+    // status. The details belong in the activity log.
+    virtual void NoteFailure(FailureKind kind) = 0;
     // True once nobody will receive further matches: the peer cancelled the
     // query, went away, or took none for the DIMSE time-out. The handler
     // stops at the next record.

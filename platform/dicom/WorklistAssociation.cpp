@@ -12,6 +12,7 @@
 #include "platform/dicom/FindDispatcher.h"
 #include "platform/dicom/IdentifierReader.h"
 #include "platform/dicom/SocketTuning.h"
+#include "platform/dicom/TlsTransport.h"
 #include "platform/dicom/WorkerSlot.h"
 
 namespace {
@@ -56,21 +57,46 @@ void Reject(T_ASC_Association* association, T_ASC_RejectParametersReason reason)
     ASC_rejectAssociation(association, &rejection);
 }
 
+struct Refusal {
+    T_ASC_RejectParametersReason reason;
+    const char* why;  // for the activity log
+};
+
+// No standard reason speaks of addresses; "no reason given" tells a peer
+// from outside the allowed networks nothing about the rules, and the
+// permanent rejection tells it not to try again as it is.
+Refusal RefusalFor(AccessRules::Verdict verdict) {
+    switch (verdict) {
+        case AccessRules::Verdict::AddressNotAllowed:
+            return {ASC_REASON_SU_NOREASON,
+                    "address not allowed (AllowedNetworks), rejected with no reason given"};
+        case AccessRules::Verdict::CallingAeNotAllowed:
+            return {ASC_REASON_SU_CALLINGAETITLENOTRECOGNIZED,
+                    "calling AE title not recognised (AllowedCallingAETitles)"};
+        case AccessRules::Verdict::CalledAeNotAllowed:
+        case AccessRules::Verdict::Allowed:
+            break;
+    }
+    return {ASC_REASON_SU_CALLEDAETITLENOTRECOGNIZED,
+            "called AE title not recognised (RequiredCalledAETitle)"};
+}
+
 }  // namespace
 
 WorklistAssociation::WorklistAssociation(T_ASC_Association* association, WorkerSlot& slot,
                                          const AssociationContext& context)
     : m_association(association), m_slot(slot), m_context(context) {}
 
-// Any calling AE title is welcome, and the association answers with the
-// title it was called by.
-bool WorklistAssociation::Negotiate() {
+// The access rules decide first; an admitted peer is answered with the
+// title it called.
+WorklistAssociation::Negotiated WorklistAssociation::Negotiate() {
+    if (!Admitted()) return Negotiated::Refused;
     T_ASC_Parameters* params = m_association->params;
     char name[BUFSIZ];
     if (ASC_getApplicationContextName(params, name, sizeof name).bad() ||
         std::strcmp(name, UID_StandardApplicationContext) != 0) {
         Reject(m_association, ASC_REASON_SU_APPCONTEXTNAMENOTSUPPORTED);
-        return false;
+        return Negotiated::Rejected;
     }
     ASC_setAPTitles(params, nullptr, nullptr, params->DULparams.calledAPTitle);
     ASC_acceptContextsWithPreferredTransferSyntaxes(params, const_cast<const char**>(kSopClasses),
@@ -79,19 +105,38 @@ bool WorklistAssociation::Negotiate() {
                                                     static_cast<int>(std::size(kTransferSyntaxes)));
     if (ASC_countAcceptedPresentationContexts(params) == 0) {
         Reject(m_association, ASC_REASON_SU_NOREASON);
-        return false;
+        return Negotiated::Rejected;
     }
     m_slot.SetDeadline(DimseTime());
-    return ASC_acknowledgeAssociation(m_association).good();
+    return ASC_acknowledgeAssociation(m_association).good() ? Negotiated::Accepted
+                                                            : Negotiated::Rejected;
+}
+
+bool WorklistAssociation::Admitted() {
+    const DUL_ASSOCIATESERVICEPARAMETERS& dul = m_association->params->DULparams;
+    const AccessRules::Verdict verdict = m_context.access.Check(
+        QString::fromLatin1(dul.callingPresentationAddress),
+        QString::fromLatin1(dul.callingAPTitle), QString::fromLatin1(dul.calledAPTitle));
+    if (verdict == AccessRules::Verdict::Allowed) return true;
+    const Refusal refusal = RefusalFor(verdict);
+    Reject(m_association, refusal.reason);
+    Note(QStringLiteral("Association refused from %1; %2")
+             .arg(PeerText(), QLatin1String(refusal.why)));
+    return false;
+}
+
+// "ADDRESS: calling AE X, called AE Y", and how the connection is secured:
+// the same words for an association served and one refused.
+QString WorklistAssociation::PeerText() const {
+    const DUL_ASSOCIATESERVICEPARAMETERS& dul = m_association->params->DULparams;
+    return QStringLiteral("%1: calling AE %2, called AE %3%4")
+        .arg(Printable(dul.callingPresentationAddress), Printable(dul.callingAPTitle),
+             Printable(dul.calledAPTitle), TlsNoteOf(m_association));
 }
 
 QString WorklistAssociation::Serve(unsigned long long id) {
     m_id = id;
-    const DUL_ASSOCIATESERVICEPARAMETERS& dul = m_association->params->DULparams;
-    Note(QStringLiteral("Association %1 from %2: calling AE %3, called AE %4")
-             .arg(m_id)
-             .arg(Printable(dul.callingPresentationAddress), Printable(dul.callingAPTitle),
-                  Printable(dul.calledAPTitle)));
+    Note(QStringLiteral("Association %1 from %2").arg(m_id).arg(PeerText()));
     const auto began = std::chrono::steady_clock::now();
     const QString end = RunCommands();
     const std::chrono::duration<double> lasted = std::chrono::steady_clock::now() - began;
@@ -198,10 +243,10 @@ OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
     IdentifierReader::Result identifier =
         IdentifierReader::Read(m_association, presentation, m_context.limits.dimseTimeout);
     if (identifier.network.bad()) return identifier.network;
-    if (!identifier.refusal.isEmpty()) {
-        Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(identifier.refusal));
-        return SendStatus(request, presentation, STATUS_FIND_Failed_UnableToProcess,
-                          identifier.refusal);
+    if (identifier.refusal) {
+        const QString why = ErrorCommentFor(*identifier.refusal);
+        Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(why));
+        return SendStatus(request, presentation, STATUS_FIND_Failed_UnableToProcess, why);
     }
     auto channel = std::make_shared<FindChannel>(RootOf(request.AffectedSOPClassUID),
                                                  DicomDataset(std::move(identifier.dataset)));

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "platform/dicom/AccessRules.h"
 #include "platform/dicom/AssociationLimits.h"
 
 class ActivityPost;
@@ -15,11 +16,12 @@ class FindDispatcher;
 class WorkerSlot;
 
 // What every association shares: the way to the handler, the activity log,
-// the limits and the listener's stop flag.
+// the limits, who may associate and the listener's stop flag.
 struct AssociationContext {
     FindDispatcher& dispatcher;
     ActivityPost& log;
     const AssociationLimits& limits;
+    const AccessRules& access;
     const std::atomic<bool>& stopping;
 };
 
@@ -32,14 +34,20 @@ public:
     WorklistAssociation(T_ASC_Association* association, WorkerSlot& slot,
                         const AssociationContext& context);
 
-    // False when the request was refused (nothing acceptable was proposed).
-    bool Negotiate();
+    enum class Negotiated {
+        Accepted,
+        Refused,   // the access rules do not let the peer in; logged
+        Rejected,  // nothing acceptable was proposed
+    };
+    Negotiated Negotiate();
     // Logs the association under its number and runs it to its end; returns
     // the line for the log that says how it ended, after how long. The caller
     // logs it once the worker is free again.
     QString Serve(unsigned long long id);
 
 private:
+    bool Admitted();
+    QString PeerText() const;
     QString RunCommands();
     QString Ended(const OFCondition& condition);
     QString EndIdle();

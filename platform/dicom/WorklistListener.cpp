@@ -12,6 +12,7 @@
 
 #include "platform/MwlError.h"
 #include "platform/dicom/AssociationPool.h"
+#include "platform/dicom/TlsTransport.h"
 
 namespace {
 
@@ -54,9 +55,31 @@ void WorklistListener::CheckPortFree(int port) {
         CannotListen(port, QString::fromLocal8Bit(std::strerror(error)));
 }
 
-void WorklistListener::Start(int port, const AssociationLimits& limits, LogSink log) {
+WorklistListener::Started WorklistListener::Start(int port, const AssociationLimits& limits,
+                                                  LogSink log, const ListenerSecurity& security) {
     Stop();
-    CheckPortFree(port);
+    Started started;
+    std::vector<AssociationPool::Port> ports;
+    m_plainPort = 0;
+    if (security.plainPortEnabled) {
+        try {
+            CheckPortFree(port);
+            m_plainPort = port;
+            ports.push_back({port, &m_plainTransport, false});
+        } catch (const MwlError& error) {
+            // Alone, the plain port's problem is the whole story.
+            if (security.tls.port == 0) throw;
+            started.problems << error.Description();
+        }
+    }
+    OpenTls(security, port, started);
+    if (m_tlsTransport) ports.push_back({m_tlsPort, m_tlsTransport.get(), true});
+    if (ports.empty()) {
+        if (started.problems.isEmpty())
+            started.problems << QStringLiteral(
+                "No port to listen on: PlainPortEnabled is 0 and no TlsPort is set.");
+        throw MwlError(started.problems.join(QLatin1Char(' ')));
+    }
     // The toolkit leaves Nagle's algorithm on unless this is set before its
     // network starts; small DIMSE messages would wait for delayed ACKs.
     qputenv("TCP_NODELAY", "1");
@@ -64,9 +87,36 @@ void WorklistListener::Start(int port, const AssociationLimits& limits, LogSink 
     m_dispatcher.Open();
     AssociationLimits used = limits;
     used.maxAssociations = std::max(used.maxAssociations, 1);
-    auto pool = std::make_unique<AssociationPool>(m_dispatcher, m_log, used);
-    pool->Start(port);
+    auto pool = std::make_unique<AssociationPool>(m_dispatcher, m_log, used, security.access);
+    pool->Start(ports);
     m_pool = std::move(pool);
+    if (!security.plainPortEnabled)
+        started.notes
+            << QStringLiteral("Plain DICOM port %1 not opened (PlainPortEnabled is 0).").arg(port);
+    return started;
+}
+
+// TLS that cannot be set up is a problem for the operator, never a reason to
+// stop the plain port.
+void WorklistListener::OpenTls(const ListenerSecurity& security, int plainPort, Started& started) {
+    m_tlsTransport.reset();
+    m_tlsPort = 0;
+    const int port = security.tls.port;
+    if (port == 0) return;
+    try {
+        if (security.plainPortEnabled && port == plainPort)
+            throw MwlError(QStringLiteral("TlsPort is the plain port WorklistPort."));
+        CheckPortFree(port);
+        QStringList warnings;
+        m_tlsTransport = TlsTransportLayer::Create(security.tls, warnings);
+        m_tlsPort = port;
+        started.notes
+            << QStringLiteral("TLS on port %1: %2").arg(port).arg(m_tlsTransport->Description());
+        started.notes << warnings;
+    } catch (const MwlError& error) {
+        started.problems
+            << QStringLiteral("TLS not started on port %1: %2").arg(port).arg(error.Description());
+    }
 }
 
 void WorklistListener::Stop() {
@@ -76,6 +126,7 @@ void WorklistListener::Stop() {
     m_dispatcher.Shutdown();
     m_pool->Stop();
     m_pool.reset();
+    m_tlsTransport.reset();
     m_log.Drain();
 }
 

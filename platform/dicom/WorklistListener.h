@@ -1,42 +1,66 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
 #include "platform/dicom/ActivityPost.h"
 #include "platform/dicom/AssociationLimits.h"
 #include "platform/dicom/FindDispatcher.h"
+#include "platform/dicom/ListenerSecurity.h"
+#include "platform/dicom/SocketTuning.h"
 
 class AssociationPool;
+class TlsTransportLayer;
 
 // The DICOM listener: serves associations on worker threads (as many at once
 // as the limits allow), answers C-ECHO and hands every C-FIND to the handler
-// on the thread of the service context.
+// on the thread of the service context. It listens on the plain port, on a
+// TLS port, or on both, and lets in whom the access rules let in.
 class WorklistListener {
 public:
     using LogSink = std::function<void(const QString&)>;
 
+    // What became of the ports at start.
+    struct Started {
+        QStringList notes;     // lines for the activity log (TLS in force, warnings)
+        QStringList problems;  // a port not opened: for the log and the operator
+    };
+
     WorklistListener(QObject* serviceContext, FindDispatcher::Handler handler);
     ~WorklistListener();
 
-    // Starts listening on all interfaces and returns once connections are
-    // accepted. Throws MwlError naming the port when it cannot be bound.
-    // Each association and its end, and counts of connections that never
-    // became one, go to the sink, called on the service thread.
-    void Start(int port, const AssociationLimits& limits, LogSink log);
+    // Starts listening on all interfaces, on the plain port (unless the
+    // security settings close it) and on the TLS port when one is set, and
+    // returns once connections are accepted. A port that cannot be opened,
+    // or TLS that cannot be set up (a missing file, a key that does not
+    // match), leaves the other port serving and is returned as a problem;
+    // when no port can be opened this throws MwlError saying why. Each
+    // association and its end, refusals, and counts of connections that
+    // never became one, go to the sink, called on the service thread.
+    Started Start(int port, const AssociationLimits& limits, LogSink log,
+                  const ListenerSecurity& security = {});
     // Refuses new connections at once, gives answers in progress two seconds,
     // aborts the associations still open and joins every thread; the lines
     // still waiting for the log are written before it returns. Call it on the
     // service thread.
     void Stop();
     bool Listening() const;
+    // The ports served now; 0 for none.
+    int PlainPort() const { return Listening() ? m_plainPort : 0; }
+    int TlsPort() const { return Listening() ? m_tlsPort : 0; }
 
 private:
     static int ProbePort(int port);
     static void CheckPortFree(int port);
+    void OpenTls(const ListenerSecurity& security, int plainPort, Started& started);
 
     FindDispatcher m_dispatcher;
     ActivityPost m_log;
+    QuickAckTransportLayer m_plainTransport;
+    std::unique_ptr<TlsTransportLayer> m_tlsTransport;
     std::unique_ptr<AssociationPool> m_pool;
+    int m_plainPort = 0;
+    int m_tlsPort = 0;
 };

@@ -88,7 +88,8 @@ void OdbcHisConnection::EnsureCurrent() {
     if (now && now->SameFile(*m_openedFile)) return;
     if (!now)
         throw MwlError(
-            QStringLiteral("The HIS database file %1 was moved or deleted.").arg(m_databaseFile));
+            QStringLiteral("The HIS database file %1 was moved or deleted.").arg(m_databaseFile),
+            FailureKind::HisNotAvailable);
     m_log.AppendLog(
         QStringLiteral("The HIS database file %1 was replaced; reopening it.").arg(m_databaseFile));
     Reopen();
@@ -110,9 +111,10 @@ void OdbcHisConnection::Recover() {
 std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.isOpen())
-        throw MwlError(QStringLiteral("The HIS connection is not open (connection string: %1).")
-                           .arg(m_connectionString.isEmpty() ? QStringLiteral("none")
-                                                             : QStringLiteral("set")));
+        throw MwlError(
+            QStringLiteral("The HIS connection is not open (connection string: %1).")
+                .arg(m_connectionString.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")),
+            FailureKind::HisNotAvailable);
     if (m_streaming) m_streaming->BufferRemaining();
     QSqlQuery query(db);
     query.setForwardOnly(true);

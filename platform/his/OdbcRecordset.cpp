@@ -68,9 +68,12 @@ void OdbcRecordset::MoveNextBuffered() {
 QVariant OdbcRecordset::Field(const QString& name) const {
     const int index = m_columns.indexOf(name);
     if (index < 0)
-        throw MwlError(QStringLiteral("Item cannot be found in the collection: no field '%1'.")
-                           .arg(name));
-    if (m_eof) throw MwlError(QStringLiteral("No current record (field '%1').").arg(name));
+        throw MwlError(
+            QStringLiteral("Item cannot be found in the collection: no field '%1'.").arg(name),
+            FailureKind::HisQueryFailed);
+    if (m_eof)
+        throw MwlError(QStringLiteral("No current record (field '%1').").arg(name),
+                       FailureKind::HisQueryFailed);
     return m_row[index];
 }
 

@@ -16,7 +16,12 @@ QSettings& QtSettingsStore::For(const QString& application) const {
 
 QString QtSettingsStore::Read(const QString& application, const QString& section,
                               const QString& key, const QString& fallback) const {
-    return For(application).value(KeyPath(section, key), fallback).toString();
+    const QVariant value = For(application).value(KeyPath(section, key), fallback);
+    // A value written by hand with commas and no quotes reads back as a list
+    // of its pieces; it is still one text (an address list, a name).
+    if (value.metaType().id() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
 }
 
 void QtSettingsStore::Write(const QString& application, const QString& section,

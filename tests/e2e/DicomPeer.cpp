@@ -33,7 +33,8 @@ QString FindOutcome::ErrorComment() const {
     static const QRegularExpression comment(QStringLiteral(R"(\(0000,0902\) LO \[(.*)\]\s+#)"));
     QString last;
     for (const auto& match : comment.globalMatch(output)) last = match.captured(1);
-    return last;
+    // A value of odd length arrives padded with a space.
+    return last.trimmed();
 }
 
 QStringList FindOutcome::PatientIds() const {
@@ -52,8 +53,8 @@ void FindScu::Start() {
     // -d prints the DIMSE status and status detail of every response.
     arguments << kLoopback << QString::number(m_port);
     if (!m_queryFile.isEmpty()) arguments << m_queryFile;
-    arguments << QStringLiteral("-X")
-              << QStringLiteral("-od") << m_folder.path() << QStringLiteral("-d");
+    arguments << QStringLiteral("-X") << QStringLiteral("-od") << m_folder.path()
+              << QStringLiteral("-d");
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_folder.filePath(QStringLiteral("findscu.txt")));
     m_process.start(QStringLiteral("findscu"), arguments);
@@ -109,10 +110,11 @@ DcmItem* StepItem(DcmItem& response) {
     return step;
 }
 
-bool EchoSucceeds(int port, QString* output) {
+bool EchoSucceeds(int port, QString* output, const QStringList& options) {
     QProcess echo;
     echo.setProcessChannelMode(QProcess::MergedChannels);
-    echo.start(QStringLiteral("echoscu"), {QStringLiteral("-v"), kLoopback, QString::number(port)});
+    echo.start(QStringLiteral("echoscu"), QStringList{QStringLiteral("-v")} + options +
+                                              QStringList{kLoopback, QString::number(port)});
     const bool finished = echo.waitForFinished(20000);
     if (!finished) {
         echo.kill();

@@ -62,5 +62,6 @@ bool Has(DcmItem& item, const DcmTagKey& tag);
 QByteArray Value(DcmItem& item, const DcmTagKey& tag);
 DcmItem* StepItem(DcmItem& response);
 
-// echoscu against the server; true when the C-ECHO succeeded.
-bool EchoSucceeds(int port, QString* output = nullptr);
+// echoscu against the server; true when the C-ECHO succeeded. The options go
+// before the address (TLS options, AE titles).
+bool EchoSucceeds(int port, QString* output = nullptr, const QStringList& options = {});

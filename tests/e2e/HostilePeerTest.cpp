@@ -121,8 +121,8 @@ TEST(HostilePeer, DeeplyNestedIdentifierIsRefusedAndTheAssociationServesOn) {
     const struct {
         int depth;
         const char* comment;
-    } refused[] = {{100000, "The query identifier is larger than 1 MiB."},
-                   {10000, "The query identifier holds more than 256 items."}};
+    } refused[] = {{100000, "Query identifier larger than 1 MiB"},
+                   {10000, "Query identifier with more than 256 items"}};
     for (const auto& identifier : refused) {
         SCOPED_TRACE(identifier.depth);
         const FindReply reply = probe.FindRaw(NestedIdentifier(identifier.depth));
@@ -139,7 +139,7 @@ TEST(HostilePeer, DeeplyNestedIdentifierIsRefusedAndTheAssociationServesOn) {
     EXPECT_TRUE(probe.Release());
     EXPECT_TRUE(server.Stop());
     EXPECT_TRUE(server.ActivityLog().contains(
-        QStringLiteral("query refused: The query identifier holds more than 256 items.")));
+        QStringLiteral("query refused: Query identifier with more than 256 items")));
 }
 
 // A C-CANCEL that crosses the final response on the wire, or comes with no

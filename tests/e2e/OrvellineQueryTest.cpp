@@ -309,6 +309,63 @@ TEST_F(OrvellineOnMariaDb, InjectionThroughEveryKeyMatchesOnlyWhatTheKeyMatches)
     EXPECT_FALSE(s_server->ActivityLog().contains("SQL syntax"));
 }
 
+// SQL's own wildcards, NUL bytes and a thousand values are text like any
+// other; a date that is no date fails the query before any statement runs.
+TEST_F(OrvellineOnMariaDb, HostileKeysMatchAsTextAndBadDatesFailCleanly) {
+    EXPECT_EQ(Find({"PatientID=%"}), QStringList());
+    EXPECT_EQ(Find({"PatientID=P_"}), QStringList());
+    EXPECT_EQ(Find({"AccessionNumber=Q%"}), QStringList());
+    QStringList thousand;
+    for (int i = 1; i < 1000; ++i) thousand << QStringLiteral("X%1").arg(i);
+    EXPECT_EQ(Find({"AccessionNumber=" + (thousand << "Q7").join('\\')}), Ids({7}));
+
+    // NUL bytes: padding at the end of a value; inside it, a query that fails
+    // without naming the statement.
+    QTemporaryDir folder;
+    const struct {
+        const char* what;
+        std::string patientId;
+        QStringList ids;  // empty: the query fails
+    } nuls[] = {{"padding", std::string("P7\0\0", 4), Ids({7})},
+                {"inside", std::string("P7\0X", 4), {}}};
+    for (const auto& nul : nuls) {
+        SCOPED_TRACE(nul.what);
+        DcmFileFormat file;
+        file.getDataset()->putAndInsertString(DCM_PatientID, nul.patientId.data(),
+                                              static_cast<Uint32>(nul.patientId.size()));
+        DcmItem* step = nullptr;
+        file.getDataset()->findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
+        step->putAndInsertString(DCM_Modality, "CR");
+        const QString path = folder.filePath(QString::fromLatin1(nul.what) + ".dcm");
+        ASSERT_TRUE(
+            file.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit).good());
+        FindScu scu(s_server->Port(), {});
+        scu.SetQueryFile(path);
+        scu.Start();
+        const FindOutcome outcome = scu.Finish();
+        if (nul.ids.isEmpty()) {
+            EXPECT_TRUE(outcome.FailedUnableToProcess())
+                << outcome.output.right(2000).toStdString();
+            EXPECT_EQ(outcome.ErrorComment(), QStringLiteral("HIS query failed"));
+        } else {
+            EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+            EXPECT_EQ(outcome.PatientIds(), nul.ids);
+        }
+    }
+
+    for (const char* date : {"2026-1301", "20261301-"}) {
+        SCOPED_TRACE(date);
+        const FindOutcome outcome = FindScu::Run(
+            s_server->Port(),
+            WorklistKeys({StepKey(QStringLiteral("ScheduledProcedureStepStartDate=") + date)}));
+        EXPECT_TRUE(outcome.FailedUnableToProcess()) << outcome.output.right(2000).toStdString();
+        EXPECT_EQ(outcome.ErrorComment(), QStringLiteral("Invalid date or time in the query"));
+    }
+    // A range open at both ends narrows nothing.
+    EXPECT_EQ(Find({StepKey("ScheduledProcedureStepStartDate=-")}).size(), 50);
+    EXPECT_EQ(Find({}).size(), 50);
+}
+
 TEST_F(OrvellineOnMariaDb, PhysicianNameReadsAsStoredAndNullNamesAsEmpty) {
     const QStringList keys{"ReferringPhysicianName=", StepKey("RequestingPhysician=")};
     const auto only = [&](const char* patientId) {

@@ -79,6 +79,27 @@ std::string NestedIdentifier(int depth) {
     return bytes;
 }
 
+std::string IdentifierElement(Uint16 group, Uint16 element, std::string value) {
+    if (value.size() % 2) value.push_back(' ');
+    std::string bytes;
+    AppendElement(bytes, group, element, value);
+    return bytes;
+}
+
+std::string StepSequence(const std::string& elements) {
+    std::string bytes;
+    for (const Uint16 part : {0x0040, 0x0100}) Append16(bytes, part);
+    Append32(bytes, 0xffffffff);
+    for (const Uint16 part : {0xfffe, 0xe000}) Append16(bytes, part);
+    Append32(bytes, 0xffffffff);
+    bytes += elements;
+    for (const Uint16 part : {0xfffe, 0xe00d}) Append16(bytes, part);
+    Append32(bytes, 0);
+    for (const Uint16 part : {0xfffe, 0xe0dd}) Append16(bytes, part);
+    Append32(bytes, 0);
+    return bytes;
+}
+
 ProbeAssociation::ProbeAssociation(int port, const char* callingAeTitle)
     : m_port(port), m_callingAeTitle(callingAeTitle) {}
 
@@ -225,7 +246,7 @@ FindReply ProbeAssociation::ReadFindResponses() {
         reply.status = response.DimseStatus;
         OFString comment;
         if (detail && detail->findAndGetOFString(DCM_ErrorComment, comment).good())
-            reply.errorComment = QString::fromLatin1(comment.c_str());
+            reply.errorComment = QString::fromLatin1(comment.c_str()).trimmed();
         delete detail;
         return reply;
     }

@@ -75,3 +75,9 @@ private:
 // Sequences nested depth levels deep (undefined lengths, 32 bytes a level)
 // around a Modality of CR.
 std::string NestedIdentifier(int depth);
+// An element in Implicit VR Little Endian; a value of odd length is padded
+// with a space.
+std::string IdentifierElement(Uint16 group, Uint16 element, std::string value);
+// A Scheduled Procedure Step Sequence of one item holding the elements, with
+// undefined lengths.
+std::string StepSequence(const std::string& elements);

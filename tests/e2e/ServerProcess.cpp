@@ -91,6 +91,7 @@ void ServerProcess::WriteSettings() const {
         pacs += QStringLiteral("[Database]\nQueryTimeoutSeconds=%1\n")
                     .arg(*m_settings.queryTimeoutSeconds);
     if (!m_settings.network.isEmpty()) pacs += "[Network]\n" + m_settings.network;
+    if (!m_settings.security.isEmpty()) pacs += "[Security]\n" + m_settings.security;
     WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
@@ -129,9 +130,10 @@ testing::AssertionResult ServerProcess::Start(bool expectListening) {
     if (!m_process.waitForStarted(kStartTimeoutMs))
         return testing::AssertionFailure()
                << "talvek-mwl did not start: " << m_process.errorString().toStdString();
-    const QByteArray expected = expectListening
-                                    ? QByteArray("listening on port ") + QByteArray::number(m_port)
-                                    : QByteArray("not listening");
+    const QByteArray expected =
+        expectListening ? QByteArray("listening on port ") +
+                              QByteArray::number(m_settings.reportedPort.value_or(m_port))
+                        : QByteArray("not listening");
     QDeadlineTimer deadline(kStartTimeoutMs);
     while (!m_errors.contains(expected)) {
         if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)

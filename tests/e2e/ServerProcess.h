@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QJsonObject>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -17,8 +17,9 @@ constexpr int kLogWaitMs = 15000;
 int FreeLoopbackPort();
 
 struct ServerSettings {
-    std::optional<int> resultQueryNumber;  // [Settings] ResultQueryNumber; unset keeps the default
-    std::optional<int> port;               // a free loopback port when unset
+    // [Settings] ResultQueryNumber as written; unset keeps the default.
+    std::optional<QString> resultQueryNumber;
+    std::optional<int> port;                             // a free loopback port when unset
     QString modeOption = QStringLiteral("optCorvante");  // the one mode flag stored "True"
     QString hl7Folder;                                   // [Main] txtHL7Folder
     QString institutionName;                             // [Worklist] txtInstName
@@ -29,9 +30,13 @@ struct ServerSettings {
     // The desktop program (offscreen, no start-up wait) instead of --headless;
     // what its window shows is read through the test state file.
     bool window = false;
-    QString connectionOptions;  // appended to the default connection string
+    QString connectionOptions;               // appended to the default connection string
     std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
-    QString network;  // lines of the [Network] section, e.g. "MaxAssociations=2\n"
+    QString network;   // lines of the [Network] section, e.g. "MaxAssociations=2\n"
+    QString security;  // lines of the [Security] section, e.g. "TlsPort=2762\n"
+    // The port the program reports it listens on ("listening on port N");
+    // the worklist port when unset.
+    std::optional<int> reportedPort;
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings

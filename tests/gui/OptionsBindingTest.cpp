@@ -159,6 +159,39 @@ TEST_F(OptionsTest, PortNotANumberOrInUseIsLoggedAndShown) {
     EXPECT_TRUE(window->isVisible());
 }
 
+// The security boxes show what the settings put in force, and cannot be
+// edited: the settings file is where they change.
+TEST_F(OptionsTest, SecuritySettingsAreShownReadOnly) {
+    const char* boxes[] = {"txtSecTls",       "txtSecCertificate", "txtSecTrusted",
+                           "txtSecPlainPort", "txtSecCallingAE",   "txtSecNetworks",
+                           "txtSecCalledAE",  "txtSecLogFolder"};
+    const auto shown = [&] {
+        QStringList texts;
+        for (const char* name : boxes) {
+            const auto* box = Find<QLineEdit>(name);
+            EXPECT_TRUE(box->isReadOnly()) << name;
+            texts << box->text();
+        }
+        return texts;
+    };
+    Open();
+    EXPECT_EQ(shown(), QStringList({"off", "none", "none", "open", "any", "any", "any", "none"}));
+    Close();
+
+    const QString security = QStringLiteral("Security");
+    store.Set(kPacs, security, "TlsCertificateFile", "/etc/talvek/server.pem");
+    store.Set(kPacs, security, "TlsTrustedCertificates", "/etc/talvek/ca");
+    store.Set(kPacs, security, "AllowedCallingAETitles", "CT1,MR_2");
+    store.Set(kPacs, security, "AllowedNetworks", "10.1.0.0/16, fd00::/8");
+    store.Set(kPacs, security, "RequiredCalledAETitle", "TALVEK_MWL");
+    store.Set(kPacs, security, "LogFolder", "/var/log/talvek");
+    Open();
+    EXPECT_EQ(shown(),
+              QStringList({"off", "/etc/talvek/server.pem", "/etc/talvek/ca", "open", "CT1, MR_2",
+                           "10.1.0.0/16, fd00::/8", "TALVEK_MWL", "/var/log/talvek"}));
+    EXPECT_TRUE(runtime->Listening());
+}
+
 // An unattended machine restarting at night must serve without anyone
 // closing the message first.
 TEST_F(OptionsTest, MissingConnectionFileIsShownWithoutHoldingUpTheListener) {

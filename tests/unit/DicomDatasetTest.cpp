@@ -69,6 +69,18 @@ TEST(DicomAttribute, MultipleValues) {
     EXPECT_TRUE(dataset.Item(Tags::PatientName).Values().isEmpty());
 }
 
+// NUL bytes at the end of a value are padding, as trailing spaces are.
+TEST(DicomAttribute, TrailingNulPaddingIsNoPartOfTheValue) {
+    auto request = std::make_unique<DcmDataset>();
+    request->putAndInsertString(DCM_PatientID, "P7\0\0", Uint32{4});
+    request->putAndInsertString(DCM_AccessionNumber, "A1\0\\B2\0", Uint32{7});
+    request->putAndInsertString(DCM_ScheduledProcedureStepStartDate, "20261201\0\0", Uint32{10});
+    const DicomDataset dataset(std::move(request));
+    EXPECT_EQ(dataset.Item(Tags::PatientId).Text(), QStringLiteral("P7"));
+    EXPECT_EQ(dataset.Item(Tags::AccessionNumber).Values(), (QStringList{"A1", "B2"}));
+    EXPECT_EQ(dataset.Item(Tags::StepStartDate).RangeStart(kLowDate), Day(2026, 12, 1));
+}
+
 TEST(DicomAttribute, DateRangeEnds) {
     DicomDataset request;
     PutRaw(request, Tags::StudyDate, "20261201-20261205");

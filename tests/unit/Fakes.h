@@ -126,7 +126,7 @@ public:
     void EnsureCurrent() override { ensuredAt << statements.size(); }
     std::unique_ptr<Recordset> Execute(const QString& sql) override {
         statements << sql;
-        if (!failWith.isEmpty()) throw MwlError(failWith);
+        if (!failWith.isEmpty()) throw MwlError(failWith, FailureKind::HisQueryFailed);
         Rows rows;
         if (answer) {
             rows = answer(sql);
@@ -198,14 +198,14 @@ public:
         if (static_cast<int>(pending.size()) == abandonAfter) abandoned = true;
     }
     void SendFinal() override { ++finals; }
-    void NoteFailure(const QString& why) override { failures << why; }
+    void NoteFailure(FailureKind kind) override { failures << ErrorCommentFor(kind); }
     bool Abandoned() const override { return abandoned; }
 
     QString root;
     DicomDataset request;
     std::vector<DicomDataset> pending;
     int finals = 0;
-    QStringList failures;
+    QStringList failures;  // the Error Comments
     bool abandoned = false;
     int abandonAfter = -1;  // the peer goes away after this many matches
 };
