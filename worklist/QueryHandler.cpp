@@ -154,5 +154,8 @@ void QueryHandler::Fail(QueryConnection& connection, const QString& description,
                         FailureKind kind) {
     m_services.log.Log(QStringLiteral("Query Request error: ") + description);
     connection.NoteFailure(kind);
-    m_services.his.Reopen();
+    // A statement that ran out of time leaves a working connection. Reopening
+    // it would wait on the same lock or server again, and a driver's connect
+    // can wait several time-outs, all while every other modality waits.
+    if (kind != FailureKind::HisTimeout) m_services.his.Reopen();
 }

@@ -126,7 +126,7 @@ public:
     void EnsureCurrent() override { ensuredAt << statements.size(); }
     std::unique_ptr<Recordset> Execute(const QString& sql) override {
         statements << sql;
-        if (!failWith.isEmpty()) throw MwlError(failWith, FailureKind::HisQueryFailed);
+        if (!failWith.isEmpty()) throw MwlError(failWith, failKind);
         Rows rows;
         if (answer) {
             rows = answer(sql);
@@ -141,6 +141,7 @@ public:
     std::deque<Rows> results;
     std::function<Rows(const QString& sql)> answer;
     QString failWith;  // non-empty: every Execute throws MwlError with this text
+    FailureKind failKind = FailureKind::HisQueryFailed;
     int reopenCount = 0;
     QList<qsizetype> ensuredAt;
 };

@@ -168,6 +168,17 @@ TEST_F(QueryHandlerTest, FailingStatementIsLoggedAndTheConnectionReopened) {
     EXPECT_EQ(fake.status.commStates, QStringList{"Communicating..."});
 }
 
+// A locked or slow HIS: reopening would only wait on it once more.
+TEST_F(QueryHandlerTest, AStatementOutOfTimeFailsAndKeepsTheConnection) {
+    fake.his.failWith = QStringLiteral(
+        "The HIS did not answer within the time-out of 20 s (QueryTimeoutSeconds): locked");
+    fake.his.failKind = FailureKind::HisTimeout;
+    const FakeQueryConnection connection = Query();
+    EXPECT_EQ(connection.failures, QStringList{ErrorCommentFor(FailureKind::HisTimeout)});
+    EXPECT_TRUE(fake.log.Text().contains("Query Request error: The HIS did not answer"));
+    EXPECT_EQ(fake.his.reopenCount, 0);
+}
+
 TEST_F(QueryHandlerTest, OtherQueryRootsAreNotAnswered) {
     for (const QString& root : {QStringLiteral("STUDY"), QStringLiteral("PATIENT"),
                                 QStringLiteral("worklist")}) {
