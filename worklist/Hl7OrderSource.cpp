@@ -26,9 +26,7 @@ std::optional<QString> FilterKey(const DicomDataset& request, Tag tag) {
     return key.Text();
 }
 
-bool Differs(const std::optional<QString>& key, QStringView field) {
-    return key && *key != field;
-}
+bool Differs(const std::optional<QString>& key, QStringView field) { return key && *key != field; }
 
 }  // namespace
 
@@ -72,8 +70,8 @@ bool Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& reques
         if (order && !filter.Accepts(*order)) {
             log.AppendLog(QStringLiteral("skipping."));
         } else if (order) {
-            log.AppendLog(QStringLiteral("sending.") + order->Field(10) + "  CompanyCode:" +
-                          order->Field(1) + " AccessionNum:" + order->Field(20) +
+            log.AppendLog(QStringLiteral("sending.") + order->Field(10) +
+                          "  CompanyCode:" + order->Field(1) + " AccessionNum:" + order->Field(20) +
                           " Examination: " + order->Field(22));
             connection.SendPending(BuildItem(request, *order));
             log.AppendLog(QStringLiteral("sent.. "));
@@ -92,8 +90,8 @@ bool Hl7OrderSource::OrderFilter::Accepts(const OrderFields& order) const {
 
 // Attributes in a fixed order; later ones replace earlier ones, so the
 // accession number ends as field 20 and the address as field 17 when asked.
-DicomDataset Hl7OrderSource::BuildItem(const DicomDataset& request,
-                                       const OrderFields& order) const {
+DicomDataset Hl7OrderSource::BuildItem(const DicomDataset& request, const OrderFields& order) {
+    m_requested.ReadSwitches();
     DicomDataset item;
     auto asked = [&](Tag tag, const QVariant& value) {
         m_requested.AddIfRequested(item, request, tag, value);

@@ -45,7 +45,7 @@ private:
         bool Accepts(const OrderFields& order) const;
     };
 
-    DicomDataset BuildItem(const DicomDataset& request, const OrderFields& order) const;
+    DicomDataset BuildItem(const DicomDataset& request, const OrderFields& order);
 
     WorklistServices& m_services;
     RequestedAttributes m_requested;

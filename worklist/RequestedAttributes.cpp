@@ -26,6 +26,6 @@ void RequestedAttributes::AddIfRequested(DicomDataset& target, const DicomDatase
     if (!reference.Contains(tag)) return;
     if (value.isNull()) value = QString();
     step([&] { target.Add(tag, value); });
-    if (m_switches.ShowRequests())
+    if (m_showRequests)
         step([&] { m_log.AppendLog(QStringLiteral("returning: ") + Describe(tag, value)); });
 }

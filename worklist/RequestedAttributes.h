@@ -14,10 +14,15 @@ public:
     RequestedAttributes(ActivityLog& log, const Switches& switches)
         : m_log(log), m_switches(switches) {}
 
+    // Reads "Show Requested Elements" afresh; called once per record, so a
+    // change during a query takes effect from the next record.
+    void ReadSwitches() { m_showRequests = m_switches.ShowRequests(); }
+
     void AddIfRequested(DicomDataset& target, const DicomDataset& reference, Tag tag,
                         QVariant value) const;
 
 private:
     ActivityLog& m_log;
     const Switches& m_switches;
+    bool m_showRequests = false;
 };

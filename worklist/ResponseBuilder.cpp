@@ -17,9 +17,9 @@ QString NamePart(const Recordset& record, const QString& field, bool replaceEnye
     return part;
 }
 
-QDateTime OrderDateTime(const Recordset& record) {
+DateAndTime OrderDateTime(const Recordset& record) {
     const QVariant value = record.Field(QStringLiteral("TranD"));
-    const auto when = ReadDateTime(value);
+    const auto when = ReadDateAndTime(value);
     if (!when)
         throw MwlError(QStringLiteral("TranD '%1' is not a date and time").arg(FieldText(value)));
     return *when;
@@ -28,12 +28,11 @@ QDateTime OrderDateTime(const Recordset& record) {
 }  // namespace
 
 ResponseBuilder::ResponseBuilder(WorklistServices& services)
-    : m_services(services),
-      m_requested(services.log, services.switches),
-      m_studyUids(services) {}
+    : m_services(services), m_requested(services.log, services.switches), m_studyUids(services) {}
 
 NameParts ResponseBuilder::Fill(DicomDataset& response, DicomDataset& responseStep,
                                 const MatchContext& match) {
+    m_requested.ReadSwitches();
     const NameParts name = PrepareName(match.record);
     AddHead(response, match, name);
     if (match.mode == Modes::Talvek || match.mode == Modes::Pelta)
@@ -57,7 +56,8 @@ void ResponseBuilder::AddHead(DicomDataset& response, const MatchContext& match,
                               const NameParts& name) {
     const Recordset& record = match.record;
     Top(response, match, Tags::SpecificCharacterSet, QStringLiteral("ISO_IR 100"));
-    Top(response, match, Tags::AccessionNumber, FieldText(record.Field(QStringLiteral("RequestNum"))));
+    Top(response, match, Tags::AccessionNumber,
+        FieldText(record.Field(QStringLiteral("RequestNum"))));
     Top(response, match, Tags::InstitutionName, match.mode);
     Top(response, match, Tags::PatientName,
         name.last + QLatin1Char('^') + name.first + QLatin1Char('^') + name.middle);
@@ -126,22 +126,20 @@ void ResponseBuilder::AddOrvelline(DicomDataset& response, DicomDataset& respons
 // in the step item, each only where the request asks at that level.
 void ResponseBuilder::AddOrderDates(DicomDataset& response, DicomDataset& responseStep,
                                     const MatchContext& match) {
-    const QDateTime ordered = OrderDateTime(match.record);
-    Top(response, match, Tags::StudyDate, ordered.date());
-    Top(response, match, Tags::StudyTime, ordered.time());
-    Top(response, match, Tags::StepStartDate, ordered.date());
-    Top(response, match, Tags::StepStartTime, ordered.time());
-    Step(responseStep, match, Tags::StepStartDate, ordered.date());
-    Step(responseStep, match, Tags::StepStartTime, ordered.time());
+    const DateAndTime ordered = OrderDateTime(match.record);
+    Top(response, match, Tags::StudyDate, ordered.date);
+    Top(response, match, Tags::StudyTime, ordered.time);
+    Top(response, match, Tags::StepStartDate, ordered.date);
+    Top(response, match, Tags::StepStartTime, ordered.time);
+    Step(responseStep, match, Tags::StepStartDate, ordered.date);
+    Step(responseStep, match, Tags::StepStartTime, ordered.time);
 }
 
 // Attributes a modality expects in every item; none of them may cost a match.
 void ResponseBuilder::AddTail(DicomDataset& response, const MatchContext& match) {
     IgnoringFailures([&] { Top(response, match, Tags::ReferencedStudySequence, QVariant()); });
-    IgnoringFailures(
-        [&] { Top(response, match, Tags::RequestedProcedurePriority, QString()); });
-    IgnoringFailures(
-        [&] { Top(response, match, Tags::PatientTransportArrangements, QString()); });
+    IgnoringFailures([&] { Top(response, match, Tags::RequestedProcedurePriority, QString()); });
+    IgnoringFailures([&] { Top(response, match, Tags::PatientTransportArrangements, QString()); });
     if (match.mode == Modes::Talvek || match.mode == Modes::Pelta)
         IgnoringFailures([&] {
             Top(response, match, Tags::AdmissionId, match.record.Field(QStringLiteral("IDN")));

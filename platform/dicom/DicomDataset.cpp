@@ -7,6 +7,7 @@
 #include <dcmtk/dcmdata/dctag.h>
 
 #include <QRegularExpression>
+#include <algorithm>
 
 #include "platform/DateTimeText.h"
 #include "platform/MwlError.h"
@@ -37,19 +38,27 @@ bool ReadAsUtf8(DcmDataset& dataset, QString& problem) {
 
 // How one temporal VR is written, and which values already are in its form.
 struct TemporalForm {
-    QRegularExpression range;  // a query key range: "20240301-", "0800-1200"
+    QRegularExpression range;   // a query key range: "20240301-", "0800-1200"
     QMetaType::Type wrongType;  // a date for a TM, a time for a DA
     bool date;
 };
 
 const TemporalForm& FormOf(DcmEVR vr) {
-    static const TemporalForm date{QRegularExpression(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$")),
-                                   QMetaType::QTime, true};
+    static const TemporalForm date{
+        QRegularExpression(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$")), QMetaType::QTime, true};
     static const TemporalForm time{
         QRegularExpression(QStringLiteral(
             "^\\d{2,6}(\\.\\d{1,6})?-(\\d{2,6}(\\.\\d{1,6})?)?$|^-\\d{2,6}(\\.\\d{1,6})?$")),
         QMetaType::QDate, false};
     return vr == EVR_DA ? date : time;
+}
+
+// A range can only be made of digits, "." and "-"; most values are not, and
+// need no look at the pattern.
+bool MayBeRange(const QString& text) {
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('.');
+    });
 }
 
 // DA as YYYYMMDD and TM as HHMMSS from any date or time value; empty text
@@ -59,13 +68,11 @@ std::string TemporalText(const DcmTag& tag, const QVariant& value) {
     if (value.typeId() == QMetaType::QString) {
         const QString text = value.toString().trimmed();
         if (text.isEmpty()) return {};
-        if (form.range.match(text).hasMatch()) return text.toStdString();
+        if (MayBeRange(text) && form.range.match(text).hasMatch()) return text.toStdString();
     }
-    const auto when = ReadDateTime(value);
+    const auto when = ReadDateAndTime(value);
     if (!when || value.typeId() == form.wrongType) Mismatch(tag, value);
-    return (form.date ? when->date().toString(QStringLiteral("yyyyMMdd"))
-                      : when->time().toString(QStringLiteral("HHmmss")))
-        .toStdString();
+    return (form.date ? DicomDateText(when->date) : DicomTimeText(when->time)).toStdString();
 }
 
 std::string WireText(const DcmTag& tag, const QVariant& value) {
@@ -116,8 +123,9 @@ std::vector<DicomAttribute> DicomDataset::Attributes() const {
 std::optional<DicomDataset> DicomDataset::SequenceItem(quint16 group, quint16 element,
                                                        unsigned long index) const {
     DcmItem* item = nullptr;
-    if (m_item->findAndGetSequenceItem(DcmTagKey(group, element), item,
-                                       static_cast<signed long>(index))
+    if (m_item
+            ->findAndGetSequenceItem(DcmTagKey(group, element), item,
+                                     static_cast<signed long>(index))
             .bad() ||
         item == nullptr)
         return std::nullopt;
