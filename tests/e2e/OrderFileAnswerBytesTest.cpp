@@ -89,9 +89,16 @@ QByteArray Line(const QMap<int, QByteArray>& values, int count = 29) {
 
 QMap<int, QByteArray> Typical(int i) {
     const QByteArray n = QByteArray::number(300000 + i);
-    return {{1, "BWH"},  {2, "ADT"},      {8, n},           {10, "OKAFOR^CHIDI^"},
-            {12, "19700101"}, {13, "M"},  {17, n + " MAIN STREET"},
-            {20, "A" + n},    {22, "CHEST PA AND LATERAL"}, {24, "20261203"}};
+    return {{1, "BWH"},
+            {2, "ADT"},
+            {8, n},
+            {10, "OKAFOR^CHIDI^"},
+            {12, "19700101"},
+            {13, "M"},
+            {17, n + " MAIN STREET"},
+            {20, "A" + n},
+            {22, "CHEST PA AND LATERAL"},
+            {24, "20261203"}};
 }
 
 // Order files with the content real folders hold, typical and awkward.
@@ -105,24 +112,58 @@ void WriteOrders(const QString& folder) {
         write(QByteArray("T" + QByteArray::number(i) + ".HL7").constData(),
               Line(Typical(i)) + "\r\nOBR|1|A" + QByteArray::number(300000 + i) + "\r\n");
     // ISO 8859-1 accents; UTF-8 with a letter outside ISO 8859-1.
-    write("A.HL7", Line({{1, "BWH"}, {8, "200101"}, {10, "PE\xD1" "A^JOS\xC9^"}, {12, "19580314"},
-                         {13, "M"}, {17, "12 CALLE REAL"}, {20, "ACC1"}, {22, "CHEST PA"},
-                         {24, "20261208"}}) + "\r\n");
-    write("B.HL7", Line({{1, "BWH"}, {8, "200102"}, {10, "M\xC3\x9CLLER^J\xC3\x96RG^"},
-                         {12, "19611231"}, {13, "F"}, {17, "UL. \xC5\x81" "AKOWA 3"},
-                         {20, "ACC2"}, {22, "KNEE"}, {24, "20261209"}}) + "\n");
+    write("A.HL7", Line({{1, "BWH"},
+                         {8, "200101"},
+                         {10,
+                          "PE\xD1"
+                          "A^JOS\xC9^"},
+                         {12, "19580314"},
+                         {13, "M"},
+                         {17, "12 CALLE REAL"},
+                         {20, "ACC1"},
+                         {22, "CHEST PA"},
+                         {24, "20261208"}}) +
+                       "\r\n");
+    write("B.HL7", Line({{1, "BWH"},
+                         {8, "200102"},
+                         {10, "M\xC3\x9CLLER^J\xC3\x96RG^"},
+                         {12, "19611231"},
+                         {13, "F"},
+                         {17,
+                          "UL. \xC5\x81"
+                          "AKOWA 3"},
+                         {20, "ACC2"},
+                         {22, "KNEE"},
+                         {24, "20261209"}}) +
+                       "\n");
     // A short line; impossible and short dates; blanks around values and
     // odd lengths; a backslash (two values) and values longer than their VR.
     write("C.HL7", Line({{1, "BWC"}, {8, "200103"}, {10, "TAN^WEI^"}, {12, "19800229"}}, 12));
-    write("D.HL7", Line({{1, "BWD"}, {8, "200104"}, {10, "LEE^KIM^"}, {12, "19581301"},
-                         {20, "ACC4"}, {24, "2026120"}}));
-    write("E.HL7", Line({{1, "BWE"}, {8, " 200105 "}, {10, " SMITH ^ JOHN "}, {13, "O"},
-                         {17, "X"}, {22, "HAND LEFT"}, {24, "20260101"}}));
-    write("F.HL7", Line({{1, "BWF"}, {8, "200106"}, {10, "A\\B^C"}, {20, "ACC-0123456789-LONG"},
+    write("D.HL7", Line({{1, "BWD"},
+                         {8, "200104"},
+                         {10, "LEE^KIM^"},
+                         {12, "19581301"},
+                         {20, "ACC4"},
+                         {24, "2026120"}}));
+    write("E.HL7", Line({{1, "BWE"},
+                         {8, " 200105 "},
+                         {10, " SMITH ^ JOHN "},
+                         {13, "O"},
+                         {17, "X"},
+                         {22, "HAND LEFT"},
+                         {24, "20260101"}}));
+    write("F.HL7", Line({{1, "BWF"},
+                         {8, "200106"},
+                         {10, "A\\B^C"},
+                         {20, "ACC-0123456789-LONG"},
                          {22, QByteArray(70, 'E')}}));
     // More fields than 29, a LF line end; a line of empty fields.
-    write("G.HL7", Line({{1, "BWG"}, {8, "200107"}, {10, "NG^ANH^"}, {20, "ACC7"},
-                         {30, "EXTRA"}, {31, "MORE"}}, 31) + "\nSECOND LINE\n");
+    write(
+        "G.HL7",
+        Line(
+            {{1, "BWG"}, {8, "200107"}, {10, "NG^ANH^"}, {20, "ACC7"}, {30, "EXTRA"}, {31, "MORE"}},
+            31) +
+            "\nSECOND LINE\n");
     write("H.HL7", Line({{8, "200108"}}));
     write("Z-empty.HL7", "");
 }
@@ -139,7 +180,8 @@ QString Describe(const char* name, const QList<RecordingRelay::Message>& message
 }
 
 QString ExpectedFile() {
-    return QStringLiteral(MWL_SOURCE_DIR) + QStringLiteral("/tests/e2e/data/order-file-answers.txt");
+    return QStringLiteral(MWL_SOURCE_DIR) +
+           QStringLiteral("/tests/e2e/data/order-file-answers.txt");
 }
 
 }  // namespace
