@@ -11,6 +11,7 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
       m_store(store),
       m_homeFolder(std::move(homeFolder)),
       m_log(m_clock),
+      m_logOutputs(m_log),
       m_options(store),
       m_his(m_log, QString()),
       m_listener(this, [this](QueryConnection& connection) {
@@ -22,8 +23,8 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
 ServerRuntime::~ServerRuntime() { Shutdown(); }
 
 void ServerRuntime::Attach(Switches& switches, StatusView& status) {
-    m_services = std::make_unique<WorklistServices>(WorklistServices{
-        m_log, switches, status, m_his, m_store, m_uids, m_clock, m_state});
+    m_services = std::make_unique<WorklistServices>(
+        WorklistServices{m_log, switches, status, m_his, m_store, m_uids, m_clock, m_state});
     m_handler = std::make_unique<QueryHandler>(*m_services);
 }
 
@@ -33,7 +34,9 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
     m_options.SetConnectionMode();
     m_state.ConnectionMode = m_options.ConnectionMode();
     hooks.settingsRestored();
+    const QStringList logFile = m_logOutputs.OpenLogFile(m_store);
     m_log.Replace(QStringLiteral("started..."));
+    for (const QString& line : logFile) m_log.Log(line);
     ReadConnectionString(hooks.showMessage);
     m_his.SetQueryTimeout(m_loaded.queryTimeoutSeconds);
     m_his.Reopen();

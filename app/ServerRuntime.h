@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/LogOutputs.h"
 #include "app/ModeOptions.h"
 #include "app/StartupSettings.h"
 #include "platform/Clock.h"
@@ -57,6 +58,7 @@ public:
     void StopListening() { m_listener.Stop(); }
 
     TextActivityLog& Log() { return m_log; }
+    LogOutputs& LogOutput() { return m_logOutputs; }
     ModeOptions& Options() { return m_options; }
     StartupSettings& Loaded() { return m_loaded; }
     ServiceState& State() { return m_state; }
@@ -77,6 +79,7 @@ private:
     QString m_homeFolder;
     SystemClock m_clock;
     TextActivityLog m_log;
+    LogOutputs m_logOutputs;
     UuidUidGenerator m_uids;
     ServiceState m_state;
     ModeOptions m_options;

@@ -89,6 +89,9 @@ void ServerProcess::WriteSettings() const {
     if (m_settings.queryTimeoutSeconds)
         pacs += QStringLiteral("[Database]\nQueryTimeoutSeconds=%1\n")
                     .arg(*m_settings.queryTimeoutSeconds);
+    if (!m_settings.security.isEmpty()) pacs += QStringLiteral("[Security]\n");
+    for (auto it = m_settings.security.begin(); it != m_settings.security.end(); ++it)
+        pacs += it.key() + QLatin1Char('=') + it.value() + QLatin1Char('\n');
     WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -15,8 +16,8 @@ struct ServerSettings {
     std::optional<int> resultQueryNumber;  // [Settings] ResultQueryNumber; unset keeps the default
     std::optional<int> port;               // a free loopback port when unset
     QString modeOption = QStringLiteral("optCorvante");  // the one mode flag stored "True"
-    QString hl7Folder;        // [Main] txtHL7Folder
-    QString institutionName;  // [Worklist] txtInstName
+    QString hl7Folder;                                   // [Main] txtHL7Folder
+    QString institutionName;                             // [Worklist] txtInstName
     // The line written to every connection-string file; unset names HisFile()
     // through the SQLite3 driver. With noConnectionFiles none is written.
     std::optional<QString> connectionString;
@@ -24,8 +25,9 @@ struct ServerSettings {
     // The desktop program (offscreen, no start-up wait) instead of --headless;
     // what its window shows is read through the test state file.
     bool window = false;
-    QString connectionOptions;  // appended to the default connection string
+    QString connectionOptions;               // appended to the default connection string
     std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
+    QMap<QString, QString> security;         // [Security] keys and values
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
