@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "app/ConnectionFile.h"
+#include "app/NetworkSettings.h"
 #include "platform/MwlError.h"
 #include "worklist/BaseSql.h"
 
@@ -34,6 +35,7 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
     m_options.SetConnectionMode();
     m_state.ConnectionMode = m_options.ConnectionMode();
     hooks.settingsRestored();
+    LoadNetworkSettings();
     const QStringList logFile = m_logOutputs.OpenLogFile(m_store);
     m_log.Replace(QStringLiteral("started..."));
     for (const QString& line : logFile) m_log.Log(line);
@@ -64,6 +66,14 @@ void ServerRuntime::ChangeMode(ModeOptions::Option option, const MessageSink& sh
                                                    : QStringLiteral("no HIS connection")));
 }
 
+// Logged before the log starts afresh: the window then reads "started..."
+// alone, while standard output and the log file keep the listener's limits.
+void ServerRuntime::LoadNetworkSettings() {
+    m_network.Load(m_store);
+    for (const QString& problem : m_network.problems) m_log.Log(problem);
+    m_log.Log(m_network.Description());
+}
+
 void ServerRuntime::ReadConnectionString(const MessageSink& showMessage) {
     try {
         if (const auto text = ReadINI(m_options, m_homeFolder)) m_his.SetConnectionString(*text);
@@ -82,7 +92,8 @@ void ServerRuntime::StartListener(const MessageSink& showMessage) {
         if (!ok || port < 1 || port > 65535)
             throw MwlError(QStringLiteral("Cannot listen on port %1: not a TCP port number.")
                                .arg(m_loaded.portText));
-        m_listener.Start(static_cast<int>(port), [this](const QString& why) { m_log.Log(why); });
+        m_listener.Start(static_cast<int>(port), m_network.limits,
+                         [this](const QString& line) { m_log.Log(line); });
         m_port = static_cast<int>(port);
     } catch (const MwlError& error) {
         m_log.Log(error.Description());

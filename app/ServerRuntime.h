@@ -7,6 +7,7 @@
 
 #include "app/LogOutputs.h"
 #include "app/ModeOptions.h"
+#include "app/NetworkSettings.h"
 #include "app/StartupSettings.h"
 #include "platform/Clock.h"
 #include "platform/TextActivityLog.h"
@@ -51,7 +52,9 @@ public:
     // once (base statement, the mode's connection string, the HIS reopened).
     // Queries already running keep the mode they began with.
     void ChangeMode(ModeOptions::Option option, const MessageSink& showMessage);
-    // Stops the listener (ending waiting queries) and closes the HIS.
+    // Stops the listener within a few seconds, whatever the peers do: new
+    // connections are refused at once, answers in progress get two seconds,
+    // the rest are aborted. Then the handler goes.
     void Shutdown();
     // Closes the listener only; the handler stays, so a query paused in one
     // of its yields returns normally before Shutdown.
@@ -72,6 +75,7 @@ public:
     QString ListeningNote() const;
 
 private:
+    void LoadNetworkSettings();
     void ReadConnectionString(const MessageSink& showMessage);
     void StartListener(const MessageSink& showMessage);
 
@@ -84,6 +88,7 @@ private:
     ServiceState m_state;
     ModeOptions m_options;
     StartupSettings m_loaded;
+    NetworkSettings m_network;
     OdbcHisConnection m_his;
     std::unique_ptr<WorklistServices> m_services;
     std::unique_ptr<QueryHandler> m_handler;

@@ -90,5 +90,7 @@ void HoldOutput(T_ASC_Association* association, bool hold) {
 
 DcmTransportConnection* QuickAckTransportLayer::createConnection(DcmNativeSocketType openSocket,
                                                                  OFBool /*useSecureLayer*/) {
-    return new QuickAckConnection(openSocket);
+    auto* connection = new QuickAckConnection(openSocket);
+    if (m_hook) m_hook(openSocket);
+    return connection;
 }

@@ -1,45 +1,42 @@
 #pragma once
 
 #include <QObject>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
 
+#include "platform/dicom/ActivityPost.h"
+#include "platform/dicom/AssociationLimits.h"
 #include "platform/dicom/FindDispatcher.h"
 
-class WorklistScpPool;
-class QuickAckTransportLayer;
+class AssociationPool;
 
-// The DICOM listener: accepts associations on worker threads (at most 16 at
-// once), answers C-ECHO and hands every C-FIND to the handler on the thread of
-// the service context.
+// The DICOM listener: serves associations on worker threads (as many at once
+// as the limits allow), answers C-ECHO and hands every C-FIND to the handler
+// on the thread of the service context.
 class WorklistListener {
 public:
-    using FailureSink = std::function<void(const QString&)>;
+    using LogSink = std::function<void(const QString&)>;
 
     WorklistListener(QObject* serviceContext, FindDispatcher::Handler handler);
     ~WorklistListener();
 
     // Starts listening on all interfaces and returns once connections are
-    // accepted. Throws MwlError naming the port when it cannot be bound. A
-    // later failure of the listener goes to the sink, called on the service
-    // thread.
-    void Start(int port, FailureSink onFailure);
-    // Stops accepting, ends waiting queries and joins the threads.
+    // accepted. Throws MwlError naming the port when it cannot be bound.
+    // Each association and its end, and counts of connections that never
+    // became one, go to the sink, called on the service thread.
+    void Start(int port, const AssociationLimits& limits, LogSink log);
+    // Refuses new connections at once, gives answers in progress two seconds,
+    // aborts the associations still open and joins every thread; the lines
+    // still waiting for the log are written before it returns. Call it on the
+    // service thread.
     void Stop();
-    bool Listening() const { return m_running.load(); }
+    bool Listening() const;
 
 private:
     static int ProbePort(int port);
     static void CheckPortFree(int port);
-    void WaitUntilListening(int port) const;
-    void Configure(int port);
 
-    QObject* m_context;
     FindDispatcher m_dispatcher;
-    std::unique_ptr<QuickAckTransportLayer> m_transportLayer;
-    std::unique_ptr<WorklistScpPool> m_pool;
-    std::thread m_thread;
-    std::atomic<bool> m_running{false};
+    ActivityPost m_log;
+    std::unique_ptr<AssociationPool> m_pool;
 };

@@ -126,7 +126,7 @@ TEST(ActivityLogFile, UnwritableFolderIsALogLineAndTheServerServes) {
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
     ServerSettings settings{{}, {}, QStringLiteral("optBramwoods"), folder.filePath("orders"), {}};
-    settings.security = {{"LogFolder", folder.filePath("plain/logs")}};
+    settings.security = "LogFolder=" + folder.filePath("plain/logs") + "\n";
     ServerProcess server(settings);
     ASSERT_TRUE(server.Start());
     EXPECT_TRUE(server.WaitForLog("Cannot write the activity log file " +

@@ -14,6 +14,7 @@
 
 #include "e2e/DicomPeer.h"
 #include "e2e/HisDatabase.h"
+#include "e2e/ProbeAssociation.h"
 #include "e2e/ServerProcess.h"
 
 namespace {
@@ -114,4 +115,64 @@ TEST(HostilePeer, ModalityThatAbortsMidAnswerCostsTheOthersNothing) {
     EXPECT_EQ(outcome.matches.size(), 300u);
     EXPECT_TRUE(EchoSucceeds(server.Port()));
     EXPECT_TRUE(server.Stop());
+}
+
+// The toolkit's parser recurses once per nesting level; a deep identifier
+// must be turned away before it is parsed, and the association goes on.
+TEST(HostilePeer, DeeplyNestedIdentifierIsRefusedAndTheAssociationServesOn) {
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3)));
+    ASSERT_TRUE(server.Start());
+    ProbeAssociation probe(server.Port());
+    ASSERT_TRUE(probe.Open());
+
+    const struct {
+        int depth;
+        const char* comment;
+    } refused[] = {{100000, "The query identifier is larger than 1 MiB."},
+                   {10000, "The query identifier holds more than 256 items."}};
+    for (const auto& identifier : refused) {
+        SCOPED_TRACE(identifier.depth);
+        const FindReply reply = probe.FindRaw(NestedIdentifier(identifier.depth));
+        ASSERT_TRUE(reply.status.has_value());
+        EXPECT_EQ(*reply.status & 0xF000, 0xC000);
+        EXPECT_EQ(reply.errorComment, QString::fromLatin1(identifier.comment));
+        ASSERT_TRUE(server.Running()) << server.Errors().toStdString();
+    }
+    // The same bytes one level deep are an ordinary worklist query.
+    const FindReply shallow = probe.FindRaw(NestedIdentifier(1));
+    EXPECT_EQ(shallow.status, std::optional<Uint16>(0x0000));
+    EXPECT_EQ(shallow.pending, 3);
+    EXPECT_TRUE(probe.Echo());
+    EXPECT_TRUE(probe.Release());
+    EXPECT_TRUE(server.Stop());
+    EXPECT_TRUE(server.ActivityLog().contains(
+        QStringLiteral("query refused: The query identifier holds more than 256 items.")));
+}
+
+// A C-CANCEL that crosses the final response on the wire, or comes with no
+// query at all, cancels nothing and must not end the association.
+TEST(HostilePeer, CancelWithNoQueryInProgressIsIgnored) {
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3)));
+    ASSERT_TRUE(server.Start());
+    ProbeAssociation probe(server.Port());
+    ASSERT_TRUE(probe.Open());
+
+    EXPECT_TRUE(probe.Cancel(99));
+    EXPECT_TRUE(probe.Echo());
+    const FindReply first = probe.Find();
+    EXPECT_EQ(first.status, std::optional<Uint16>(0x0000));
+    EXPECT_EQ(first.pending, 3);
+    EXPECT_TRUE(probe.Cancel(probe.LastMessageId()));
+    EXPECT_TRUE(probe.Echo());
+    const FindReply second = probe.Find();
+    EXPECT_EQ(second.status, std::optional<Uint16>(0x0000));
+    EXPECT_EQ(second.pending, 3);
+    EXPECT_TRUE(probe.Release());
+
+    EXPECT_TRUE(server.Stop());
+    EXPECT_EQ(
+        server.ActivityLog().count(QStringLiteral("C-CANCEL with no query in progress, ignored")),
+        2);
 }

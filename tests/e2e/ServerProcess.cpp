@@ -9,6 +9,7 @@
 #include <QProcessEnvironment>
 #include <QTcpServer>
 #include <QThread>
+#include <algorithm>
 
 namespace {
 
@@ -89,9 +90,8 @@ void ServerProcess::WriteSettings() const {
     if (m_settings.queryTimeoutSeconds)
         pacs += QStringLiteral("[Database]\nQueryTimeoutSeconds=%1\n")
                     .arg(*m_settings.queryTimeoutSeconds);
-    if (!m_settings.security.isEmpty()) pacs += QStringLiteral("[Security]\n");
-    for (auto it = m_settings.security.begin(); it != m_settings.security.end(); ++it)
-        pacs += it.key() + QLatin1Char('=') + it.value() + QLatin1Char('\n');
+    if (!m_settings.network.isEmpty()) pacs += "[Network]\n" + m_settings.network;
+    if (!m_settings.security.isEmpty()) pacs += "[Security]\n" + m_settings.security;
     WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
@@ -191,8 +191,18 @@ bool ServerProcess::KeepsRunningFor(int timeoutMs) {
 
 testing::AssertionResult ServerProcess::Stop() {
     if (!Running()) return testing::AssertionFailure() << "talvek-mwl had already ended";
+    SendStop();
+    return AwaitExit();
+}
+
+void ServerProcess::SendStop() {
     m_process.terminate();  // SIGTERM
-    if (!m_process.waitForFinished(kStopTimeoutMs)) {
+    m_stopSent.start();
+}
+
+testing::AssertionResult ServerProcess::AwaitExit() {
+    const int left = std::max<int>(0, kStopTimeoutMs - static_cast<int>(m_stopSent.elapsed()));
+    if (!m_process.waitForFinished(left)) {
         m_process.kill();
         m_process.waitForFinished(kStopTimeoutMs);
         return testing::AssertionFailure()

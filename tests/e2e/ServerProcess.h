@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QJsonObject>
-#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <optional>
+
+// How long a test waits for a line of the activity log when a loaded
+// machine (or a sanitizer build) may hold the server up.
+constexpr int kLogWaitMs = 15000;
 
 // Asks the kernel for a loopback port that nobody uses right now.
 int FreeLoopbackPort();
@@ -27,7 +31,8 @@ struct ServerSettings {
     bool window = false;
     QString connectionOptions;               // appended to the default connection string
     std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
-    QMap<QString, QString> security;         // [Security] keys and values
+    QString network;   // lines of the [Network] section, e.g. "MaxAssociations=2\n"
+    QString security;  // lines of the [Security] section, e.g. "LogFolder=/x\n"
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
@@ -47,6 +52,7 @@ public:
     // A file in the program's home folder (where the connection strings are).
     QString HomeFile(const QString& name) const;
     int Port() const { return m_port; }
+    long long Pid() const { return m_process.processId(); }
 
     // Starts the program and waits until it reports that it listens (or, with
     // expectListening false, that it does not).
@@ -66,8 +72,11 @@ public:
     qint64 PeakResidentKiB() const;
     // True when the program is still running after waiting timeoutMs for it to end.
     bool KeepsRunningFor(int timeoutMs);
-    // Sends SIGTERM and expects exit status 0 within a few seconds.
+    // Sends SIGTERM and expects exit status 0 within five seconds.
     testing::AssertionResult Stop();
+    // The two halves of Stop(): SIGTERM, then the wait for exit status 0.
+    void SendStop();
+    testing::AssertionResult AwaitExit();
 
 private:
     void WriteSettings() const;
@@ -77,4 +86,5 @@ private:
     int m_port = 0;
     QProcess m_process;
     QByteArray m_errors;
+    QElapsedTimer m_stopSent;
 };

@@ -46,7 +46,8 @@ TEST(FindChannel, ASlowPeerHoldsABoundedQueueAndTheHandlerYieldsMeanwhile) {
     std::unique_ptr<Worker> worker;
     FindChannel channel(QStringLiteral("WORKLIST"), DicomDataset(), {kQueued, 10s}, [&] {
         ++yields;
-        EXPECT_LE(sent - worker->taken, static_cast<int>(kQueued));
+        // Queued, plus the one the worker may have taken but not yet counted.
+        EXPECT_LE(sent - worker->taken, static_cast<int>(kQueued) + 1);
     });
     worker = std::make_unique<Worker>(channel, 1ms);
     for (; sent < 60; ++sent) channel.SendPending(DicomDataset());

@@ -8,6 +8,7 @@
 #include "app/CommandLine.h"
 #include "app/ConnectionFile.h"
 #include "app/ModeOptions.h"
+#include "app/NetworkSettings.h"
 #include "app/StartupSettings.h"
 
 namespace {
@@ -93,6 +94,40 @@ TEST(ModeOptions, ClickSavesAndChangesTheModeAtOnce) {
 }
 
 // ---- Port, institution, result limit, Study UID switch ------------------
+
+// ---- Network limits ------------------------------------------------------
+
+TEST(NetworkSettings, DefaultsStoredValuesAndFallbacks) {
+    FakeSettings store;
+    NetworkSettings network;
+    network.Load(store);
+    EXPECT_EQ(network.Description(),
+              "Network limits: 64 associations at once, association request 5 s, idle "
+              "association 60 s, DIMSE 60 s, maximum PDU 16384 bytes");
+    EXPECT_TRUE(network.problems.isEmpty());
+    EXPECT_TRUE(store.writes.isEmpty());
+
+    const QString section = QStringLiteral("Network");
+    store.Set(kPacs, section, "MaxAssociations", " 8 ");
+    store.Set(kPacs, section, "AssociationRequestTimeout", "0");
+    store.Set(kPacs, section, "IdleAssociationTimeout", "30s");
+    store.Set(kPacs, section, "DimseTimeout", "3600");
+    store.Set(kPacs, section, "MaxPduSize", "1000000");
+    network.Load(store);
+    EXPECT_EQ(network.limits.maxAssociations, 8);
+    EXPECT_EQ(network.limits.associationRequestTimeout, 5);
+    EXPECT_EQ(network.limits.idleAssociationTimeout, 60);
+    EXPECT_EQ(network.limits.dimseTimeout, 3600);
+    EXPECT_EQ(network.limits.maxPduSize, 16384);
+    EXPECT_EQ(
+        network.problems,
+        (QStringList{"Network setting AssociationRequestTimeout=\"0\" is not a number from 1 to "
+                     "300; using 5.",
+                     "Network setting IdleAssociationTimeout=\"30s\" is not a number from 1 to "
+                     "86400; using 60.",
+                     "Network setting MaxPduSize=\"1000000\" is not a number from 4096 to 131072; "
+                     "using 16384."}));
+}
 
 TEST(StartupSettings, PortIsTheLeadingNumber) {
     EXPECT_EQ(StartupSettings::NormalisePort("0105"), "105");
@@ -185,7 +220,9 @@ TEST_F(ConnectionFileTest, OnlyTheFirstLineIsTheConnectionString) {
 }
 
 TEST_F(ConnectionFileTest, ByteOrderMarkOfAnEditorIsNotPartOfTheString) {
-    WriteFile("CORVANTE.txt", "\xEF\xBB\xBF" "Driver=SQLite3;Database=/srv/his.db\r\n");
+    WriteFile("CORVANTE.txt",
+              "\xEF\xBB\xBF"
+              "Driver=SQLite3;Database=/srv/his.db\r\n");
     EXPECT_EQ(ReadINI(Selecting(ModeOptions::Corvante), home.path()),
               "Driver=SQLite3;Database=/srv/his.db");
 }

@@ -26,7 +26,7 @@ TEST(WorklistListener, AcceptsConnectionsAsSoonAsStartReturns) {
         const int port = FreeLoopbackPort();
         ASSERT_NE(port, 0);
         WorklistListener listener(&context, [](QueryConnection&) {});
-        listener.Start(port, {});
+        listener.Start(port, {}, {});
         EXPECT_TRUE(listener.Listening());
         QTcpSocket modality;
         modality.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
@@ -45,7 +45,7 @@ TEST(WorklistListener, PortInUseOrOutOfRangeIsRefusedByName) {
     for (const int port : {static_cast<int>(occupant.serverPort()), 0, 70000}) {
         SCOPED_TRACE(port);
         try {
-            listener.Start(port, {});
+            listener.Start(port, {}, {});
             ADD_FAILURE() << "started on an unusable port";
         } catch (const MwlError& error) {
             EXPECT_TRUE(error.Description().startsWith(

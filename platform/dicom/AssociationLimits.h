@@ -1,0 +1,18 @@
+#pragma once
+
+// What the listener allows each peer: how many associations at once, how long
+// each phase of an association may take, and the largest PDU it receives.
+// Times are in seconds.
+struct AssociationLimits {
+    // Associations served at once; beyond it a new peer waits a few seconds
+    // for a free worker and is then refused.
+    int maxAssociations = 64;
+    // The whole association request, from connect to the last byte.
+    int associationRequestTimeout = 5;
+    // No message for this long: the association is released.
+    int idleAssociationTimeout = 60;
+    // Receiving one message, or the peer taking what is sent to it.
+    int dimseTimeout = 60;
+    // Largest PDU the listener receives (bytes).
+    int maxPduSize = 16384;
+};

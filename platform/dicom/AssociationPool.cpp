@@ -1,0 +1,306 @@
+#include "platform/dicom/AssociationPool.h"
+
+#include <dcmtk/dcmnet/dul.h>
+#include <dcmtk/dcmnet/dulstruc.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/MwlError.h"
+#include "platform/dicom/ActivityPost.h"
+#include "platform/dicom/ConnectionWatchdog.h"
+
+namespace {
+
+using std::chrono::steady_clock;
+
+// A worker waiting for a connection looks at the stop flag this often.
+constexpr int kAcceptPollSeconds = 1;
+// How long a new peer may wait for a busy worker to come free.
+constexpr auto kWaitForWorker = std::chrono::seconds(3);
+// While every worker is busy, the doorkeeper looks for waiting peers this often.
+constexpr int kDoorkeeperPollMs = 100;
+// At stop, answers in progress get this long to finish...
+constexpr auto kStopGrace = std::chrono::seconds(2);
+// ...and aborts this much longer to reach their peers.
+constexpr auto kAbortGrace = std::chrono::seconds(1);
+constexpr auto kReportPeriod = std::chrono::seconds(60);
+// The toolkit listens with a backlog of 50; a burst of modalities is larger.
+constexpr int kBacklog = 1024;
+
+}  // namespace
+
+thread_local AssociationPool::Worker* AssociationPool::t_current = nullptr;
+
+AssociationPool::AssociationPool(FindDispatcher& dispatcher, ActivityPost& log,
+                                 const AssociationLimits& limits)
+    : m_log(log), m_limits(limits), m_context{dispatcher, log, m_limits, m_stopping} {
+    m_transport.SetAcceptHook([this](DcmNativeSocketType socket) { Accepted(socket); });
+}
+
+AssociationPool::~AssociationPool() { Stop(); }
+
+void AssociationPool::Start(int port) {
+    m_stopping = false;
+    // Peers are logged by address; a name lookup per connection would let a
+    // slow DNS server hold up every worker.
+    dcmDisableGethostbyaddr.set(OFTrue);
+    const OFCondition opened =
+        ASC_initializeNetwork(NET_ACCEPTOR, port, m_limits.associationRequestTimeout, &m_network);
+    if (opened.bad()) {
+        m_network = nullptr;
+        throw MwlError(QStringLiteral("Cannot listen on port %1: %2")
+                           .arg(port)
+                           .arg(QString::fromLatin1(opened.text())));
+    }
+    ASC_setTransportLayer(m_network, &m_transport, 0);
+    // Workers and the doorkeeper may both try to accept the same connection;
+    // the one that loses must not block in accept().
+    const int listening = ListenSocket();
+    ::fcntl(listening, F_SETFL, ::fcntl(listening, F_GETFL) | O_NONBLOCK);
+    ::listen(listening, kBacklog);
+    try {
+        StartThreads();
+    } catch (const std::system_error& error) {
+        Stop();
+        throw MwlError(QStringLiteral("Cannot listen on port %1: %2")
+                           .arg(port)
+                           .arg(QString::fromLocal8Bit(error.what())));
+    }
+}
+
+void AssociationPool::StartThreads() {
+    for (int i = 0; i < m_limits.maxAssociations; ++i)
+        m_workers.push_back(std::make_unique<Worker>());
+    m_watchdog = std::make_unique<ConnectionWatchdog>(Slots(), kReportPeriod, [this] { Report(); });
+    m_watchdog->Start();
+    m_doorkeeper.thread = std::thread([this] { RunDoorkeeper(); });
+    for (auto& worker : m_workers)
+        worker->thread = std::thread([this, &worker = *worker] { RunWorker(worker); });
+}
+
+void AssociationPool::Stop() {
+    if (!m_network) return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_turn.notify_all();
+    m_changed.notify_all();
+    // From here on a new connection is refused by the kernel instead of
+    // waiting in the backlog for a worker that will never take it.
+    ::shutdown(ListenSocket(), SHUT_RDWR);
+    EndAssociations();
+    for (auto& worker : m_workers)
+        if (worker->thread.joinable()) worker->thread.join();
+    if (m_doorkeeper.thread.joinable()) m_doorkeeper.thread.join();
+    if (m_watchdog) m_watchdog->Stop();
+    ASC_dropNetwork(&m_network);
+    m_network = nullptr;
+    m_workers.clear();
+    m_busy = 0;
+    m_turnTaken = false;
+    Report();
+}
+
+// Every connection but those answering a message stops reading at once:
+// a worker waiting for a message or reading a request wakes and aborts, and
+// an abort under way no longer waits for the peer to close (its A-ABORT still
+// goes out). Answers in progress get the grace to finish; whatever is left
+// after it is cut off both ways, which also ends a send to a peer that does
+// not read.
+void AssociationPool::EndAssociations() {
+    const auto graceEnd = steady_clock::now() + kStopGrace;
+    const auto abortEnd = graceEnd + kAbortGrace;
+    for (;;) {
+        const auto now = steady_clock::now();
+        bool open = false;
+        for (WorkerSlot* slot : Slots()) {
+            const WorkerSlot::Phase phase = slot->CurrentPhase();
+            if (phase == WorkerSlot::Phase::Free) continue;
+            open = true;
+            if (phase != WorkerSlot::Phase::Busy)
+                slot->Interrupt(SHUT_RD);
+            else if (now >= graceEnd)
+                slot->Interrupt(SHUT_RDWR);
+        }
+        if (!open || now >= abortEnd) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (WorkerSlot* slot : Slots()) slot->Interrupt(SHUT_RDWR);
+}
+
+void AssociationPool::RunWorker(Worker& worker) {
+    t_current = &worker;
+    while (TakeTurn(worker)) {
+        T_ASC_Association* association = nullptr;
+        const OFCondition received =
+            ASC_receiveAssociation(m_network, &association, m_limits.maxPduSize, nullptr, nullptr,
+                                   OFFalse, DUL_NOBLOCK, kAcceptPollSeconds);
+        const bool accepted = worker.slot.Attached();
+        // A failed accept backs off while this worker still has the turn.
+        if (!accepted && received != DUL_NOASSOCIATIONREQUEST && !m_stopping.load())
+            NoteAcceptFailure(received);
+        PassTurn(worker);
+        QString ended;
+        if (accepted && received.good())
+            ended = Serve(association, worker.slot);
+        else if (accepted)
+            ++m_unassociated;
+        Finish(worker, association);
+        // The end reaches the log once the worker is free again, so a peer
+        // that waits for that line finds the worker there.
+        if (!ended.isEmpty()) m_log.Post(ended);
+    }
+}
+
+QString AssociationPool::Serve(T_ASC_Association* association, WorkerSlot& slot) {
+    WorklistAssociation served(association, slot, m_context);
+    if (!served.Negotiate()) {
+        ++m_unassociated;
+        return QString();
+    }
+    return served.Serve(m_nextId++);
+}
+
+bool AssociationPool::TakeTurn(Worker& worker) {
+    std::unique_lock lock(m_mutex);
+    m_turn.wait(lock, [this] { return m_stopping.load() || !m_turnTaken; });
+    if (m_stopping.load()) return false;
+    m_turnTaken = true;
+    worker.hasTurn = true;
+    return true;
+}
+
+void AssociationPool::PassTurn(Worker& worker) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!worker.hasTurn) return;
+        worker.hasTurn = false;
+        m_turnTaken = false;
+    }
+    m_turn.notify_one();
+}
+
+// Called by the transport layer on the accepting thread, right after the
+// connection was accepted and before its first byte is read.
+void AssociationPool::Accepted(DcmNativeSocketType socket) {
+    Worker* worker = t_current;
+    if (!worker) return;
+    worker->slot.Attach(static_cast<int>(socket),
+                        std::chrono::seconds(m_limits.associationRequestTimeout));
+    if (worker == &m_doorkeeper) return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (++m_busy == static_cast<int>(m_workers.size())) m_fullSince = steady_clock::now();
+    }
+    PassTurn(*worker);
+    m_changed.notify_all();
+}
+
+void AssociationPool::Finish(Worker& worker, T_ASC_Association*& association) {
+    const bool accepted = worker.slot.Attached();
+    worker.slot.Detach();
+    ASC_destroyAssociation(&association);  // closes the connection
+    if (!accepted || &worker == &m_doorkeeper) return;
+    {
+        std::lock_guard lock(m_mutex);
+        --m_busy;
+    }
+    m_changed.notify_all();
+}
+
+// A peer that finds every worker busy waits in the backlog; once they have
+// all been busy for kWaitForWorker without a break, waiting peers are
+// refused until one comes free.
+void AssociationPool::RunDoorkeeper() {
+    t_current = &m_doorkeeper;
+    const int workers = static_cast<int>(m_workers.size());
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping.load()) {
+        m_changed.wait(lock, [&] { return m_stopping.load() || m_busy >= workers; });
+        if (m_stopping.load()) break;
+        const auto refuseFrom = m_fullSince + kWaitForWorker;
+        if (steady_clock::now() < refuseFrom) {
+            m_changed.wait_until(lock, refuseFrom,
+                                 [&] { return m_stopping.load() || m_busy < workers; });
+            continue;
+        }
+        lock.unlock();
+        const bool waiting = ConnectionWaiting();
+        lock.lock();
+        // While it looked, a worker may have come free (and been taken again).
+        if (!waiting || m_busy < workers || steady_clock::now() < m_fullSince + kWaitForWorker)
+            continue;
+        lock.unlock();
+        RefuseOne();
+        lock.lock();
+    }
+}
+
+bool AssociationPool::ConnectionWaiting() const {
+    pollfd listening{ListenSocket(), POLLIN, 0};
+    return ::poll(&listening, 1, kDoorkeeperPollMs) > 0;
+}
+
+void AssociationPool::RefuseOne() {
+    T_ASC_Association* association = nullptr;
+    const OFCondition received = ASC_receiveAssociation(
+        m_network, &association, m_limits.maxPduSize, nullptr, nullptr, OFFalse, DUL_NOBLOCK, 0);
+    if (m_doorkeeper.slot.Attached()) {
+        if (received.good()) {
+            T_ASC_RejectParameters rejection{ASC_RESULT_REJECTEDTRANSIENT,
+                                             ASC_SOURCE_SERVICEPROVIDER_PRESENTATION_RELATED,
+                                             ASC_REASON_SP_PRES_LOCALLIMITEXCEEDED};
+            ASC_rejectAssociation(association, &rejection);
+            ++m_refusedBusy;
+        } else {
+            ++m_unassociated;
+        }
+    }
+    Finish(m_doorkeeper, association);
+}
+
+// A connection that another thread accepted first is no failure; anything
+// else (no descriptors left, for one) is reported and slows the loop down.
+void AssociationPool::NoteAcceptFailure(const OFCondition& condition) {
+    const QString text = QString::fromLatin1(condition.text());
+    if (text.contains(QString::fromLocal8Bit(std::strerror(EAGAIN)))) return;
+    {
+        std::lock_guard lock(m_failureMutex);
+        m_lastFailure = text;
+    }
+    ++m_acceptFailures;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+// Sockets that never became associations are counted, not logged one by one:
+// a port scanner or a health check would flood the log.
+void AssociationPool::Report() {
+    if (const auto count = m_unassociated.exchange(0))
+        m_log.Post(QStringLiteral("Connections that ended without an association: %1").arg(count));
+    if (const auto count = m_refusedBusy.exchange(0))
+        m_log.Post(QStringLiteral("Association requests refused, all %1 associations busy: %2")
+                       .arg(m_limits.maxAssociations)
+                       .arg(count));
+    if (const auto count = m_acceptFailures.exchange(0)) {
+        std::lock_guard lock(m_failureMutex);
+        m_log.Post(QStringLiteral("Connections that could not be accepted: %1 (%2)")
+                       .arg(count)
+                       .arg(m_lastFailure));
+    }
+}
+
+int AssociationPool::ListenSocket() const {
+    const auto* key = reinterpret_cast<const PRIVATE_NETWORKKEY*>(m_network->network);
+    return static_cast<int>(key->networkSpecific.TCP.listenSocket);
+}
+
+std::vector<WorkerSlot*> AssociationPool::Slots() {
+    std::vector<WorkerSlot*> all{&m_doorkeeper.slot};
+    for (auto& worker : m_workers) all.push_back(&worker->slot);
+    return all;
+}

@@ -1,0 +1,113 @@
+#include "platform/dicom/IdentifierReader.h"
+
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
+#include <dcmtk/dcmdata/dcostrma.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/dcmnet/dimse.h>
+
+#include <string>
+
+namespace {
+
+// Collects what the toolkit receives, up to a limit; beyond it the stream
+// fails and the toolkit reads the rest of the data set without keeping it.
+class CappedConsumer : public DcmConsumer {
+public:
+    CappedConsumer(std::string& bytes, size_t limit) : m_bytes(bytes), m_limit(limit) {}
+
+    OFBool good() const override { return !m_overflow; }
+    OFCondition status() const override {
+        return m_overflow ? OFCondition(EC_TooManyBytesRequested) : OFCondition(EC_Normal);
+    }
+    OFBool isFlushed() const override { return OFTrue; }
+    offile_off_t avail() const override {
+        return static_cast<offile_off_t>(m_limit - m_bytes.size());
+    }
+    offile_off_t write(const void* buf, offile_off_t buflen) override {
+        const auto length = static_cast<size_t>(buflen);
+        if (m_overflow || length > m_limit - m_bytes.size()) {
+            m_overflow = true;
+            return 0;
+        }
+        m_bytes.append(static_cast<const char*>(buf), length);
+        return buflen;
+    }
+    void flush() override {}
+
+    bool Overflowed() const { return m_overflow; }
+
+private:
+    std::string& m_bytes;
+    const size_t m_limit;
+    bool m_overflow = false;
+};
+
+class CappedStream : public DcmOutputStream {
+public:
+    CappedStream(std::string& bytes, size_t limit)
+        : DcmOutputStream(&m_consumer), m_consumer(bytes, limit) {}
+    bool Overflowed() const { return m_consumer.Overflowed(); }
+
+private:
+    CappedConsumer m_consumer;
+};
+
+E_TransferSyntax TransferSyntaxOf(T_ASC_Association* association,
+                                  T_ASC_PresentationContextID presentation) {
+    T_ASC_PresentationContext context;
+    if (ASC_findAcceptedPresentationContext(association->params, presentation, &context).bad())
+        return EXS_Unknown;
+    return DcmXfer(context.acceptedTransferSyntax).getXfer();
+}
+
+}  // namespace
+
+size_t IdentifierReader::CountItemTags(std::string_view bytes) {
+    static constexpr std::string_view kItemTag("\xFE\xFF\x00\xE0", 4);
+    size_t count = 0;
+    for (size_t at = bytes.find(kItemTag); at != std::string_view::npos;
+         at = bytes.find(kItemTag, at + 1))
+        ++count;
+    return count;
+}
+
+IdentifierReader::Result IdentifierReader::Read(T_ASC_Association* association,
+                                                T_ASC_PresentationContextID presentation,
+                                                int timeoutSeconds) {
+    Result result;
+    std::string bytes;
+    CappedStream stream(bytes, kMaxBytes);
+    T_ASC_PresentationContextID received = 0;
+    const OFCondition status = DIMSE_receiveDataSetInFile(
+        association, DIMSE_NONBLOCKING, timeoutSeconds, &received, &stream, nullptr, nullptr);
+    if (stream.Overflowed() && status == DIMSE_OUTOFRESOURCES) {
+        result.refusal = QStringLiteral("The query identifier is larger than 1 MiB.");
+        return result;
+    }
+    if (status.bad()) {
+        result.network = status;
+        return result;
+    }
+    if (received != presentation) {
+        result.network = makeDcmnetCondition(DIMSEC_INVALIDPRESENTATIONCONTEXTID, OF_error,
+                                             "Command and identifier on different contexts");
+        return result;
+    }
+    if (CountItemTags(bytes) > kMaxItems) {
+        result.refusal = QStringLiteral("The query identifier holds more than 256 items.");
+        return result;
+    }
+    DcmInputBufferStream input;
+    input.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+    input.setEos();
+    auto dataset = std::make_unique<DcmDataset>();
+    dataset->transferInit();
+    const OFCondition parsed = dataset->read(input, TransferSyntaxOf(association, presentation));
+    dataset->transferEnd();
+    if (parsed.bad() && parsed != EC_StreamNotifyClient)
+        result.refusal = QStringLiteral("The query identifier cannot be read.");
+    else
+        result.dataset = std::move(dataset);
+    return result;
+}

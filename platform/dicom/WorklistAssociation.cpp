@@ -1,0 +1,323 @@
+#include "platform/dicom/WorklistAssociation.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <cstring>
+
+#include "platform/dicom/ActivityPost.h"
+#include "platform/dicom/CharacterSet.h"
+#include "platform/dicom/DicomText.h"
+#include "platform/dicom/FindChannel.h"
+#include "platform/dicom/FindDispatcher.h"
+#include "platform/dicom/IdentifierReader.h"
+#include "platform/dicom/SocketTuning.h"
+#include "platform/dicom/WorkerSlot.h"
+
+namespace {
+
+constexpr Uint16 kPendingStatus = 0xFF01;
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+constexpr unsigned kMatchesPerCancelCheck = 16;
+// Releasing or aborting waits for the peer's answer at most this long.
+constexpr auto kClosingTime = std::chrono::seconds(2);
+
+const char* const kSopClasses[] = {UID_VerificationSOPClass,
+                                   UID_FINDModalityWorklistInformationModel,
+                                   UID_FINDPatientRootQueryRetrieveInformationModel,
+                                   UID_FINDStudyRootQueryRetrieveInformationModel};
+const char* const kTransferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,
+                                         UID_LittleEndianImplicitTransferSyntax};
+
+QString RootOf(const char* sopClass) {
+    if (std::strcmp(sopClass, UID_FINDModalityWorklistInformationModel) == 0)
+        return QStringLiteral("WORKLIST");
+    if (std::strcmp(sopClass, UID_FINDPatientRootQueryRetrieveInformationModel) == 0)
+        return QStringLiteral("PATIENT");
+    if (std::strcmp(sopClass, UID_FINDStudyRootQueryRetrieveInformationModel) == 0)
+        return QStringLiteral("STUDY");
+    return QString::fromLatin1(sopClass);
+}
+
+// AE titles come from any host on the network: keep them to one printable line.
+QString Printable(const char* text) {
+    QString result = QString::fromLatin1(text).trimmed();
+    for (QChar& c : result)
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e) c = QLatin1Char('?');
+    return result;
+}
+
+QString TextOf(const OFCondition& condition) {
+    return QString::fromLatin1(condition.text()).replace(QLatin1Char('\n'), QLatin1String("; "));
+}
+
+void Reject(T_ASC_Association* association, T_ASC_RejectParametersReason reason) {
+    T_ASC_RejectParameters rejection{ASC_RESULT_REJECTEDPERMANENT, ASC_SOURCE_SERVICEUSER, reason};
+    ASC_rejectAssociation(association, &rejection);
+}
+
+}  // namespace
+
+WorklistAssociation::WorklistAssociation(T_ASC_Association* association, WorkerSlot& slot,
+                                         const AssociationContext& context)
+    : m_association(association), m_slot(slot), m_context(context) {}
+
+// Any calling AE title is welcome, and the association answers with the
+// title it was called by.
+bool WorklistAssociation::Negotiate() {
+    T_ASC_Parameters* params = m_association->params;
+    char name[BUFSIZ];
+    if (ASC_getApplicationContextName(params, name, sizeof name).bad() ||
+        std::strcmp(name, UID_StandardApplicationContext) != 0) {
+        Reject(m_association, ASC_REASON_SU_APPCONTEXTNAMENOTSUPPORTED);
+        return false;
+    }
+    ASC_setAPTitles(params, nullptr, nullptr, params->DULparams.calledAPTitle);
+    ASC_acceptContextsWithPreferredTransferSyntaxes(params, const_cast<const char**>(kSopClasses),
+                                                    static_cast<int>(std::size(kSopClasses)),
+                                                    const_cast<const char**>(kTransferSyntaxes),
+                                                    static_cast<int>(std::size(kTransferSyntaxes)));
+    if (ASC_countAcceptedPresentationContexts(params) == 0) {
+        Reject(m_association, ASC_REASON_SU_NOREASON);
+        return false;
+    }
+    m_slot.SetDeadline(DimseTime());
+    return ASC_acknowledgeAssociation(m_association).good();
+}
+
+QString WorklistAssociation::Serve(unsigned long long id) {
+    m_id = id;
+    const DUL_ASSOCIATESERVICEPARAMETERS& dul = m_association->params->DULparams;
+    Note(QStringLiteral("Association %1 from %2: calling AE %3, called AE %4")
+             .arg(m_id)
+             .arg(Printable(dul.callingPresentationAddress), Printable(dul.callingAPTitle),
+                  Printable(dul.calledAPTitle)));
+    const auto began = std::chrono::steady_clock::now();
+    const QString end = RunCommands();
+    const std::chrono::duration<double> lasted = std::chrono::steady_clock::now() - began;
+    return QStringLiteral("Association %1 ended after %2 s: %3")
+        .arg(m_id)
+        .arg(lasted.count(), 0, 'f', 2)
+        .arg(end);
+}
+
+QString WorklistAssociation::RunCommands() {
+    const int idle = m_context.limits.idleAssociationTimeout;
+    for (;;) {
+        // The listener sets its stop flag before it looks at the phases, so
+        // either it sees this wait or the wait sees the flag.
+        m_slot.SetPhase(WorkerSlot::Phase::Waiting);
+        if (m_context.stopping.load()) return Abort(QStringLiteral("the server is stopping"));
+        m_slot.SetDeadline(std::chrono::seconds(idle) + DimseTime());
+        T_DIMSE_Message message{};
+        T_ASC_PresentationContextID presentation = 0;
+        const OFCondition received = DIMSE_receiveCommand(m_association, DIMSE_NONBLOCKING, idle,
+                                                          &presentation, &message, nullptr);
+        if (received == DIMSE_NODATAAVAILABLE) return EndIdle();
+        if (received == DUL_PEERREQUESTEDRELEASE || received == DUL_PEERABORTEDASSOCIATION ||
+            received.bad())
+            return Ended(received);
+        m_slot.SetPhase(WorkerSlot::Phase::Busy);
+        const OFCondition handled = Handle(message, presentation);
+        if (handled.bad()) return Ended(handled);
+    }
+}
+
+QString WorklistAssociation::Ended(const OFCondition& condition) {
+    m_slot.SetPhase(WorkerSlot::Phase::Ending);
+    if (condition == DUL_PEERREQUESTEDRELEASE) {
+        m_slot.SetDeadline(kClosingTime);
+        ASC_acknowledgeRelease(m_association);
+        return QStringLiteral("released by the peer");
+    }
+    // A stopping listener interrupts the wait, which looks like the peer
+    // closing the connection.
+    if (m_context.stopping.load()) return Abort(QStringLiteral("the server is stopping"));
+    if (condition == DUL_PEERABORTEDASSOCIATION)
+        return QStringLiteral("aborted or closed by the peer");
+    if (m_slot.TimedOut())
+        return QStringLiteral("the peer took longer than %1 s").arg(DimseTime().count());
+    return Abort(TextOf(condition));
+}
+
+// Nothing came for the idle time: the association is released, or aborted
+// when the peer does not answer the release request.
+QString WorklistAssociation::EndIdle() {
+    m_slot.SetPhase(WorkerSlot::Phase::Ending);
+    m_slot.SetDeadline(kClosingTime);
+    const QString idle =
+        QStringLiteral("no message for %1 s").arg(m_context.limits.idleAssociationTimeout);
+    if (ASC_releaseAssociation(m_association).good()) return idle + QStringLiteral(", released");
+    ASC_abortAssociation(m_association);
+    return idle + QStringLiteral(", aborted");
+}
+
+QString WorklistAssociation::Abort(const QString& why) {
+    m_slot.SetPhase(WorkerSlot::Phase::Ending);
+    m_slot.SetDeadline(kClosingTime);
+    ASC_abortAssociation(m_association);
+    return why;
+}
+
+OFCondition WorklistAssociation::Handle(T_DIMSE_Message& message,
+                                        T_ASC_PresentationContextID presentation) {
+    switch (message.CommandField) {
+        case DIMSE_C_ECHO_RQ:
+            return AnswerEcho(message.msg.CEchoRQ, presentation);
+        case DIMSE_C_FIND_RQ:
+            return AnswerFind(message.msg.CFindRQ, presentation);
+        case DIMSE_C_CANCEL_RQ:
+            // The query it meant has ended already (its final response may
+            // have crossed the cancel on the wire): nothing to stop.
+            Note(QStringLiteral("Association %1: C-CANCEL with no query in progress, ignored")
+                     .arg(m_id));
+            return EC_Normal;
+        default:
+            return makeDcmnetCondition(
+                DIMSEC_BADCOMMANDTYPE, OF_error,
+                QStringLiteral("unsupported DIMSE command 0x%1")
+                    .arg(static_cast<unsigned>(message.CommandField), 4, 16, QLatin1Char('0'))
+                    .toLatin1()
+                    .constData());
+    }
+}
+
+OFCondition WorklistAssociation::AnswerEcho(T_DIMSE_C_EchoRQ& request,
+                                            T_ASC_PresentationContextID presentation) {
+    if (AbstractSyntaxOf(presentation) != QLatin1String(UID_VerificationSOPClass))
+        return makeDcmnetCondition(DIMSEC_BADCOMMANDTYPE, OF_error,
+                                   "C-ECHO on a context that is not Verification");
+    m_slot.SetDeadline(DimseTime());
+    return DIMSE_sendEchoResponse(m_association, presentation, &request, STATUS_Success, nullptr);
+}
+
+OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
+                                            T_ASC_PresentationContextID presentation) {
+    if (request.DataSetType == DIMSE_DATASET_NULL) return DIMSE_BADMESSAGE;
+    m_slot.SetDeadline(DimseTime());
+    IdentifierReader::Result identifier =
+        IdentifierReader::Read(m_association, presentation, m_context.limits.dimseTimeout);
+    if (identifier.network.bad()) return identifier.network;
+    if (!identifier.refusal.isEmpty()) {
+        Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(identifier.refusal));
+        return SendStatus(request, presentation, STATUS_FIND_Failed_UnableToProcess,
+                          identifier.refusal);
+    }
+    auto channel = std::make_shared<FindChannel>(RootOf(request.AffectedSOPClassUID),
+                                                 DicomDataset(std::move(identifier.dataset)));
+    m_context.dispatcher.Dispatch(channel);
+    const OFCondition status = Stream(*channel, request, presentation);
+    if (status.bad()) channel->Cancel();
+    return status;
+}
+
+// Matches are sent as they arrive. While more are queued they are written
+// into held-back packets; the output is released when the queue runs dry and
+// with the final status, so the modality never waits for a match that exists.
+OFCondition WorklistAssociation::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
+                                        T_ASC_PresentationContextID presentation) {
+    unsigned sinceCancelCheck = 0;
+    for (;;) {
+        FindChannel::Event event = channel.Next(kPollInterval);
+        // Waiting for the handler is not the peer's fault; only a send that
+        // does not get through counts against it.
+        m_slot.SetDeadline(DimseTime());
+        if (event.kind != FindChannel::Kind::Match) Hold(false);
+        switch (event.kind) {
+            case FindChannel::Kind::Match: {
+                Hold(event.more);
+                DeclareCharacterSetIfNeeded(*event.match);
+                const OFCondition sent =
+                    SendResponse(request, presentation, event.match.get(), kPendingStatus);
+                if (sent.bad()) return sent;
+                channel.Recycle(std::move(event.match));
+                break;
+            }
+            case FindChannel::Kind::Success:
+                return Released(SendResponse(request, presentation, nullptr, STATUS_FIND_Success));
+            case FindChannel::Kind::Failure:
+                return Released(SendStatus(request, presentation,
+                                           STATUS_FIND_Failed_UnableToProcess, event.why));
+            case FindChannel::Kind::Idle:
+                break;
+        }
+        // Looking for a C-CANCEL costs a poll: between bursts, and every so
+        // many matches within one.
+        if (event.more && ++sinceCancelCheck < kMatchesPerCancelCheck) continue;
+        sinceCancelCheck = 0;
+        bool cancelled = false;
+        const OFCondition checked = CheckForCancel(request, presentation, cancelled);
+        if (checked.bad()) return Released(checked);
+        if (cancelled) {
+            channel.Cancel();
+            Hold(false);
+            return SendStatus(request, presentation, STATUS_FIND_Cancel, QString());
+        }
+    }
+}
+
+// A C-CANCEL for this query sets cancelled. Another command in its place is
+// dropped, as the toolkit's check does; the peer gone is an error.
+OFCondition WorklistAssociation::CheckForCancel(T_DIMSE_C_FindRQ& request,
+                                                T_ASC_PresentationContextID presentation,
+                                                bool& cancelled) {
+    const OFCondition result =
+        DIMSE_checkForCancelRQ(m_association, presentation, request.MessageID);
+    cancelled = result.good();
+    if (result.good() || result == DIMSE_NODATAAVAILABLE) return EC_Normal;
+    if (result.code() == DIMSEC_UNEXPECTEDREQUEST ||
+        result.code() == DIMSEC_INVALIDPRESENTATIONCONTEXTID)
+        return EC_Normal;
+    return result;
+}
+
+OFCondition WorklistAssociation::SendResponse(T_DIMSE_C_FindRQ& request,
+                                              T_ASC_PresentationContextID presentation,
+                                              DcmDataset* match, Uint16 status,
+                                              DcmDataset* detail) {
+    T_DIMSE_Message response{};
+    response.CommandField = DIMSE_C_FIND_RSP;
+    T_DIMSE_C_FindRSP& find = response.msg.CFindRSP;
+    find.MessageIDBeingRespondedTo = request.MessageID;
+    find.DimseStatus = status;
+    find.opts = O_FIND_AFFECTEDSOPCLASSUID;
+    OFStandard::strlcpy(find.AffectedSOPClassUID, request.AffectedSOPClassUID,
+                        sizeof find.AffectedSOPClassUID);
+    find.DataSetType = match ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
+    return DIMSE_sendMessageUsingMemoryData(m_association, presentation, &response, detail, match,
+                                            nullptr, nullptr, nullptr);
+}
+
+OFCondition WorklistAssociation::SendStatus(T_DIMSE_C_FindRQ& request,
+                                            T_ASC_PresentationContextID presentation, Uint16 status,
+                                            const QString& comment) {
+    if (comment.isEmpty()) return SendResponse(request, presentation, nullptr, status);
+    DcmDataset detail;
+    // Error Comment is an LO: at most 64 characters.
+    detail.putAndInsertString(DCM_ErrorComment, EncodeLatin1(comment.left(64)).c_str());
+    return SendResponse(request, presentation, nullptr, status, &detail);
+}
+
+OFCondition WorklistAssociation::Released(OFCondition status) {
+    Hold(false);
+    return status;
+}
+
+void WorklistAssociation::Hold(bool hold) {
+    if (hold == m_holding) return;
+    m_holding = hold;
+    HoldOutput(m_association, hold);
+}
+
+void WorklistAssociation::Note(const QString& text) { m_context.log.Post(text); }
+
+std::chrono::seconds WorklistAssociation::DimseTime() const {
+    return std::chrono::seconds(m_context.limits.dimseTimeout);
+}
+
+QString WorklistAssociation::AbstractSyntaxOf(T_ASC_PresentationContextID presentation) const {
+    T_ASC_PresentationContext context;
+    if (ASC_findAcceptedPresentationContext(m_association->params, presentation, &context).bad())
+        return QString();
+    return QString::fromLatin1(context.abstractSyntax);
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <dcmtk/dcmnet/assoc.h>
+#include <dcmtk/dcmnet/dimse.h>
+
+#include <QString>
+#include <atomic>
+#include <chrono>
+
+#include "platform/dicom/AssociationLimits.h"
+
+class ActivityPost;
+class FindChannel;
+class FindDispatcher;
+class WorkerSlot;
+
+// What every association shares: the way to the handler, the activity log,
+// the limits and the listener's stop flag.
+struct AssociationContext {
+    FindDispatcher& dispatcher;
+    ActivityPost& log;
+    const AssociationLimits& limits;
+    const std::atomic<bool>& stopping;
+};
+
+// Serves one received association request on its worker thread: negotiates,
+// answers C-ECHO, hands every C-FIND to the handler and streams its matches
+// the moment the handler pushes them. The only place that meets the
+// toolkit's DIMSE calls.
+class WorklistAssociation {
+public:
+    WorklistAssociation(T_ASC_Association* association, WorkerSlot& slot,
+                        const AssociationContext& context);
+
+    // False when the request was refused (nothing acceptable was proposed).
+    bool Negotiate();
+    // Logs the association under its number and runs it to its end; returns
+    // the line for the log that says how it ended, after how long. The caller
+    // logs it once the worker is free again.
+    QString Serve(unsigned long long id);
+
+private:
+    QString RunCommands();
+    QString Ended(const OFCondition& condition);
+    QString EndIdle();
+    QString Abort(const QString& why);
+    OFCondition Handle(T_DIMSE_Message& message, T_ASC_PresentationContextID presentation);
+    OFCondition AnswerEcho(T_DIMSE_C_EchoRQ& request, T_ASC_PresentationContextID presentation);
+    OFCondition AnswerFind(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation);
+    OFCondition Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
+                       T_ASC_PresentationContextID presentation);
+    OFCondition SendResponse(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation,
+                             DcmDataset* match, Uint16 status, DcmDataset* detail = nullptr);
+    OFCondition SendStatus(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation,
+                           Uint16 status, const QString& comment);
+    OFCondition CheckForCancel(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation,
+                               bool& cancelled);
+    std::chrono::seconds DimseTime() const;
+    OFCondition Released(OFCondition status);
+    void Hold(bool hold);
+    void Note(const QString& text);
+    QString AbstractSyntaxOf(T_ASC_PresentationContextID presentation) const;
+
+    T_ASC_Association* m_association;
+    WorkerSlot& m_slot;
+    const AssociationContext& m_context;
+    unsigned long long m_id = 0;
+    bool m_holding = false;
+};

@@ -1,0 +1,90 @@
+// Peers that connect and say nothing, say it one byte a second, or keep an
+// association open without a word: none of them may hold up the others, and
+// each is let go within its time limit.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <atomic>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#include "e2e/DicomPeer.h"
+#include "e2e/HisDatabase.h"
+#include "e2e/ProbeAssociation.h"
+#include "e2e/RawPeer.h"
+#include "e2e/ServerProcess.h"
+
+TEST(SlowPeer, SilentSocketsAndARequestSentByteByByteHoldUpNoOne) {
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(20)));
+    ASSERT_TRUE(server.Start());
+
+    QElapsedTimer connected;
+    connected.start();
+    std::vector<int> silent;
+    for (int i = 0; i < 20; ++i) {
+        silent.push_back(ConnectRaw(server.Port()));
+        ASSERT_GE(silent.back(), 0);
+    }
+    const int dribbler = ConnectRaw(server.Port());
+    ASSERT_GE(dribbler, 0);
+    std::atomic<bool> done{false};
+    std::thread dribble([&] {
+        const std::string request = AssociateRequestPdu();
+        for (size_t i = 0; i < request.size() && !done; ++i) {
+            if (!SendAll(dribbler, request.substr(i, 1))) return;
+            for (int tick = 0; tick < 100 && !done; ++tick)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+
+    // A whole findscu run takes well under a second here (the figures show
+    // it); the limit leaves room for a loaded machine, and a peer holding up
+    // the others would cost at least the request time-out of 5 s.
+    for (int query = 1; query <= 5; ++query) {
+        SCOPED_TRACE(query);
+        QElapsedTimer timer;
+        timer.start();
+        const FindOutcome outcome = FindScu::Run(server.Port(), WorklistKeys());
+        std::cout << "[ figures  ] query " << query
+                  << " with 21 silent or slow peers: " << timer.elapsed() << " ms" << std::endl;
+        EXPECT_LT(timer.elapsed(), 2500);
+        EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+        EXPECT_EQ(outcome.matches.size(), 20u);
+    }
+    // One deadline (5 s) for the whole request, however the bytes trickle in.
+    for (const int socket : silent) EXPECT_TRUE(ClosedByPeerWithin(socket, 12000));
+    EXPECT_TRUE(ClosedByPeerWithin(dribbler, 12000));
+    EXPECT_GE(connected.elapsed(), 4500);
+    EXPECT_LT(connected.elapsed(), 12000);
+    done = true;
+    dribble.join();
+    for (const int socket : silent) ::close(socket);
+    ::close(dribbler);
+    EXPECT_TRUE(server.Stop());
+    EXPECT_TRUE(server.ActivityLog().contains(
+        QStringLiteral("Connections that ended without an association: 21")))
+        << server.ActivityLog().toStdString();
+}
+
+TEST(SlowPeer, AnAssociationWithNothingToSayIsReleasedAfterTheIdleTime) {
+    ServerProcess server(
+        {.network = QStringLiteral("IdleAssociationTimeout=1\nDimseTimeout=soon\n")});
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
+    ASSERT_TRUE(server.Start());
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("idle association 1 s, DIMSE 60 s"), kLogWaitMs))
+        << server.ActivityLog().toStdString();
+    EXPECT_TRUE(server.ActivityLog().contains(QStringLiteral(
+        "Network setting DimseTimeout=\"soon\" is not a number from 1 to 3600; using 60.")));
+
+    ProbeAssociation probe(server.Port());
+    ASSERT_TRUE(probe.Open());
+    ASSERT_TRUE(probe.Echo());
+    EXPECT_TRUE(probe.AwaitReleaseRequest(10));
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("no message for 1 s, released"), kLogWaitMs))
+        << server.ActivityLog().toStdString();
+    EXPECT_TRUE(server.Stop());
+}
