@@ -35,8 +35,8 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
     m_options.SetConnectionMode();
     m_state.ConnectionMode = m_options.ConnectionMode();
     hooks.settingsRestored();
-    LoadNetworkSettings();
     const QStringList logFile = m_logOutputs.OpenLogFile(m_store);
+    LoadNetworkSettings();
     m_log.Replace(QStringLiteral("started..."));
     for (const QString& line : logFile) m_log.Log(line);
     ReadConnectionString(hooks.showMessage);

@@ -73,8 +73,8 @@ TEST(ActivityLogFile, WholeStampedLinesRotatedKeepingTheConfiguredFiles) {
     QDir(folder.path()).mkdir("orders");
     WriteOrders(folder.filePath("orders"), 200);
     ServerSettings settings{{}, {}, QStringLiteral("optBramwoods"), folder.filePath("orders"), {}};
-    settings.security = {
-        {"LogFolder", folder.filePath("logs")}, {"LogFileMaxBytes", "8000"}, {"LogFilesKept", "3"}};
+    settings.security = "LogFolder=" + folder.filePath("logs") +
+                        "\nLogFileMaxBytes=8000\nLogFilesKept=3\n";
     ServerProcess server(settings);
     ASSERT_TRUE(server.Start());
     const QStringList keys{QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
