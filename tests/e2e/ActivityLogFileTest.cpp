@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include "e2e/DicomPeer.h"
+#include "e2e/ProbeAssociation.h"
 #include "e2e/ServerProcess.h"
 
 namespace {
@@ -37,20 +38,16 @@ void WriteOrders(const QString& folder, int count) {
     }
 }
 
-// An association request far too short to be one: the toolkit reports it.
-void SendBrokenAssociation(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        char pdu[26] = {1, 0, 0, 0, 0, 20};
-        EXPECT_EQ(::write(fd, pdu, sizeof pdu), static_cast<ssize_t>(sizeof pdu));
-        char answer[64];
-        (void)::read(fd, answer, sizeof answer);
-    }
-    ::close(fd);
+// A query identifier whose element claims more bytes than there are: the
+// toolkit's parser reports it on its own logger.
+void SendBrokenIdentifier(int port) {
+    ProbeAssociation probe(port);
+    ASSERT_TRUE(probe.Open());
+    probe.FindRaw(
+        std::string("\x10\x00\x10\x00\x64\x00\x00\x00"
+                    "ABCD",
+                    12));
+    probe.Abort();
 }
 
 // Each line of the order-file answer is one of its own forms, whole.
@@ -73,8 +70,8 @@ TEST(ActivityLogFile, WholeStampedLinesRotatedKeepingTheConfiguredFiles) {
     QDir(folder.path()).mkdir("orders");
     WriteOrders(folder.filePath("orders"), 200);
     ServerSettings settings{{}, {}, QStringLiteral("optBramwoods"), folder.filePath("orders"), {}};
-    settings.security = "LogFolder=" + folder.filePath("logs") +
-                        "\nLogFileMaxBytes=8000\nLogFilesKept=3\n";
+    settings.security =
+        "LogFolder=" + folder.filePath("logs") + "\nLogFileMaxBytes=8000\nLogFilesKept=3\n";
     ServerProcess server(settings);
     ASSERT_TRUE(server.Start());
     const QStringList keys{QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
@@ -83,7 +80,7 @@ TEST(ActivityLogFile, WholeStampedLinesRotatedKeepingTheConfiguredFiles) {
     FindScu first(server.Port(), keys), second(server.Port(), keys);
     first.Start();
     second.Start();
-    SendBrokenAssociation(server.Port());
+    SendBrokenIdentifier(server.Port());
     EXPECT_EQ(first.Finish().matches.size(), 200u);
     EXPECT_EQ(second.Finish().matches.size(), 200u);
     ASSERT_TRUE(server.Stop());
@@ -105,7 +102,7 @@ TEST(ActivityLogFile, WholeStampedLinesRotatedKeepingTheConfiguredFiles) {
         }
     }
     ExpectWholeQueryLines(texts, "log file");
-    EXPECT_EQ(texts.last(), "Completed.");
+    EXPECT_TRUE(texts.contains("Completed."));
 
     // Standard output holds every line, whole, the toolkit's among them.
     const QStringList out = server.ActivityLog().split('\n', Qt::SkipEmptyParts);
