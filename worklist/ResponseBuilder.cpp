@@ -30,7 +30,7 @@ DateAndTime OrderDateTime(const Recordset& record) {
 ResponseBuilder::ResponseBuilder(WorklistServices& services)
     : m_services(services), m_requested(services.log, services.switches), m_studyUids(services) {}
 
-NameParts ResponseBuilder::Fill(DicomDataset& response, DicomDataset& responseStep,
+NameParts ResponseBuilder::Fill(MatchDataset& response, MatchDataset& responseStep,
                                 const MatchContext& match) {
     m_requested.ReadSwitches();
     const NameParts name = PrepareName(match.record);
@@ -52,7 +52,7 @@ NameParts ResponseBuilder::PrepareName(const Recordset& record) const {
             NamePart(record, QStringLiteral("MMN"), replace)};
 }
 
-void ResponseBuilder::AddHead(DicomDataset& response, const MatchContext& match,
+void ResponseBuilder::AddHead(MatchDataset& response, const MatchContext& match,
                               const NameParts& name) {
     const Recordset& record = match.record;
     Top(response, match, Tags::SpecificCharacterSet, QStringLiteral("ISO_IR 100"));
@@ -70,7 +70,7 @@ void ResponseBuilder::AddHead(DicomDataset& response, const MatchContext& match,
         Top(response, match, Tags::StudyDescription, record.Field(QStringLiteral("ProcDesc")));
 }
 
-void ResponseBuilder::AddTalvekOrPelta(DicomDataset& response, DicomDataset& responseStep,
+void ResponseBuilder::AddTalvekOrPelta(MatchDataset& response, MatchDataset& responseStep,
                                        const MatchContext& match) {
     const Recordset& record = match.record;
     // TALVEK keeps the data of patients registered at the clinic ("T" numbers)
@@ -90,7 +90,7 @@ void ResponseBuilder::AddTalvekOrPelta(DicomDataset& response, DicomDataset& res
     AddOrderDates(response, responseStep, match);
 }
 
-void ResponseBuilder::AddCorvante(DicomDataset& response, DicomDataset& responseStep,
+void ResponseBuilder::AddCorvante(MatchDataset& response, MatchDataset& responseStep,
                                   const MatchContext& match) {
     const Recordset& record = match.record;
     Top(response, match, Tags::PatientBirthDate, record.Field(QStringLiteral("MASBirthDate")));
@@ -106,7 +106,7 @@ void ResponseBuilder::AddCorvante(DicomDataset& response, DicomDataset& response
     Top(response, match, Tags::CurrentPatientLocation, QStringLiteral("OPD"));
 }
 
-void ResponseBuilder::AddOrvelline(DicomDataset& response, DicomDataset& responseStep,
+void ResponseBuilder::AddOrvelline(MatchDataset& response, MatchDataset& responseStep,
                                    const MatchContext& match) {
     const Recordset& record = match.record;
     if (m_services.switches.Trace()) m_services.log.Log(QStringLiteral("orvelline"));
@@ -124,7 +124,7 @@ void ResponseBuilder::AddOrvelline(DicomDataset& response, DicomDataset& respons
 
 // Study and step start from the order's date and time: at the top level and
 // in the step item, each only where the request asks at that level.
-void ResponseBuilder::AddOrderDates(DicomDataset& response, DicomDataset& responseStep,
+void ResponseBuilder::AddOrderDates(MatchDataset& response, MatchDataset& responseStep,
                                     const MatchContext& match) {
     const DateAndTime ordered = OrderDateTime(match.record);
     Top(response, match, Tags::StudyDate, ordered.date);
@@ -136,7 +136,7 @@ void ResponseBuilder::AddOrderDates(DicomDataset& response, DicomDataset& respon
 }
 
 // Attributes a modality expects in every item; none of them may cost a match.
-void ResponseBuilder::AddTail(DicomDataset& response, const MatchContext& match) {
+void ResponseBuilder::AddTail(MatchDataset& response, const MatchContext& match) {
     IgnoringFailures([&] { Top(response, match, Tags::ReferencedStudySequence, QVariant()); });
     IgnoringFailures([&] { Top(response, match, Tags::RequestedProcedurePriority, QString()); });
     IgnoringFailures([&] { Top(response, match, Tags::PatientTransportArrangements, QString()); });
@@ -148,12 +148,12 @@ void ResponseBuilder::AddTail(DicomDataset& response, const MatchContext& match)
     IgnoringFailures([&] { Top(response, match, Tags::ConfidentialityConstraint, QString()); });
 }
 
-void ResponseBuilder::Top(DicomDataset& response, const MatchContext& match, Tag tag,
+void ResponseBuilder::Top(MatchDataset& response, const MatchContext& match, Tag tag,
                           const QVariant& value) {
     m_requested.AddIfRequested(response, match.request, tag, value);
 }
 
-void ResponseBuilder::Step(DicomDataset& responseStep, const MatchContext& match, Tag tag,
+void ResponseBuilder::Step(MatchDataset& responseStep, const MatchContext& match, Tag tag,
                            const QVariant& value) {
     m_requested.AddIfRequested(responseStep, match.requestStep, tag, value);
 }
