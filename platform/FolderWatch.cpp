@@ -51,7 +51,13 @@ const char* LocalFileSystem(long type) {
 
 }  // namespace
 
-FolderWatch::FolderWatch() : m_inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+FolderWatch::FolderWatch(bool useKernelReports)
+    : m_useKernelReports(useKernelReports),
+      m_inotify(useKernelReports ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1) {}
+
+bool FolderWatch::ReportsEveryChange(unsigned long fileSystemType) {
+    return LocalFileSystem(static_cast<long>(fileSystemType)) != nullptr;
+}
 
 FolderWatch::~FolderWatch() {
     if (m_inotify >= 0) ::close(m_inotify);
@@ -72,6 +78,10 @@ bool FolderWatch::Watch(const QString& folder) {
     struct stat info {};
     if (::statfs(path.constData(), &system) != 0 || ::stat(path.constData(), &info) != 0) {
         m_description = QStringLiteral("cannot be examined");
+        return false;
+    }
+    if (!m_useKernelReports) {
+        m_description = QStringLiteral("every file examined at every query");
         return false;
     }
     const char* local = LocalFileSystem(system.f_type);

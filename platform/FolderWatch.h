@@ -26,7 +26,9 @@ public:
         QSet<QString> names;
     };
 
-    FolderWatch();
+    // Without kernel reports nothing is ever known: every file is examined
+    // at every query, as on a network share.
+    explicit FolderWatch(bool useKernelReports = true);
     ~FolderWatch();
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
@@ -34,13 +36,20 @@ public:
     // What changed in `folder` since the previous look at the same folder;
     // looking at another folder starts watching that one instead.
     Changes Look(const QString& folder);
+    // The folder last looked at is watched: every change to it from now on
+    // will be reported.
+    bool Watching() const { return m_watch >= 0; }
     // For the log: how the folder last looked at is kept up to date.
     QString Description() const { return m_description; }
+    // Whether every change on a file system of this statfs(2) type passes
+    // through this kernel (not so on network and user-space file systems).
+    static bool ReportsEveryChange(unsigned long fileSystemType);
 
 private:
     void Unwatch();
     bool Watch(const QString& folder);
 
+    bool m_useKernelReports = true;
     int m_inotify = -1;
     int m_watch = -1;
     QString m_folder;

@@ -18,7 +18,7 @@ OrderFileCache::Listing OrderFileCache::List(const QString& folder) {
         m_listed = false;
     }
     const FolderWatch::Changes changes = m_watch.Look(folder);
-    m_watched = changes.known;
+    m_watched = m_watch.Watching();
     if (changes.known) {
         m_reported.unite(changes.names);
     } else {
@@ -28,11 +28,28 @@ OrderFileCache::Listing OrderFileCache::List(const QString& folder) {
     if (!changes.known || changes.namesChanged || !m_listed) {
         m_names = OrderFiles(folder);
         m_listed = true;
+        // Reports of files that are gone or are no order files (a temporary
+        // file renamed into place) would otherwise pile up; what is kept of
+        // a file that is gone is dropped with its report.
+        const QSet<QString> listed(m_names.cbegin(), m_names.cend());
+        for (auto it = m_reported.begin(); it != m_reported.end();) {
+            if (listed.contains(*it)) {
+                ++it;
+            } else {
+                m_entries.remove(*it);
+                it = m_reported.erase(it);
+            }
+        }
     }
     return {folder, m_names, std::make_shared<const FolderStamps>(folder)};
 }
 
 std::shared_ptr<const OrderItem> OrderFileCache::Item(const Listing& listing, const QString& name) {
+    // A query whose folder is no longer the cache's (the folder was changed
+    // while it ran) reads its files as they are, without the cache.
+    if (listing.folder != m_folder)
+        return std::make_shared<const OrderItem>(
+            OrderFields(DecodeOrderLine(ReadFirstLine(listing.folder + name))));
     const auto found = m_entries.find(name);
     if (found != m_entries.end() && found->checkedIn == m_epoch && found->watchable &&
         !m_reported.contains(name)) {
@@ -44,6 +61,10 @@ std::shared_ptr<const OrderItem> OrderFileCache::Item(const Listing& listing, co
     if (stamp && found != m_entries.end() && found->stamp == *stamp) {
         found->seen = true;
         found->checkedIn = m_epoch;
+        // Examined while the folder is watched: from now on its changes are
+        // reported (unless it has other links).
+        if (m_watched && !found->watchable)
+            found->watchable = listing.stamps->SingleLinkRegularFile(name);
         return found->item;
     }
     auto item = std::make_shared<const OrderItem>(

@@ -25,6 +25,9 @@ class OrderFileCache {
 public:
     // The order files of a folder at the start of one query. Each query keeps
     // its own: one that starts meanwhile does not disturb it.
+    // Without kernel reports every file is examined at every query.
+    explicit OrderFileCache(bool useKernelReports = true) : m_watch(useKernelReports) {}
+
     struct Listing {
         QString folder;     // with its trailing separator
         QStringList names;  // "*.HL7", sorted
@@ -56,7 +59,7 @@ private:
     FolderWatch m_watch;
     QStringList m_names;
     bool m_listed = false;
-    bool m_watched = false;
+    bool m_watched = false;  // the folder is watched: what is examined now stays known
     // A new epoch begins whenever changes may have gone unreported: what was
     // examined before must be examined again.
     quint64 m_epoch = 1;

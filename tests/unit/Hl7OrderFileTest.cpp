@@ -114,15 +114,24 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 
 }  // namespace
 
+// Both ways of keeping the folder up to date: the kernel's reports (where
+// the file system gives them) and examining every file at every query.
+class OrderFileCacheTest : public testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Revalidation, OrderFileCacheTest, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "KernelReports" : "EveryFileExamined";
+                         });
+
 // Every change shows at the next query: a rewrite of the same size, a
 // replacement with the same size and time, a removal, a new file; so do
 // writes the folder's watch cannot see, through another hard link or to the
 // target of a symbolic link. An unchanged file is served from the cache.
-TEST(OrderFileCache, SeesEveryChangeAtTheNextQuery) {
+TEST_P(OrderFileCacheTest, SeesEveryChangeAtTheNextQuery) {
     QTemporaryDir dir, elsewhere;
     const QString folder = dir.path() + "/";
     const QString path = dir.filePath("A.HL7");
-    OrderFileCache cache;
+    OrderFileCache cache(GetParam());
     auto field = [&](const QString& name) {
         const OrderFileCache::Listing listing = cache.List(folder);
         return cache.Item(listing, name)->Fields().Field(2);
@@ -177,6 +186,23 @@ TEST(OrderFileCache, SeesEveryChangeAtTheNextQuery) {
     listing = cache.List(folder);
     EXPECT_EQ(listing.names, (QStringList{"C.HL7", "H.HL7", "S.HL7"}));
     EXPECT_THROW(cache.Item(listing, "A.HL7"), MwlError);
+
+    // A query still running when the folder setting changes keeps reading
+    // its own folder, not the same names in the new one.
+    WriteFile(elsewhere.filePath("C.HL7"), "one|elsewhere");
+    const OrderFileCache::Listing moved = cache.List(elsewhere.path() + "/");
+    EXPECT_EQ(cache.Item(moved, "C.HL7")->Fields().Field(2), "elsewhere");
+    EXPECT_EQ(cache.Item(listing, "C.HL7")->Fields().Field(2), "new");
+    EXPECT_EQ(cache.Item(moved, "C.HL7")->Fields().Field(2), "elsewhere");
+}
+
+TEST(FolderWatch, NetworkAndUserSpaceFileSystemsAreNotTrustedToReportChanges) {
+    for (const unsigned long local : {0xEF53ul, 0x58465342ul, 0x9123683Eul, 0x01021994ul})
+        EXPECT_TRUE(FolderWatch::ReportsEveryChange(local)) << std::hex << local;
+    // NFS, SMB/CIFS, SMB2, FUSE, Ceph, 9p.
+    for (const unsigned long remote :
+         {0x6969ul, 0xFF534D42ul, 0xFE534D42ul, 0x65735546ul, 0x00C36400ul, 0x01021997ul})
+        EXPECT_FALSE(FolderWatch::ReportsEveryChange(remote)) << std::hex << remote;
 }
 
 // The kernel's report: nothing known at first, then exactly what changed,
