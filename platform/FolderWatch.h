@@ -13,7 +13,9 @@
 //
 // What the kernel does not report either: writes through another hard link
 // of a file or to the target of a symbolic link. Callers trust the report
-// only for regular files with a single link.
+// only for regular files with a single link when first examined (a link made
+// elsewhere later to such a file is not reported; order folders are written
+// by one writer, which does not do that).
 class FolderWatch {
 public:
     struct Changes {

@@ -51,20 +51,21 @@ std::shared_ptr<const OrderItem> OrderFileCache::Item(const Listing& listing, co
         return std::make_shared<const OrderItem>(
             OrderFields(DecodeOrderLine(ReadFirstLine(listing.folder + name))));
     const auto found = m_entries.find(name);
-    if (found != m_entries.end() && found->checkedIn == m_epoch && found->watchable &&
-        !m_reported.contains(name)) {
+    const bool reported = m_reported.remove(name);
+    const bool known = found != m_entries.end() && found->checkedIn == m_epoch;
+    if (known && found->watchable && !reported) {
         found->seen = true;
         return found->item;
     }
-    m_reported.remove(name);
     const std::optional<FileStamp> stamp = listing.stamps->Stamp(name);
     if (stamp && found != m_entries.end() && found->stamp == *stamp) {
         found->seen = true;
         found->checkedIn = m_epoch;
-        // Examined while the folder is watched: from now on its changes are
-        // reported (unless it has other links).
-        if (m_watched && !found->watchable)
-            found->watchable = listing.stamps->SingleLinkRegularFile(name);
+        // Whether its changes are reported is settled when the file is first
+        // examined under the watch, and again when it is reported (a new
+        // link to it elsewhere is reported too).
+        if (!known || reported)
+            found->watchable = m_watched && listing.stamps->SingleLinkRegularFile(name);
         return found->item;
     }
     auto item = std::make_shared<const OrderItem>(
