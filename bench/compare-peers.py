@@ -231,7 +231,8 @@ def write_order_files(orders, folder):
 
 
 class Data:
-    """The orders of every size, linked from one master copy of each kind."""
+    """The orders of every size, copied (order files) or linked (worklist files)
+    from one master copy of each kind."""
 
     def __init__(self, work, count, encode_each):
         self.work = work
@@ -249,7 +250,9 @@ class Data:
             (wl / PEER_AE / "lockfile").touch()
             for order in self.orders[:n]:
                 stem = f"ORDER{order.i:07d}"
-                os.link(self.work / "all-hl7" / f"{stem}.HL7", hl7 / f"{stem}.HL7")
+                # A copy, not a link: an HIS writes each order file on its
+                # own, and files with other links are examined at every query.
+                shutil.copyfile(self.work / "all-hl7" / f"{stem}.HL7", hl7 / f"{stem}.HL7")
                 os.link(self.work / "all-wl" / f"{stem}.wl", wl / PEER_AE / f"{stem}.wl")
         return hl7, wl
 
