@@ -16,8 +16,6 @@ QVariant DateField(QStringView text) {
     return date.isValid() ? QVariant(date) : QVariant(QString());
 }
 
-QByteArray Wire(Tag tag, const QVariant& value) { return MatchDataset::WireValue(tag, value); }
-
 }  // namespace
 
 OrderItem::Asked OrderItem::Asked::From(const DicomDataset& request) {
@@ -39,35 +37,56 @@ OrderItem::Asked OrderItem::Asked::From(const DicomDataset& request) {
 
 OrderItem::OrderItem(OrderFields fields) : m_fields(std::move(fields)) {
     const OrderFields& f = m_fields;
-    m_sendingLine = QStringLiteral("sending.") + f.Field(10) + QStringLiteral("  CompanyCode:") +
-                    f.Field(1) + QStringLiteral(" AccessionNum:") + f.Field(20) +
-                    QStringLiteral(" Examination: ") + f.Field(22);
-    m_company = Wire(Tags::PatientAddress, f.Field(1));
-    m_patientId = Wire(Tags::PatientId, f.Field(8));
-    m_name = Wire(Tags::PatientName, f.Field(10));
-    m_birthDate = Wire(Tags::PatientBirthDate, DateField(f.FieldView(12)));
-    m_sex = Wire(Tags::PatientSex, f.Field(13));
-    m_address = Wire(Tags::PatientAddress, f.Field(17));
-    m_accession = Wire(Tags::AccessionNumber, f.Field(20));
-    m_examination = Wire(Tags::SeriesDescription, f.Field(22));
-    m_studyDate = Wire(Tags::StudyDate, DateField(f.FieldView(24)));
+    m_company = Keep(Tags::PatientAddress, f.Field(1));
+    m_patientId = Keep(Tags::PatientId, f.Field(8));
+    m_name = Keep(Tags::PatientName, f.Field(10));
+    m_birthDate = Keep(Tags::PatientBirthDate, DateField(f.FieldView(12)));
+    m_sex = Keep(Tags::PatientSex, f.Field(13));
+    m_address = Keep(Tags::PatientAddress, f.Field(17));
+    m_accession = Keep(Tags::AccessionNumber, f.Field(20));
+    m_examination = Keep(Tags::SeriesDescription, f.Field(22));
+    m_studyDate = Keep(Tags::StudyDate, DateField(f.FieldView(24)));
+    m_wire.squeeze();
 }
 
-// In tag order, so every attribute is appended; the values are shared.
+OrderItem::Span OrderItem::Keep(Tag tag, const QVariant& value) {
+    const QByteArray wire = MatchDataset::WireValue(tag, value);
+    const Span span{m_wire.size(), wire.size()};
+    m_wire += wire;
+    return span;
+}
+
+QByteArray OrderItem::Value(Span span) const {
+    return QByteArray::fromRawData(m_wire.constData() + span.at, span.size);
+}
+
+QString OrderItem::SendingLine() const {
+    const OrderFields& f = m_fields;
+    QString line = QStringLiteral("sending.");
+    line.reserve(96);
+    line.append(f.FieldView(10)).append(u"  CompanyCode:").append(f.FieldView(1));
+    line.append(u" AccessionNum:").append(f.FieldView(20));
+    line.append(u" Examination: ").append(f.FieldView(22));
+    return line;
+}
+
+// In tag order, so every attribute is appended; the values point into this
+// order item, which the match keeps alive.
 MatchDataset OrderItem::Item(const Asked& asked) const {
     MatchDataset item;
+    item.KeepAlive(shared_from_this());
     if (asked.characterSet) item.AddWire(Tags::SpecificCharacterSet, kCharacterSet);
-    if (asked.studyDate) item.AddWire(Tags::StudyDate, m_studyDate);
-    item.AddWire(Tags::AccessionNumber, m_accession);
-    item.AddWire(Tags::SeriesDescription, m_examination);
+    if (asked.studyDate) item.AddWire(Tags::StudyDate, Value(m_studyDate));
+    item.AddWire(Tags::AccessionNumber, Value(m_accession));
+    item.AddWire(Tags::SeriesDescription, Value(m_examination));
     if (asked.referencedStudy) item.AddEmptySequence(Tags::ReferencedStudySequence);
-    if (asked.name) item.AddWire(Tags::PatientName, m_name);
-    item.AddWire(Tags::PatientId, m_patientId);
-    if (asked.birthDate) item.AddWire(Tags::PatientBirthDate, m_birthDate);
-    if (asked.sex) item.AddWire(Tags::PatientSex, m_sex);
+    if (asked.name) item.AddWire(Tags::PatientName, Value(m_name));
+    item.AddWire(Tags::PatientId, Value(m_patientId));
+    if (asked.birthDate) item.AddWire(Tags::PatientBirthDate, Value(m_birthDate));
+    if (asked.sex) item.AddWire(Tags::PatientSex, Value(m_sex));
     if (asked.weight) item.AddWire(Tags::PatientWeight, QByteArray());
-    item.AddWire(Tags::PatientAddress, asked.address ? m_address : m_company);
-    if (asked.admission) item.AddWire(Tags::AdmissionId, m_patientId);
+    item.AddWire(Tags::PatientAddress, Value(asked.address ? m_address : m_company));
+    if (asked.admission) item.AddWire(Tags::AdmissionId, Value(m_patientId));
     item.AddSequenceItem(Tags::StepSequence);
     if (asked.priority) item.AddWire(Tags::RequestedProcedurePriority, QByteArray());
     if (asked.transport) item.AddWire(Tags::PatientTransportArrangements, QByteArray());

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariant>
 #include <functional>
+#include <memory>
 
 #include "platform/dicom/DicomDataset.h"
 #include "platform/dicom/MatchDataset.h"
@@ -23,7 +24,7 @@
 // Sequence (no items), Requested Procedure Priority, Patient Transport
 // Arrangements (empty), Admission ID (field 8), Patient's Weight and
 // Confidentiality Constraint (empty).
-class OrderItem {
+class OrderItem : public std::enable_shared_from_this<OrderItem> {
 public:
     // Which of the attributes given only when asked a request holds.
     struct Asked {
@@ -47,7 +48,9 @@ public:
 
     const OrderFields& Fields() const { return m_fields; }
     // "sending." and the name, company code, accession number and examination.
-    const QString& SendingLine() const { return m_sendingLine; }
+    QString SendingLine() const;
+    // The item's values are shared with this order item, which the item
+    // keeps alive: the order item must be held by a shared_ptr.
     MatchDataset Item(const Asked& asked) const;
     // Every asked attribute with its value as the echo of "Show Requested
     // Elements" shows it, in the order the item is built.
@@ -55,15 +58,25 @@ public:
                       const std::function<void(Tag, const QVariant&)>& visit) const;
 
 private:
+    // Where one value lies in m_wire.
+    struct Span {
+        qsizetype at = 0;
+        qsizetype size = 0;
+    };
+    Span Keep(Tag tag, const QVariant& value);
+    QByteArray Value(Span span) const;
+
     OrderFields m_fields;
-    QString m_sendingLine;
-    QByteArray m_company;
-    QByteArray m_patientId;
-    QByteArray m_name;
-    QByteArray m_birthDate;
-    QByteArray m_sex;
-    QByteArray m_address;
-    QByteArray m_accession;
-    QByteArray m_examination;
-    QByteArray m_studyDate;
+    // Every value in wire form, one after the other: one allocation per
+    // order, as thousands of orders stay in memory between queries.
+    QByteArray m_wire;
+    Span m_company;
+    Span m_patientId;
+    Span m_name;
+    Span m_birthDate;
+    Span m_sex;
+    Span m_address;
+    Span m_accession;
+    Span m_examination;
+    Span m_studyDate;
 };

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ public:
     void Add(Tag tag, const QVariant& value);
     // Adds or replaces an attribute with a value already in wire form.
     void AddWire(Tag tag, QByteArray wire);
+    // Keeps `owner` alive as long as this match: values given as raw data
+    // (QByteArray::fromRawData) may point into it.
+    void KeepAlive(std::shared_ptr<const void> owner) { m_owner = std::move(owner); }
     // Adds a sequence without items, or empties an existing one.
     void AddEmptySequence(Tag tag);
     // Appends an empty item to the sequence (creating it). The reference
@@ -52,6 +56,7 @@ private:
     void EncodeElements(bool explicitVr, std::string& out) const;
 
     std::vector<Element> m_elements;
+    std::shared_ptr<const void> m_owner;
 };
 
 // The VR facts come from the toolkit's dictionary when the attribute is
