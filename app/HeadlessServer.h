@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include "app/ServerRuntime.h"
 #include "app/StopSignalWatcher.h"
@@ -11,7 +10,8 @@
 #include "worklist/StatusView.h"
 
 // The service without windows: the load sequence at once, the activity log on
-// standard output, and a clean stop on SIGINT or SIGTERM.
+// standard output (whole lines, written off the service thread), and a clean
+// stop on SIGINT or SIGTERM.
 class HeadlessServer : public QObject, private StatusView {
     Q_OBJECT
 public:
@@ -24,12 +24,8 @@ public:
 private:
     void SetCommState(const QString&) override {}
     void ShowSql(const QString&) override {}
-    void WriteOut(const QString& piece);
-    void StartLine();
 
     ServerRuntime m_runtime;
     StoredSwitches m_switches;
     StopSignalWatcher m_stopSignals;
-    QTimer m_flush;
-    bool m_atLineStart = true;
 };

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "app/LogFileSettings.h"
+
 namespace {
 
 // The longest AE title DICOM allows.
@@ -92,7 +94,7 @@ void SecuritySettings::Load(const SettingsStore& store) {
                             .arg(entry);
     }
     access.requiredCalledAe = Read(store, "RequiredCalledAETitle");
-    logFolder = Read(store, "LogFolder");
+    logFolder = LogFileSettings::Load(store).file.folder.trimmed();
 }
 
 QString SecuritySettings::CallingAeText() const {

@@ -12,6 +12,7 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
       m_store(store),
       m_homeFolder(std::move(homeFolder)),
       m_log(m_clock),
+      m_logOutputs(m_log),
       m_options(store),
       m_his(m_log, QString()),
       m_listener(this, [this](QueryConnection& connection) {
@@ -34,8 +35,10 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
     m_options.SetConnectionMode();
     m_state.ConnectionMode = m_options.ConnectionMode();
     hooks.settingsRestored();
+    const QStringList logFile = m_logOutputs.OpenLogFile(m_store);
     LoadNetworkSettings();
     m_log.Replace(QStringLiteral("started..."));
+    for (const QString& line : logFile) m_log.Log(line);
     ReadConnectionString(hooks.showMessage);
     m_his.SetQueryTimeout(m_loaded.queryTimeoutSeconds);
     m_his.Reopen();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/LogOutputs.h"
 #include "app/ModeOptions.h"
 #include "app/NetworkSettings.h"
 #include "app/SecuritySettings.h"
@@ -61,6 +62,7 @@ public:
     void StopListening() { m_listener.Stop(); }
 
     TextActivityLog& Log() { return m_log; }
+    LogOutputs& LogOutput() { return m_logOutputs; }
     ModeOptions& Options() { return m_options; }
     StartupSettings& Loaded() { return m_loaded; }
     const SecuritySettings& Security() const { return m_security; }
@@ -85,6 +87,7 @@ private:
     QString m_homeFolder;
     SystemClock m_clock;
     TextActivityLog m_log;
+    LogOutputs m_logOutputs;
     UuidUidGenerator m_uids;
     ServiceState m_state;
     ModeOptions m_options;

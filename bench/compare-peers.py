@@ -11,6 +11,9 @@ with DCMTK's findscu. Cells:
                 `findscu --repeat 21` minus the time of one query, divided by
                 20 (TCP_NODELAY=1 in the client's environment). Broad asks for
                 every item, narrow for one exact patient ID.
+  modality      as broad, with the 19 keys a modality's worklist screen asks
+                for (the modality key set), at 1,000 and 5,000 orders and for
+                CORVANTE.
   default run   one whole default findscu run (association, one broad query,
                 release) over 100 orders; the client keeps Nagle's algorithm.
   corvante      talvek-mwl in CORVANTE mode over a SQLite table of 300 open
@@ -20,7 +23,11 @@ with DCMTK's findscu. Cells:
   peak RSS      VmHWM of each server after answering 5,000 matches.
 
 Every cell also checks that both servers answered with the same number of
-matches. Prints a table and PASS/FAIL for each target; exits with 1 when a
+matches. talvek-mwl writes its activity log to a file, as under a service
+manager. Per-query cells also give the client's own CPU time per query
+(findscu's user + system time, the floor a server can approach) and
+talvek-mwl's CPU time per query (from /proc/PID/stat), both computed like
+the wall time. Prints a table and PASS/FAIL for each target; exits with 1 when a
 target fails, 2 when the bench itself could not run.
 
 Usage: bench/compare-peers.py [--sizes 100,1000,5000] [--runs 7]
@@ -53,6 +60,19 @@ PEER_AE = "ANY-SCP"  # findscu's default called AE title
 
 STEP_KEY = "ScheduledProcedureStepSequence[0].Modality="
 BROAD_KEYS = ["-k", STEP_KEY, "-k", "PatientName=", "-k", "PatientID="]
+# What a modality's worklist screen asks for: 12 keys at the top level and 7
+# in the step item, every one a return key (all items match).
+MODALITY_KEYS = [arg for key in [
+    "SpecificCharacterSet=", "AccessionNumber=", "ReferringPhysicianName=", "PatientName=",
+    "PatientID=", "PatientBirthDate=", "PatientSex=", "StudyInstanceUID=",
+    "RequestedProcedureID=", "RequestedProcedureDescription=", "AdmissionID=",
+    "CurrentPatientLocation="] + [
+    "ScheduledProcedureStepSequence[0]." + step for step in (
+        "Modality=", "ScheduledStationAETitle=", "ScheduledProcedureStepStartDate=",
+        "ScheduledProcedureStepStartTime=", "ScheduledPerformingPhysicianName=",
+        "ScheduledProcedureStepDescription=", "ScheduledProcedureStepID=")]
+    for arg in ("-k", key)]
+MODALITY_SIZES = (1000, 5000)
 
 
 def narrow_keys(patient_id):
@@ -211,7 +231,8 @@ def write_order_files(orders, folder):
 
 
 class Data:
-    """The orders of every size, linked from one master copy of each kind."""
+    """The orders of every size, copied (order files) or linked (worklist files)
+    from one master copy of each kind."""
 
     def __init__(self, work, count, encode_each):
         self.work = work
@@ -229,7 +250,9 @@ class Data:
             (wl / PEER_AE / "lockfile").touch()
             for order in self.orders[:n]:
                 stem = f"ORDER{order.i:07d}"
-                os.link(self.work / "all-hl7" / f"{stem}.HL7", hl7 / f"{stem}.HL7")
+                # A copy, not a link: an HIS writes each order file on its
+                # own, and files with other links are examined at every query.
+                shutil.copyfile(self.work / "all-hl7" / f"{stem}.HL7", hl7 / f"{stem}.HL7")
                 os.link(self.work / "all-wl" / f"{stem}.wl", wl / PEER_AE / f"{stem}.wl")
         return hl7, wl
 
@@ -341,10 +364,11 @@ class Ours(Server):
                 "[Main]\n" + "".join(f"{k}={v}\n" for k, v in self.settings.items())
                 + f"WorklistPort={port}\n")
             errors = self.work / "server.err"
-            with open(errors, "w") as err:
+            # The activity log goes to a file, as a service manager keeps it.
+            with open(errors, "w") as err, open(self.work / "activity.log", "w") as out:
                 self.proc = subprocess.Popen(
                     [str(self.binary), "--headless", "--home", str(home)],
-                    stdout=subprocess.DEVNULL, stderr=err, env=env)
+                    stdout=out, stderr=err, env=env)
             deadline = time.monotonic() + 15
             while time.monotonic() < deadline:
                 text = errors.read_text(errors="replace")
@@ -408,12 +432,18 @@ def findscu(port, keys, repeat=1, verbose=False, show=False):
 
 
 def timed(command, env):
-    start = time.perf_counter()
-    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
-    elapsed = time.perf_counter() - start
-    if result.returncode != 0:
-        raise BenchError(f"{' '.join(command)} failed: {result.stderr.decode(errors='replace')}")
-    return elapsed
+    """Wall seconds of the command and its own CPU seconds (user + system)."""
+    with tempfile.TemporaryFile() as errors:
+        start = time.perf_counter()
+        proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=errors, env=env)
+        _, status, usage = os.wait4(proc.pid, 0)
+        elapsed = time.perf_counter() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        if proc.returncode != 0:
+            errors.seek(0)
+            raise BenchError(f"{' '.join(command)} failed: "
+                             f"{errors.read().decode(errors='replace')}")
+    return elapsed, usage.ru_utime + usage.ru_stime
 
 
 def answers(log_text):
@@ -442,6 +472,8 @@ class Cell:
         self.name, self.ours, self.peer = name, ours, peer
         self.ours_matches, self.peer_matches, self.unit = ours_matches, peer_matches, unit
         self.cpu = None  # (ours, peer) CPU milliseconds per query, where measured
+        self.client_cpu = []  # findscu's own CPU ms per query, one value per run
+        self.ours_cpu = []  # talvek-mwl's CPU ms per query, one value per run
 
     @property
     def ratio(self):
@@ -456,19 +488,29 @@ class Cell:
 def per_query(name, servers, keys, runs, env):
     """Milliseconds per query on an open association, for each server; also
     each server's CPU time per query (both runs' queries, association set-up
-    included)."""
+    included), and per run the client's and our server's CPU time per query,
+    computed like the wall time."""
     counts = {s.label: matches(s.port, keys, env) for s in servers}  # also warms up
     times = {s.label: [] for s in servers}
+    client_cpu, ours_cpu = [], []
     cpu_before = {s.label: s.settled_cpu_seconds() for s in servers}
     for run in range(runs):
         for server in (servers if run % 2 == 0 else servers[::-1]):
-            one = timed(findscu(server.port, keys, 1), env)
-            many = timed(findscu(server.port, keys, REPEAT), env)
+            start_one = server.cpu_seconds()
+            one, one_client = timed(findscu(server.port, keys, 1), env)
+            start_many = server.cpu_seconds()
+            many, many_client = timed(findscu(server.port, keys, REPEAT), env)
+            end_many = server.cpu_seconds()
             times[server.label].append((many - one) / (REPEAT - 1) * 1000)
+            if server.label == "ours":
+                client_cpu.append((many_client - one_client) / (REPEAT - 1) * 1000)
+                ours_cpu.append(((end_many - start_many) - (start_many - start_one))
+                                / (REPEAT - 1) * 1000)
     cpu = {s.label: (s.settled_cpu_seconds() - cpu_before[s.label]) * 1000 / (runs * (1 + REPEAT))
            for s in servers}
     cell = Cell(name, times["ours"], times["peer"], counts["ours"], counts["peer"])
     cell.cpu = (cpu["ours"], cpu["peer"])
+    cell.client_cpu, cell.ours_cpu = client_cpu, ours_cpu
     return cell
 
 
@@ -480,7 +522,7 @@ def whole_run(name, servers, keys, runs, env):
     for run in range(runs):
         for server in (servers if run % 2 == 0 else servers[::-1]):
             command = findscu(server.port, keys, 1, show=True)
-            times[server.label].append(timed(command, env) * 1000)
+            times[server.label].append(timed(command, env)[0] * 1000)
     return Cell(name, times["ours"], times["peer"], counts["ours"], counts["peer"])
 
 
@@ -575,6 +617,18 @@ def print_report(cells, concurrent, memory, targets, args):
             ours, peer = c.cpu
             ratio = f"{ours / peer:9.3f}" if peer > 0 else "        -"
             print(f"  {c.name:<38} ours {ours:8.2f}   peer {peer:8.2f}   ours/peer {ratio}")
+    floors = [c for c in cells if c.client_cpu]
+    if floors:
+        print()
+        print("CPU per query on an open association, ms (medians; (CPU of --repeat "
+              f"{REPEAT} - CPU of 1 query) / {REPEAT - 1}, like the wall times)")
+        print(f"  {'cell':<40} {'client':>8} {'ours':>8} {'ours/client':>11} "
+              f"{'ours wall':>10} {'wall/client':>11}")
+        for c in floors:
+            client, ours = statistics.median(c.client_cpu), statistics.median(c.ours_cpu)
+            wall = statistics.median(c.ours)
+            print(f"  {c.name:<40} {client:8.2f} {ours:8.2f} {ours / client:11.3f} "
+                  f"{wall:10.2f} {wall / client:11.3f}")
     if concurrent:
         print()
         print(f"{CONCURRENT_CLIENTS} findscu clients at once, {CONCURRENT_ORDERS} orders, broad "
@@ -696,6 +750,9 @@ def main():
             middle = data.orders[(n - 1) // 2].patient_id
             cells.append(per_query(f"BRAMWOODS narrow per query, {n}", pair,
                                    narrow_keys(middle), args.runs, client_nodelay))
+            if n in MODALITY_SIZES:
+                cells.append(per_query(f"BRAMWOODS modality keys per query, {n}", pair,
+                                       MODALITY_KEYS, args.runs, client_nodelay))
             if n == memory_orders:
                 ours_rss_after_cells = ours.peak_rss_kib()
             stop(ours, other)
@@ -717,6 +774,8 @@ def main():
             other = start(peer(CORVANTE_ORDERS, "corvante"))
             cells.append(per_query(f"CORVANTE broad per query, {CORVANTE_ORDERS} rows",
                                    [ours, other], BROAD_KEYS, args.runs, client_nodelay))
+            cells.append(per_query(f"CORVANTE modality keys per query, {CORVANTE_ORDERS}",
+                                   [ours, other], MODALITY_KEYS, args.runs, client_nodelay))
             stop(ours, other)
 
         if "concurrent" not in skip:
@@ -767,6 +826,8 @@ def main():
     goals += [("BRAMWOODS narrow per query, 5000", 0.10),
               (f"default findscu run, broad, {DEFAULT_RUN_ORDERS}", 0.6),
               (f"CORVANTE broad per query, {CORVANTE_ORDERS} rows", 1.0)]
+    goals += [(f"BRAMWOODS modality keys per query, {n}", 0.25) for n in MODALITY_SIZES]
+    goals += [(f"CORVANTE modality keys per query, {CORVANTE_ORDERS}", 0.25)]
     checks = []
     for name, limit in goals:
         c = cell(name)
@@ -775,6 +836,16 @@ def main():
         else:
             checks.append((f"{name}: ours/peer", f"{c.ratio:.3f}", f"<= {limit}",
                            verdict(c.ratio <= limit and c.same_matches)))
+    for n in MODALITY_SIZES:
+        name = f"BRAMWOODS modality keys per query, {n}"
+        c = cell(name)
+        if c is None:
+            checks.append((f"{name}: ours wall / client CPU", "-", "<= 1.5", "SKIP"))
+            continue
+        client = statistics.median(c.client_cpu)
+        ratio = statistics.median(c.ours) / client if client > 0 else float("inf")
+        checks.append((f"{name}: ours wall / client CPU", f"{ratio:.3f}", "<= 1.5",
+                       verdict(ratio <= 1.5)))
     if concurrent:
         c = concurrent["ours"]
         checks.append((f"{CONCURRENT_CLIENTS} concurrent, {CONCURRENT_ORDERS}: every answer "

@@ -1,9 +1,10 @@
 #include "platform/FileStamp.h"
 
-#include <QFile>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QFile>
 
 namespace {
 
@@ -33,4 +34,12 @@ std::optional<FileStamp> FolderStamps::Stamp(const QString& name) const {
     if (m_folder < 0 || ::fstatat(m_folder, QFile::encodeName(name).constData(), &info, 0) != 0)
         return std::nullopt;
     return StampOf(info);
+}
+
+bool FolderStamps::SingleLinkRegularFile(const QString& name) const {
+    struct stat info {};
+    return m_folder >= 0 &&
+           ::fstatat(m_folder, QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) ==
+               0 &&
+           S_ISREG(info.st_mode) && info.st_nlink == 1;
 }

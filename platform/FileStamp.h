@@ -35,6 +35,9 @@ public:
 
     // Nothing when the file cannot be examined.
     std::optional<FileStamp> Stamp(const QString& name) const;
+    // A regular file with no other hard link, not a symbolic link: every
+    // change to it is a change in this folder.
+    bool SingleLinkRegularFile(const QString& name) const;
 
 private:
     int m_folder = -1;

@@ -5,8 +5,14 @@
 #include "platform/ActivityLog.h"
 #include "platform/Clock.h"
 
-// Holds the log text and tells observers (the window, headless standard output)
-// about every change.
+class LogWriter;
+
+// Holds the log text and tells observers (the window) about every change.
+// It is also the one place where the pieces become whole lines for the log
+// writer (standard output, the log file): every call gives complete lines,
+// each stamped with the moment it was written. A Log line begins with its
+// CR LF and an AppendLog line ends with one, so a Log line is complete at
+// once instead of waiting for the next piece; empty lines are left out.
 class TextActivityLog : public QObject, public ActivityLog {
     Q_OBJECT
 public:
@@ -23,6 +29,8 @@ public:
     // written; not keeping it stops it from growing across queries that
     // never replace it. Text() is then empty.
     void KeepText(bool keep);
+    // Every line from now on also goes to the writer (null: to none).
+    void SetLineWriter(LogWriter* writer) { m_lines = writer; }
 
     // The date and time text that starts every Log line.
     static QString Stamp(const QDateTime& when);
@@ -36,7 +44,11 @@ signals:
     void Written(const QString& piece);
 
 private:
+    void ToLines(const QString& text, const QString& stamp, qint64 msecsSinceEpoch);
+    void ToLines(const QString& text);
+
     const Clock& m_clock;
+    LogWriter* m_lines = nullptr;
     QString m_text;
     bool m_keepText = true;
 };

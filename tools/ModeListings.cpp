@@ -22,9 +22,9 @@ QString Field(const Recordset& record, const char* name) {
 // the listing.
 QString DatePart(const Recordset& record) {
     const QVariant value = record.Field(QStringLiteral("TranD"));
-    const auto when = ReadDateTime(value);
+    const auto when = ReadDateAndTime(value);
     if (!when) throw MwlError(QStringLiteral("TranD '%1' is not a date.").arg(FieldText(value)));
-    return DisplayText(when->date());
+    return DisplayText(when->date);
 }
 
 QString NameField(const Recordset& record) {

@@ -1,22 +1,11 @@
 #include "worklist/Hl7OrderSource.h"
 
-#include <QDate>
-#include <QDir>
-#include <algorithm>
 #include <optional>
 
 #include "platform/MwlError.h"
 #include "worklist/Tags.h"
 
 namespace {
-
-// An eight-digit YYYYMMDD field; anything else gives an empty value, the
-// DICOM way of saying "unknown".
-QVariant DateField(const QString& text) {
-    if (text.size() != 8) return QString();
-    const QDate date(text.left(4).toInt(), text.mid(4, 2).toInt(), text.mid(6, 2).toInt());
-    return date.isValid() ? QVariant(date) : QVariant(QString());
-}
 
 // A key that is present with a value must equal its field exactly.
 std::optional<QString> FilterKey(const DicomDataset& request, Tag tag) {
@@ -26,9 +15,7 @@ std::optional<QString> FilterKey(const DicomDataset& request, Tag tag) {
     return key.Text();
 }
 
-bool Differs(const std::optional<QString>& key, QStringView field) {
-    return key && *key != field;
-}
+bool Differs(const std::optional<QString>& key, QStringView field) { return key && *key != field; }
 
 }  // namespace
 
@@ -43,41 +30,28 @@ QString Hl7OrderSource::FolderOf(const QString& folderText) {
     return folderText + QLatin1Char('/');
 }
 
-// A listing of its own for every run: a query that starts during a yield
-// does not disturb this one.
-QStringList Hl7OrderSource::OrderFiles(const QString& folder) const {
-    QStringList files =
-        QDir(folder).entryList({QStringLiteral("*.HL7")}, QDir::Files, QDir::Unsorted);
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 bool Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& request) {
     ActivityLog& log = m_services.log;
-    const QString folder = FolderOf(m_services.switches.Hl7FolderText());
-    const QStringList files = OrderFiles(folder);
+    const OrderFileCache::Listing listing =
+        m_cache.List(FolderOf(m_services.switches.Hl7FolderText()));
+    NoteRevalidation();
     const OrderFilter filter{FilterKey(request, Tags::PatientId),
                              FilterKey(request, Tags::PatientName),
                              FilterKey(request, Tags::AccessionNumber)};
-    const FolderStamps stamps(folder);
+    const OrderItem::Asked asked = OrderItem::Asked::From(request);
     log.AppendLog(QStringLiteral("starting"));
-    for (const QString& name : files) {
+    for (const QString& name : listing.names) {
         if (connection.Abandoned()) return false;
-        std::shared_ptr<const OrderFields> order;
+        std::shared_ptr<const OrderItem> order;
         try {
-            order = m_cache.Fields(stamps, folder, name);
+            order = m_cache.Item(listing, name);
         } catch (const MwlError& error) {
             log.AppendLog(error.Description() + QStringLiteral("; skipped."));
         }
-        if (order && !filter.Accepts(*order)) {
+        if (order && !filter.Accepts(order->Fields()))
             log.AppendLog(QStringLiteral("skipping."));
-        } else if (order) {
-            log.AppendLog(QStringLiteral("sending.") + order->Field(10) + "  CompanyCode:" +
-                          order->Field(1) + " AccessionNum:" + order->Field(20) +
-                          " Examination: " + order->Field(22));
-            connection.SendPending(BuildItem(request, *order));
-            log.AppendLog(QStringLiteral("sent.. "));
-        }
+        else if (order)
+            Send(connection, *order, asked);
         m_yield();
     }
     m_cache.Prune();
@@ -85,38 +59,30 @@ bool Hl7OrderSource::Run(QueryConnection& connection, const DicomDataset& reques
     return true;
 }
 
+void Hl7OrderSource::Send(QueryConnection& connection, const OrderItem& order,
+                          const OrderItem::Asked& asked) {
+    ActivityLog& log = m_services.log;
+    log.AppendLog(order.SendingLine());
+    m_requested.ReadSwitches();
+    if (m_requested.ShowsRequests())
+        order.ForEachAsked(asked,
+                           [&](Tag tag, const QVariant& value) { m_requested.Echo(tag, value); });
+    connection.SendPending(order.Item(asked));
+    log.AppendLog(QStringLiteral("sent.. "));
+}
+
+// Once per folder (and whenever it changes): whether the file system
+// reports the folder's changes or every file is examined at every query.
+void Hl7OrderSource::NoteRevalidation() {
+    const QString revalidation = m_cache.Revalidation();
+    if (revalidation == m_revalidation) return;
+    m_revalidation = revalidation;
+    m_services.log.Log(QStringLiteral("Order files: %1.").arg(revalidation));
+}
+
 bool Hl7OrderSource::OrderFilter::Accepts(const OrderFields& order) const {
     return !Differs(patientId, order.FieldView(8)) && !Differs(patientName, order.FieldView(10)) &&
            !Differs(accession, order.FieldView(20));
-}
-
-// Attributes in a fixed order; later ones replace earlier ones, so the
-// accession number ends as field 20 and the address as field 17 when asked.
-DicomDataset Hl7OrderSource::BuildItem(const DicomDataset& request,
-                                       const OrderFields& order) const {
-    DicomDataset item;
-    auto asked = [&](Tag tag, const QVariant& value) {
-        m_requested.AddIfRequested(item, request, tag, value);
-    };
-    item.AddSequenceItem(Tags::StepSequence);
-    asked(Tags::SpecificCharacterSet, QStringLiteral("ISO_IR 100"));
-    item.Add(Tags::AccessionNumber, order.Field(1));
-    item.Add(Tags::PatientAddress, order.Field(1));
-    item.Add(Tags::PatientId, order.Field(8));
-    asked(Tags::PatientName, order.Field(10));
-    asked(Tags::PatientBirthDate, DateField(order.Field(12)));
-    asked(Tags::PatientSex, order.Field(13));
-    asked(Tags::PatientAddress, order.Field(17));
-    item.Add(Tags::AccessionNumber, order.Field(20));
-    item.Add(Tags::SeriesDescription, order.Field(22));
-    asked(Tags::StudyDate, DateField(order.Field(24)));
-    IgnoringFailures([&] { asked(Tags::ReferencedStudySequence, QVariant()); });
-    IgnoringFailures([&] { asked(Tags::RequestedProcedurePriority, QString()); });
-    IgnoringFailures([&] { asked(Tags::PatientTransportArrangements, QString()); });
-    IgnoringFailures([&] { asked(Tags::AdmissionId, order.Field(8)); });
-    IgnoringFailures([&] { asked(Tags::PatientWeight, QString()); });
-    IgnoringFailures([&] { asked(Tags::ConfidentialityConstraint, QString()); });
-    return item;
 }
 
 void Hl7OrderSource::ListHL7Folder(const std::function<void(const QString&)>& appendToListing,
@@ -124,7 +90,7 @@ void Hl7OrderSource::ListHL7Folder(const std::function<void(const QString&)>& ap
     const QString crlf = QStringLiteral("\r\n");
     const QString folder = FolderOf(m_services.switches.Hl7FolderText());
     appendToListing(crlf + QStringLiteral("starting"));
-    for (const QString& name : OrderFiles(folder)) {
+    for (const QString& name : OrderFileCache::OrderFiles(folder)) {
         appendToListing(crlf + folder + name);
         try {
             m_services.log.AppendLog(DecodeOrderLine(ReadFirstLine(folder + name)));

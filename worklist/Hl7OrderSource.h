@@ -36,7 +36,6 @@ public:
     static QString FolderOf(const QString& folderText);
 
 private:
-    QStringList OrderFiles(const QString& folder) const;
     // The query's patient ID, name and accession number, read once per run.
     struct OrderFilter {
         std::optional<QString> patientId;
@@ -45,10 +44,12 @@ private:
         bool Accepts(const OrderFields& order) const;
     };
 
-    DicomDataset BuildItem(const DicomDataset& request, const OrderFields& order) const;
+    void Send(QueryConnection& connection, const OrderItem& order, const OrderItem::Asked& asked);
+    void NoteRevalidation();
 
     WorklistServices& m_services;
     RequestedAttributes m_requested;
     Yield m_yield;
     OrderFileCache m_cache;
+    QString m_revalidation;  // last logged
 };

@@ -67,8 +67,7 @@ void QueryHandler::EchoRequest(const DicomDataset& request) {
     m_services.log.Append(echo);
 }
 
-bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& query,
-                                    QString sql) {
+bool QueryHandler::RunDatabaseQuery(QueryConnection& connection, const Query& query, QString sql) {
     if (m_services.switches.ReturnThisQuery()) {
         sql = m_services.switches.SqlBoxText();
         // The box may still hold an UPDATE or a script the operator tried on
@@ -111,25 +110,25 @@ bool QueryHandler::StopEarly(QueryConnection& connection) {
 
 void QueryHandler::SendMatch(QueryConnection& connection, const Query& query,
                              const Recordset& record) {
-    DicomDataset response;
-    DicomDataset responseStep = response.AddSequenceItem(Tags::StepSequence);
-    const NameParts name = m_responses.Fill(
-        response, responseStep,
-        {query.request, query.requestStep, record, query.modality, query.mode});
-    const QString line = QStringLiteral("done.. ") + response.PatientId() + " Req# " +
-                         FieldText(record.Field(QStringLiteral("RequestNum"))) + " HN: " +
-                         FieldText(record.Field(QStringLiteral("HN"))) + " name: " + name.last +
-                         "," + name.first + " " + name.middle + " return:" +
-                         response.PatientName();
-    connection.SendPending(response);
+    MatchDataset response;
+    MatchDataset& responseStep = response.AddSequenceItem(Tags::StepSequence);
+    const NameParts name =
+        m_responses.Fill(response, responseStep,
+                         {query.request, query.requestStep, record, query.modality, query.mode});
+    const QString line = QStringLiteral("done.. ") + response.Text(Tags::PatientId) + " Req# " +
+                         FieldText(record.Field(QStringLiteral("RequestNum"))) +
+                         " HN: " + FieldText(record.Field(QStringLiteral("HN"))) +
+                         " name: " + name.last + "," + name.first + " " + name.middle +
+                         " return:" + response.Text(Tags::PatientName);
+    connection.SendPending(std::move(response));
     m_services.log.Log(line);
 }
 
 // Read afresh for every record, so the operator can change it during a query.
 qint64 QueryHandler::ResultLimit() const {
-    const QString text = m_services.settings.Read(
-        QStringLiteral("Modality WorkList"), QStringLiteral("Settings"),
-        QStringLiteral("ResultQueryNumber"), QStringLiteral("300"));
+    const QString text =
+        m_services.settings.Read(QStringLiteral("Modality WorkList"), QStringLiteral("Settings"),
+                                 QStringLiteral("ResultQueryNumber"), QStringLiteral("300"));
     bool ok = false;
     const qint64 limit = text.trimmed().toLongLong(&ok);
     if (!ok || limit > std::numeric_limits<qint32>::max())

@@ -9,7 +9,7 @@ QString Describe(Tag tag, const QVariant& value) {
 }
 }  // namespace
 
-void RequestedAttributes::AddIfRequested(DicomDataset& target, const DicomDataset& reference,
+void RequestedAttributes::AddIfRequested(MatchDataset& target, const DicomDataset& reference,
                                          Tag tag, QVariant value) const {
     // Each step runs even when the one before it failed, as the log line of
     // a failure is all the operator needs.
@@ -26,6 +26,9 @@ void RequestedAttributes::AddIfRequested(DicomDataset& target, const DicomDatase
     if (!reference.Contains(tag)) return;
     if (value.isNull()) value = QString();
     step([&] { target.Add(tag, value); });
-    if (m_switches.ShowRequests())
-        step([&] { m_log.AppendLog(QStringLiteral("returning: ") + Describe(tag, value)); });
+    if (m_showRequests) step([&] { Echo(tag, value); });
+}
+
+void RequestedAttributes::Echo(Tag tag, const QVariant& value) const {
+    m_log.AppendLog(QStringLiteral("returning: ") + Describe(tag, value));
 }

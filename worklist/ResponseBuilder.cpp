@@ -17,9 +17,9 @@ QString NamePart(const Recordset& record, const QString& field, bool replaceEnye
     return part;
 }
 
-QDateTime OrderDateTime(const Recordset& record) {
+DateAndTime OrderDateTime(const Recordset& record) {
     const QVariant value = record.Field(QStringLiteral("TranD"));
-    const auto when = ReadDateTime(value);
+    const auto when = ReadDateAndTime(value);
     if (!when)
         throw MwlError(QStringLiteral("TranD '%1' is not a date and time").arg(FieldText(value)),
                        FailureKind::HisQueryFailed);
@@ -29,12 +29,11 @@ QDateTime OrderDateTime(const Recordset& record) {
 }  // namespace
 
 ResponseBuilder::ResponseBuilder(WorklistServices& services)
-    : m_services(services),
-      m_requested(services.log, services.switches),
-      m_studyUids(services) {}
+    : m_services(services), m_requested(services.log, services.switches), m_studyUids(services) {}
 
-NameParts ResponseBuilder::Fill(DicomDataset& response, DicomDataset& responseStep,
+NameParts ResponseBuilder::Fill(MatchDataset& response, MatchDataset& responseStep,
                                 const MatchContext& match) {
+    m_requested.ReadSwitches();
     const NameParts name = PrepareName(match.record);
     AddHead(response, match, name);
     if (match.mode == Modes::Talvek || match.mode == Modes::Pelta)
@@ -54,11 +53,12 @@ NameParts ResponseBuilder::PrepareName(const Recordset& record) const {
             NamePart(record, QStringLiteral("MMN"), replace)};
 }
 
-void ResponseBuilder::AddHead(DicomDataset& response, const MatchContext& match,
+void ResponseBuilder::AddHead(MatchDataset& response, const MatchContext& match,
                               const NameParts& name) {
     const Recordset& record = match.record;
     Top(response, match, Tags::SpecificCharacterSet, QStringLiteral("ISO_IR 100"));
-    Top(response, match, Tags::AccessionNumber, FieldText(record.Field(QStringLiteral("RequestNum"))));
+    Top(response, match, Tags::AccessionNumber,
+        FieldText(record.Field(QStringLiteral("RequestNum"))));
     Top(response, match, Tags::InstitutionName, match.mode);
     Top(response, match, Tags::PatientName,
         name.last + QLatin1Char('^') + name.first + QLatin1Char('^') + name.middle);
@@ -71,7 +71,7 @@ void ResponseBuilder::AddHead(DicomDataset& response, const MatchContext& match,
         Top(response, match, Tags::StudyDescription, record.Field(QStringLiteral("ProcDesc")));
 }
 
-void ResponseBuilder::AddTalvekOrPelta(DicomDataset& response, DicomDataset& responseStep,
+void ResponseBuilder::AddTalvekOrPelta(MatchDataset& response, MatchDataset& responseStep,
                                        const MatchContext& match) {
     const Recordset& record = match.record;
     // TALVEK keeps the data of patients registered at the clinic ("T" numbers)
@@ -91,7 +91,7 @@ void ResponseBuilder::AddTalvekOrPelta(DicomDataset& response, DicomDataset& res
     AddOrderDates(response, responseStep, match);
 }
 
-void ResponseBuilder::AddCorvante(DicomDataset& response, DicomDataset& responseStep,
+void ResponseBuilder::AddCorvante(MatchDataset& response, MatchDataset& responseStep,
                                   const MatchContext& match) {
     const Recordset& record = match.record;
     Top(response, match, Tags::PatientBirthDate, record.Field(QStringLiteral("MASBirthDate")));
@@ -107,7 +107,7 @@ void ResponseBuilder::AddCorvante(DicomDataset& response, DicomDataset& response
     Top(response, match, Tags::CurrentPatientLocation, QStringLiteral("OPD"));
 }
 
-void ResponseBuilder::AddOrvelline(DicomDataset& response, DicomDataset& responseStep,
+void ResponseBuilder::AddOrvelline(MatchDataset& response, MatchDataset& responseStep,
                                    const MatchContext& match) {
     const Recordset& record = match.record;
     if (m_services.switches.Trace()) m_services.log.Log(QStringLiteral("orvelline"));
@@ -125,24 +125,22 @@ void ResponseBuilder::AddOrvelline(DicomDataset& response, DicomDataset& respons
 
 // Study and step start from the order's date and time: at the top level and
 // in the step item, each only where the request asks at that level.
-void ResponseBuilder::AddOrderDates(DicomDataset& response, DicomDataset& responseStep,
+void ResponseBuilder::AddOrderDates(MatchDataset& response, MatchDataset& responseStep,
                                     const MatchContext& match) {
-    const QDateTime ordered = OrderDateTime(match.record);
-    Top(response, match, Tags::StudyDate, ordered.date());
-    Top(response, match, Tags::StudyTime, ordered.time());
-    Top(response, match, Tags::StepStartDate, ordered.date());
-    Top(response, match, Tags::StepStartTime, ordered.time());
-    Step(responseStep, match, Tags::StepStartDate, ordered.date());
-    Step(responseStep, match, Tags::StepStartTime, ordered.time());
+    const DateAndTime ordered = OrderDateTime(match.record);
+    Top(response, match, Tags::StudyDate, ordered.date);
+    Top(response, match, Tags::StudyTime, ordered.time);
+    Top(response, match, Tags::StepStartDate, ordered.date);
+    Top(response, match, Tags::StepStartTime, ordered.time);
+    Step(responseStep, match, Tags::StepStartDate, ordered.date);
+    Step(responseStep, match, Tags::StepStartTime, ordered.time);
 }
 
 // Attributes a modality expects in every item; none of them may cost a match.
-void ResponseBuilder::AddTail(DicomDataset& response, const MatchContext& match) {
+void ResponseBuilder::AddTail(MatchDataset& response, const MatchContext& match) {
     IgnoringFailures([&] { Top(response, match, Tags::ReferencedStudySequence, QVariant()); });
-    IgnoringFailures(
-        [&] { Top(response, match, Tags::RequestedProcedurePriority, QString()); });
-    IgnoringFailures(
-        [&] { Top(response, match, Tags::PatientTransportArrangements, QString()); });
+    IgnoringFailures([&] { Top(response, match, Tags::RequestedProcedurePriority, QString()); });
+    IgnoringFailures([&] { Top(response, match, Tags::PatientTransportArrangements, QString()); });
     if (match.mode == Modes::Talvek || match.mode == Modes::Pelta)
         IgnoringFailures([&] {
             Top(response, match, Tags::AdmissionId, match.record.Field(QStringLiteral("IDN")));
@@ -151,12 +149,12 @@ void ResponseBuilder::AddTail(DicomDataset& response, const MatchContext& match)
     IgnoringFailures([&] { Top(response, match, Tags::ConfidentialityConstraint, QString()); });
 }
 
-void ResponseBuilder::Top(DicomDataset& response, const MatchContext& match, Tag tag,
+void ResponseBuilder::Top(MatchDataset& response, const MatchContext& match, Tag tag,
                           const QVariant& value) {
     m_requested.AddIfRequested(response, match.request, tag, value);
 }
 
-void ResponseBuilder::Step(DicomDataset& responseStep, const MatchContext& match, Tag tag,
+void ResponseBuilder::Step(MatchDataset& responseStep, const MatchContext& match, Tag tag,
                            const QVariant& value) {
     m_requested.AddIfRequested(responseStep, match.requestStep, tag, value);
 }

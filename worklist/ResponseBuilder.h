@@ -34,24 +34,22 @@ public:
 
     // Throws MwlError when the record lacks a field it must have or its order
     // date does not read as a date and time.
-    NameParts Fill(DicomDataset& response, DicomDataset& responseStep,
-                   const MatchContext& match);
+    NameParts Fill(MatchDataset& response, MatchDataset& responseStep, const MatchContext& match);
 
 private:
     NameParts PrepareName(const Recordset& record) const;
-    void AddHead(DicomDataset& response, const MatchContext& match, const NameParts& name);
-    void AddTalvekOrPelta(DicomDataset& response, DicomDataset& responseStep,
+    void AddHead(MatchDataset& response, const MatchContext& match, const NameParts& name);
+    void AddTalvekOrPelta(MatchDataset& response, MatchDataset& responseStep,
                           const MatchContext& match);
-    void AddCorvante(DicomDataset& response, DicomDataset& responseStep,
-                     const MatchContext& match);
-    void AddOrvelline(DicomDataset& response, DicomDataset& responseStep,
+    void AddCorvante(MatchDataset& response, MatchDataset& responseStep, const MatchContext& match);
+    void AddOrvelline(MatchDataset& response, MatchDataset& responseStep,
                       const MatchContext& match);
-    void AddOrderDates(DicomDataset& response, DicomDataset& responseStep,
+    void AddOrderDates(MatchDataset& response, MatchDataset& responseStep,
                        const MatchContext& match);
-    void AddTail(DicomDataset& response, const MatchContext& match);
+    void AddTail(MatchDataset& response, const MatchContext& match);
 
-    void Top(DicomDataset& response, const MatchContext& match, Tag tag, const QVariant& value);
-    void Step(DicomDataset& responseStep, const MatchContext& match, Tag tag,
+    void Top(MatchDataset& response, const MatchContext& match, Tag tag, const QVariant& value);
+    void Step(MatchDataset& responseStep, const MatchContext& match, Tag tag,
               const QVariant& value);
 
     WorklistServices& m_services;

@@ -5,10 +5,11 @@
 class DcmDataset;
 class DcmItem;
 
-// A match whose text uses characters beyond ASCII must say which character
-// set it is in, or the modality reads the names in the default repertoire.
-// Adds Specific Character Set "ISO_IR 100" (the set every response is encoded
-// in) when any text value holds such a byte and the match has none yet.
+// A dataset whose text uses characters beyond ASCII must say which character
+// set it is in, or the peer reads the names in the default repertoire. Adds
+// Specific Character Set "ISO_IR 100" (the set our text is encoded in) when
+// any text value holds such a byte and the dataset has none yet. (Matches
+// get the same from MatchDataset::Encode.)
 void DeclareCharacterSetIfNeeded(DcmItem& match);
 
 // Converts the text values of a received dataset from the character set it

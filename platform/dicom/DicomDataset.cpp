@@ -6,12 +6,10 @@
 #include <dcmtk/dcmdata/dcitem.h>
 #include <dcmtk/dcmdata/dctag.h>
 
-#include <QRegularExpression>
-
-#include "platform/DateTimeText.h"
 #include "platform/MwlError.h"
 #include "platform/dicom/CharacterSet.h"
 #include "platform/dicom/DicomText.h"
+#include "platform/dicom/MatchDataset.h"
 
 namespace {
 
@@ -33,45 +31,6 @@ bool ReadAsUtf8(DcmDataset& dataset, QString& problem) {
     throw MwlError(QStringLiteral("Type mismatch: '%1' does not fit %2 (%3).")
                        .arg(value.toString(), QString::fromLatin1(tag.getTagName()),
                             QString::fromLatin1(tag.getVRName())));
-}
-
-// How one temporal VR is written, and which values already are in its form.
-struct TemporalForm {
-    QRegularExpression range;  // a query key range: "20240301-", "0800-1200"
-    QMetaType::Type wrongType;  // a date for a TM, a time for a DA
-    bool date;
-};
-
-const TemporalForm& FormOf(DcmEVR vr) {
-    static const TemporalForm date{QRegularExpression(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$")),
-                                   QMetaType::QTime, true};
-    static const TemporalForm time{
-        QRegularExpression(QStringLiteral(
-            "^\\d{2,6}(\\.\\d{1,6})?-(\\d{2,6}(\\.\\d{1,6})?)?$|^-\\d{2,6}(\\.\\d{1,6})?$")),
-        QMetaType::QDate, false};
-    return vr == EVR_DA ? date : time;
-}
-
-// DA as YYYYMMDD and TM as HHMMSS from any date or time value; empty text
-// stays empty and a range in DICOM form goes out as it stands.
-std::string TemporalText(const DcmTag& tag, const QVariant& value) {
-    const TemporalForm& form = FormOf(DcmTag(tag).getEVR());
-    if (value.typeId() == QMetaType::QString) {
-        const QString text = value.toString().trimmed();
-        if (text.isEmpty()) return {};
-        if (form.range.match(text).hasMatch()) return text.toStdString();
-    }
-    const auto when = ReadDateTime(value);
-    if (!when || value.typeId() == form.wrongType) Mismatch(tag, value);
-    return (form.date ? when->date().toString(QStringLiteral("yyyyMMdd"))
-                      : when->time().toString(QStringLiteral("HHmmss")))
-        .toStdString();
-}
-
-std::string WireText(const DcmTag& tag, const QVariant& value) {
-    const DcmEVR vr = DcmTag(tag).getEVR();
-    if (vr == EVR_DA || vr == EVR_TM) return TemporalText(tag, value);
-    return EncodeLatin1(value.toString());
 }
 
 void Check(const OFCondition& status, DcmTag tag) {
@@ -116,8 +75,9 @@ std::vector<DicomAttribute> DicomDataset::Attributes() const {
 std::optional<DicomDataset> DicomDataset::SequenceItem(quint16 group, quint16 element,
                                                        unsigned long index) const {
     DcmItem* item = nullptr;
-    if (m_item->findAndGetSequenceItem(DcmTagKey(group, element), item,
-                                       static_cast<signed long>(index))
+    if (m_item
+            ->findAndGetSequenceItem(DcmTagKey(group, element), item,
+                                     static_cast<signed long>(index))
             .bad() ||
         item == nullptr)
         return std::nullopt;
@@ -136,8 +96,8 @@ void DicomDataset::Add(quint16 group, quint16 element, const QVariant& value) {
         Check(m_item->insertEmptyElement(tag, OFTrue), tag);
         return;
     }
-    const std::string text = WireText(tag, value);
-    Check(m_item->putAndInsertString(tag, text.c_str(), OFTrue), tag);
+    const QByteArray wire = MatchDataset::WireValue({group, element}, value);
+    Check(m_item->putAndInsertString(tag, wire.constData(), OFTrue), tag);
 }
 
 void DicomDataset::AddEmptySequence(quint16 group, quint16 element) {

@@ -1,7 +1,5 @@
 #include "platform/dicom/FindChannel.h"
 
-#include <dcmtk/dcmdata/dcdatset.h>
-
 #include <QCoreApplication>
 
 namespace {
@@ -19,8 +17,8 @@ FindChannel::FindChannel(QString root, DicomDataset request, Limits limits, Yiel
       m_limits(limits),
       m_yield(std::move(yield)) {}
 
-void FindChannel::SendPending(DicomDataset match) {
-    std::vector<std::shared_ptr<DcmDataset>> spent;
+void FindChannel::SendPending(MatchDataset match) {
+    std::vector<MatchDataset> spent;
     bool wake = false;
     {
         std::unique_lock lock(m_mutex);
@@ -32,7 +30,7 @@ void FindChannel::SendPending(DicomDataset match) {
             lock.lock();
         }
         if (Ended()) return;
-        m_matches.push_back(match.Root());
+        m_matches.push_back(std::move(match));
         wake = m_waiting;
     }
     if (wake) m_ready.notify_one();
@@ -98,7 +96,7 @@ FindChannel::Event FindChannel::Next(std::chrono::milliseconds wait) {
     return Take();
 }
 
-void FindChannel::Recycle(std::shared_ptr<DcmDataset> sent) {
+void FindChannel::Recycle(MatchDataset sent) {
     std::lock_guard lock(m_mutex);
     m_spent.push_back(std::move(sent));
 }

@@ -13,8 +13,6 @@
 
 #include "platform/dicom/QueryConnection.h"
 
-class DcmDataset;
-
 // One C-FIND in flight: the service thread's handler pushes matches and the
 // final status; the association's worker thread takes them and sends them.
 //
@@ -29,7 +27,7 @@ public:
     enum class Kind { Match, Success, Failure, Idle };
     struct Event {
         Kind kind = Kind::Idle;
-        std::shared_ptr<DcmDataset> match;
+        MatchDataset match;
         QString why;  // the Error Comment of a failure
         // More is queued behind this match: the sender may hold its output.
         bool more = false;
@@ -49,7 +47,7 @@ public:
     // Service thread.
     QString QueryRoot() const override { return m_root; }
     DicomDataset Request() const override { return m_request; }
-    void SendPending(DicomDataset match) override;
+    void SendPending(MatchDataset match) override;
     void SendFinal() override;
     void NoteFailure(FailureKind kind) override;
     bool Abandoned() const override { return m_abandoned.load(std::memory_order_relaxed); }
@@ -62,7 +60,7 @@ public:
     // Worker thread: a sent match, handed back so that its memory is freed
     // by the thread that allocated it (cheaper than freeing it across
     // threads, which contends for the allocator).
-    void Recycle(std::shared_ptr<DcmDataset> sent);
+    void Recycle(MatchDataset sent);
     // The peer cancelled or went away: later sends fall away.
     void Cancel();
     bool Cancelled() const;
@@ -79,8 +77,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
     std::condition_variable m_room;
-    std::deque<std::shared_ptr<DcmDataset>> m_matches;
-    std::vector<std::shared_ptr<DcmDataset>> m_spent;
+    std::deque<MatchDataset> m_matches;
+    std::vector<MatchDataset> m_spent;
     std::uint64_t m_taken = 0;  // matches the worker has taken so far
     bool m_waiting = false;     // the worker sleeps on m_ready
     bool m_roomWanted = false;  // the handler sleeps on m_room

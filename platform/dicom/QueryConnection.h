@@ -4,6 +4,7 @@
 
 #include "platform/FailureKind.h"
 #include "platform/dicom/DicomDataset.h"
+#include "platform/dicom/MatchDataset.h"
 
 // One C-FIND request as the worklist handler sees it.
 class QueryConnection {
@@ -17,7 +18,7 @@ public:
     // many are still waiting for a slow peer this waits for room, letting
     // other events (other modalities' queries) run meanwhile. Ignored once
     // the query is abandoned.
-    virtual void SendPending(DicomDataset match) = 0;
+    virtual void SendPending(MatchDataset match) = 0;
     // Ends the C-FIND with success.
     virtual void SendFinal() = 0;
     // Says what kind of failure makes the handler return without a final

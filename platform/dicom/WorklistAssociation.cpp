@@ -6,18 +6,17 @@
 #include <cstring>
 
 #include "platform/dicom/ActivityPost.h"
-#include "platform/dicom/CharacterSet.h"
 #include "platform/dicom/DicomText.h"
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/FindDispatcher.h"
 #include "platform/dicom/IdentifierReader.h"
+#include "platform/dicom/MatchSender.h"
 #include "platform/dicom/SocketTuning.h"
 #include "platform/dicom/TlsTransport.h"
 #include "platform/dicom/WorkerSlot.h"
 
 namespace {
 
-constexpr Uint16 kPendingStatus = 0xFF01;
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 constexpr unsigned kMatchesPerCancelCheck = 16;
 // Releasing or aborting waits for the peer's answer at most this long.
@@ -261,6 +260,7 @@ OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
 // with the final status, so the modality never waits for a match that exists.
 OFCondition WorklistAssociation::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
                                         T_ASC_PresentationContextID presentation) {
+    MatchSender matches(m_association, presentation, request);
     unsigned sinceCancelCheck = 0;
     for (;;) {
         FindChannel::Event event = channel.Next(kPollInterval);
@@ -271,15 +271,13 @@ OFCondition WorklistAssociation::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& 
         switch (event.kind) {
             case FindChannel::Kind::Match: {
                 Hold(event.more);
-                DeclareCharacterSetIfNeeded(*event.match);
-                const OFCondition sent =
-                    SendResponse(request, presentation, event.match.get(), kPendingStatus);
+                const OFCondition sent = matches.Send(event.match);
                 if (sent.bad()) return sent;
                 channel.Recycle(std::move(event.match));
                 break;
             }
             case FindChannel::Kind::Success:
-                return Released(SendResponse(request, presentation, nullptr, STATUS_FIND_Success));
+                return Released(SendResponse(request, presentation, STATUS_FIND_Success));
             case FindChannel::Kind::Failure:
                 return Released(SendStatus(request, presentation,
                                            STATUS_FIND_Failed_UnableToProcess, event.why));
@@ -318,8 +316,7 @@ OFCondition WorklistAssociation::CheckForCancel(T_DIMSE_C_FindRQ& request,
 
 OFCondition WorklistAssociation::SendResponse(T_DIMSE_C_FindRQ& request,
                                               T_ASC_PresentationContextID presentation,
-                                              DcmDataset* match, Uint16 status,
-                                              DcmDataset* detail) {
+                                              Uint16 status, DcmDataset* detail) {
     T_DIMSE_Message response{};
     response.CommandField = DIMSE_C_FIND_RSP;
     T_DIMSE_C_FindRSP& find = response.msg.CFindRSP;
@@ -328,19 +325,19 @@ OFCondition WorklistAssociation::SendResponse(T_DIMSE_C_FindRQ& request,
     find.opts = O_FIND_AFFECTEDSOPCLASSUID;
     OFStandard::strlcpy(find.AffectedSOPClassUID, request.AffectedSOPClassUID,
                         sizeof find.AffectedSOPClassUID);
-    find.DataSetType = match ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
-    return DIMSE_sendMessageUsingMemoryData(m_association, presentation, &response, detail, match,
+    find.DataSetType = DIMSE_DATASET_NULL;
+    return DIMSE_sendMessageUsingMemoryData(m_association, presentation, &response, detail, nullptr,
                                             nullptr, nullptr, nullptr);
 }
 
 OFCondition WorklistAssociation::SendStatus(T_DIMSE_C_FindRQ& request,
                                             T_ASC_PresentationContextID presentation, Uint16 status,
                                             const QString& comment) {
-    if (comment.isEmpty()) return SendResponse(request, presentation, nullptr, status);
+    if (comment.isEmpty()) return SendResponse(request, presentation, status);
     DcmDataset detail;
     // Error Comment is an LO: at most 64 characters.
     detail.putAndInsertString(DCM_ErrorComment, EncodeLatin1(comment.left(64)).c_str());
-    return SendResponse(request, presentation, nullptr, status, &detail);
+    return SendResponse(request, presentation, status, &detail);
 }
 
 OFCondition WorklistAssociation::Released(OFCondition status) {

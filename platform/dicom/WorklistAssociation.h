@@ -57,8 +57,9 @@ private:
     OFCondition AnswerFind(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation);
     OFCondition Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
                        T_ASC_PresentationContextID presentation);
+    // A response without a dataset: the final status, with its detail.
     OFCondition SendResponse(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation,
-                             DcmDataset* match, Uint16 status, DcmDataset* detail = nullptr);
+                             Uint16 status, DcmDataset* detail = nullptr);
     OFCondition SendStatus(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation,
                            Uint16 status, const QString& comment);
     OFCondition CheckForCancel(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation,

@@ -33,7 +33,7 @@ struct ServerSettings {
     QString connectionOptions;               // appended to the default connection string
     std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
     QString network;   // lines of the [Network] section, e.g. "MaxAssociations=2\n"
-    QString security;  // lines of the [Security] section, e.g. "TlsPort=2762\n"
+    QString security;  // lines of the [Security] section, e.g. "TlsPort=2762\n" or "LogFolder=/x\n"
     // The port the program reports it listens on ("listening on port N");
     // the worklist port when unset.
     std::optional<int> reportedPort;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Fakes.h"
+#include "platform/LogWriter.h"
 #include "platform/TextActivityLog.h"
 
 namespace {
@@ -81,3 +82,45 @@ TEST_F(ActivityLogTest, WithoutKeepingTheTextEveryPieceIsStillWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the log writer receives: whole lines as the window shows them.
+class LineSink : public LogSink {
+public:
+    void Write(const std::vector<LogLine>& lines) override {
+        for (const LogLine& line : lines) shown << line.Shown();
+    }
+    QStringList shown;
+};
+
+}  // namespace
+
+// Log pieces begin with their line break and AppendLog pieces end with one;
+// the writer gets complete lines either way, at once, without the empty
+// lines the pieces leave between them.
+TEST_F(ActivityLogTest, EveryCallGivesTheWriterWholeLines) {
+    LogWriter writer;
+    auto sink = std::make_shared<LineSink>();
+    writer.AddSink(sink);
+    log.SetLineWriter(&writer);
+    const QString stamp = TextActivityLog::Stamp(clock.now);
+    log.Replace("CR" + kCrLf);
+    log.Append(kCrLf + "PatientName 16 16 : " + kCrLf + "PatientID 16 32 : ");
+    log.AppendLog("starting");
+    log.Log("looping");
+    log.AppendLog("");
+    log.Prepend("Type mismatch 16 48 x");
+    log.Log("Query Request error: [SQLite]no such table" + kCrLf + "QODBC: Unable to execute");
+    log.SetLineWriter(nullptr);
+    log.Log("not for the writer");
+    ASSERT_TRUE(writer.Flush(std::chrono::seconds(10)));
+    EXPECT_EQ(sink->shown, (QStringList{"CR", "PatientName 16 16 : ", "PatientID 16 32 : ",
+                                        "starting", stamp + " looping", "Type mismatch 16 48 x",
+                                        stamp + " Query Request error: [SQLite]no such table",
+                                        "QODBC: Unable to execute"}));
+    // The window's text is what it always was.
+    EXPECT_TRUE(log.Text().startsWith(
+        "Type mismatch 16 48 x" + kCrLf + "CR" + kCrLf + kCrLf + "PatientName 16 16 : " + kCrLf +
+        "PatientID 16 32 : starting" + kCrLf + kCrLf + stamp + " looping"));
+}

@@ -2,6 +2,7 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "Fakes.h"
@@ -156,6 +157,8 @@ TEST(DicomDataset, DatesAreWrittenYyyymmddWhateverTheirForm) {
         {when, "20261201"},
         {QStringLiteral("2026-12-01"), "20261201"},
         {QStringLiteral("2026-12-01 14:05:09"), "20261201"},
+        {QStringLiteral(" 2026-12-01T14:05:09.250 "), "20261201"},
+        {QStringLiteral("20261201140509"), "20261201"},
         {QStringLiteral("12/1/2026"), "20261201"},
         {QStringLiteral("20261201"), "20261201"},
         {QString(), ""},
@@ -176,6 +179,9 @@ TEST(DicomDataset, TimesAreWrittenHhmmssWhateverTheirForm) {
         {QDateTime(QDate(2026, 12, 1), QTime(7, 0, 1)), "070001"},
         {QStringLiteral("14:05"), "140500"},
         {QStringLiteral("2026-12-01 23:59:58"), "235958"},
+        {QStringLiteral("2026-12-01T06:07"), "060700"},
+        {QStringLiteral("2026-12-01 06:07:08.999"), "060708"},
+        {QStringLiteral("20261201235958"), "235958"},
         {QVariant(), ""},
     };
     for (const auto& [value, wire] : cases) {
@@ -185,9 +191,30 @@ TEST(DicomDataset, TimesAreWrittenHhmmssWhateverTheirForm) {
     }
 }
 
+// An order placed in the hour the clocks skip in spring still has the date
+// and time the HIS recorded; it is neither refused nor moved by an hour.
+TEST(DicomDataset, LocalTimeInTheSpringGapKeepsItsClockTime) {
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    DicomDataset dataset;
+    EXPECT_NO_THROW(dataset.Add(Tags::StudyTime, QStringLiteral("2026-03-29 02:30:00")));
+    EXPECT_EQ(WireValue(dataset, Tags::StudyTime), "023000");
+    EXPECT_NO_THROW(dataset.Add(Tags::StudyDate, QStringLiteral("2026-03-29 02:30:00")));
+    EXPECT_EQ(WireValue(dataset, Tags::StudyDate), "20260329");
+    if (zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", zone);
+    tzset();
+}
+
 TEST(DicomDataset, ValueThatIsNoDateOrTimeIsRefused) {
     DicomDataset dataset;
     EXPECT_THROW(dataset.Add(Tags::StudyDate, QStringLiteral("next week")), MwlError);
+    EXPECT_THROW(dataset.Add(Tags::StudyDate, QStringLiteral("2026-02-30")), MwlError);
+    EXPECT_THROW(dataset.Add(Tags::StudyTime, QStringLiteral("2026-12-01 25:00:00")), MwlError);
+    EXPECT_THROW(dataset.Add(Tags::StudyDate, QStringLiteral("20261301")), MwlError);
     EXPECT_THROW(dataset.Add(Tags::StudyDate, QTime(8, 0)), MwlError);
     EXPECT_THROW(dataset.Add(Tags::StudyTime, QDate(2026, 12, 1)), MwlError);
     EXPECT_THROW(dataset.Add(Tags::ReferencedStudySequence, QStringLiteral("x")), MwlError);
@@ -206,7 +233,9 @@ TEST(DicomDataset, TextGoesOutInLatin1WithQuestionMarksForOtherCharacters) {
     DicomDataset dataset;
     dataset.Add(Tags::PatientName, QStringLiteral(u"PEÑA^JOSÉ^"));
     dataset.Add(Tags::ReferringPhysicianName, QStringLiteral(u"Łukasz^Nowak"));
-    EXPECT_EQ(WireValue(dataset, Tags::PatientName), "PE\xD1" "A^JOS\xC9^");
+    EXPECT_EQ(WireValue(dataset, Tags::PatientName),
+              "PE\xD1"
+              "A^JOS\xC9^");
     EXPECT_EQ(dataset.PatientName(), QStringLiteral(u"PEÑA^JOSÉ^"));
     EXPECT_EQ(WireValue(dataset, Tags::ReferringPhysicianName), "?ukasz^Nowak");
 }
@@ -243,10 +272,9 @@ TEST(DicomDataset, RequestTextIsReadInItsDeclaredCharacterSet) {
     // Half-width katakana in G1, then kanji and hiragana groups.
     auto katakana = std::make_unique<DcmDataset>();
     katakana->putAndInsertString(DCM_SpecificCharacterSet, "ISO 2022 IR 13\\ISO 2022 IR 87");
-    katakana->putAndInsertString(
-        DCM_PatientName,
-        "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3=\x1B$B;3ED\x1B(J^\x1B$BB@O:\x1B(J="
-        "\x1B$B$d$^$@\x1B(J^\x1B$B$?$m$&\x1B(J");
+    katakana->putAndInsertString(DCM_PatientName,
+                                 "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3=\x1B$B;3ED\x1B(J^\x1B$BB@O:\x1B(J="
+                                 "\x1B$B$d$^$@\x1B(J^\x1B$B$?$m$&\x1B(J");
     EXPECT_EQ(DicomDataset(std::move(katakana)).PatientName(),
               QStringLiteral(u"ﾔﾏﾀﾞ^ﾀﾛｳ=山田^太郎=やまだ^たろう"));
 
@@ -319,8 +347,8 @@ TEST(CharacterSetDeclaration, AddedOnlyWhenTextLeavesAscii) {
 
     DicomDataset accented;
     accented.Add(Tags::PatientId, "100231");
-    accented.AddSequenceItem(Tags::StepSequence).Add(Tags::RequestingPhysician,
-                                                     QString::fromUtf8("PEÑA^JOSÉ"));
+    accented.AddSequenceItem(Tags::StepSequence)
+        .Add(Tags::RequestingPhysician, QString::fromUtf8("PEÑA^JOSÉ"));
     DeclareCharacterSetIfNeeded(*accented.Root());
     EXPECT_EQ(accented.Item(Tags::SpecificCharacterSet).Text(), "ISO_IR 100");
 

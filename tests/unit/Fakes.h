@@ -187,15 +187,15 @@ public:
 
 class FakeQueryConnection : public QueryConnection {
 public:
-    explicit FakeQueryConnection(DicomDataset request,
-                                 QString root = QStringLiteral("WORKLIST"))
+    explicit FakeQueryConnection(DicomDataset request, QString root = QStringLiteral("WORKLIST"))
         : root(std::move(root)), request(std::move(request)) {}
 
     QString QueryRoot() const override { return root; }
     DicomDataset Request() const override { return request; }
-    void SendPending(DicomDataset match) override {
+    // Kept as the toolkit reads the match back from its bytes.
+    void SendPending(MatchDataset match) override {
         if (abandoned) return;
-        pending.push_back(std::move(match));
+        pending.push_back(match.ToDataset());
         if (static_cast<int>(pending.size()) == abandonAfter) abandoned = true;
     }
     void SendFinal() override { ++finals; }

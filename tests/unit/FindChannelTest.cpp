@@ -50,7 +50,7 @@ TEST(FindChannel, ASlowPeerHoldsABoundedQueueAndTheHandlerYieldsMeanwhile) {
         EXPECT_LE(sent - worker->taken, static_cast<int>(kQueued) + 1);
     });
     worker = std::make_unique<Worker>(channel, 1ms);
-    for (; sent < 60; ++sent) channel.SendPending(DicomDataset());
+    for (; sent < 60; ++sent) channel.SendPending(MatchDataset());
     channel.SendFinal();
     worker.reset();  // joins once the final status was taken
     EXPECT_GT(yields, 0);
@@ -63,14 +63,14 @@ TEST(FindChannel, APeerThatTakesNothingIsAbandonedAfterTheStallTime) {
                         [&] { ++yields; });
     QElapsedTimer timer;
     timer.start();
-    for (size_t i = 0; i <= kQueued; ++i) channel.SendPending(DicomDataset());
+    for (size_t i = 0; i <= kQueued; ++i) channel.SendPending(MatchDataset());
     EXPECT_GE(timer.elapsed(), 300);
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_TRUE(channel.Abandoned());
     EXPECT_GT(yields, 10);  // other events ran all along
 
     timer.restart();
-    channel.SendPending(DicomDataset());  // falls away at once
+    channel.SendPending(MatchDataset());  // falls away at once
     EXPECT_LT(timer.elapsed(), 100);
     // The worker still ends the C-FIND, with a failure: the answer is not whole.
     channel.SendFinal();
@@ -87,7 +87,7 @@ TEST(FindChannel, CancelReleasesAWaitingHandler) {
     });
     QElapsedTimer timer;
     timer.start();
-    for (size_t i = 0; i <= kQueued; ++i) channel.SendPending(DicomDataset());
+    for (size_t i = 0; i <= kQueued; ++i) channel.SendPending(MatchDataset());
     peer.join();
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_TRUE(channel.Abandoned());

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "Fakes.h"
+#include "platform/FolderWatch.h"
 #include "platform/MwlError.h"
 #include "worklist/Hl7OrderSource.h"
 #include "worklist/OrderFile.h"
@@ -84,8 +87,12 @@ TEST(OrderFileText, ReadsOnlyTheFirstLineUpToAnyLineEnd) {
 }
 
 TEST(OrderFileText, ValidUtf8IsReadAsUtf8AndEverythingElseAsLatin1) {
-    EXPECT_EQ(DecodeOrderLine("PE\xC3\x91" "A^JOS\xC3\x89"), QString::fromUtf8("PEÑA^JOSÉ"));
-    EXPECT_EQ(DecodeOrderLine("PE\xD1" "A^JOS\xC9"), QString::fromUtf8("PEÑA^JOSÉ"));
+    EXPECT_EQ(DecodeOrderLine("PE\xC3\x91"
+                              "A^JOS\xC3\x89"),
+              QString::fromUtf8("PEÑA^JOSÉ"));
+    EXPECT_EQ(DecodeOrderLine("PE\xD1"
+                              "A^JOS\xC9"),
+              QString::fromUtf8("PEÑA^JOSÉ"));
     EXPECT_EQ(DecodeOrderLine("M\xDCLLER\xA0"), QString::fromUtf8("MÜLLER\u00A0"));
     EXPECT_EQ(DecodeOrderLine("PLAIN"), "PLAIN");
 }
@@ -107,16 +114,45 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 
 }  // namespace
 
-TEST(OrderFileCache, SeesEveryChangeAtTheNextRead) {
-    QTemporaryDir dir;
+// Both ways of keeping the folder up to date: the kernel's reports (where
+// the file system gives them) and examining every file at every query.
+class OrderFileCacheTest : public testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Revalidation, OrderFileCacheTest, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "KernelReports" : "EveryFileExamined";
+                         });
+
+// Every change shows at the next query: a rewrite of the same size, a
+// replacement with the same size and time, a removal, a new file; so do
+// writes the folder's watch cannot see, through another hard link or to the
+// target of a symbolic link. An unchanged file is served from the cache.
+TEST_P(OrderFileCacheTest, SeesEveryChangeAtTheNextQuery) {
+    QTemporaryDir dir, elsewhere;
+    const QString folder = dir.path() + "/";
     const QString path = dir.filePath("A.HL7");
-    const FolderStamps folder(dir.path());
-    OrderFileCache cache;
-    auto fields = [&] { return cache.Fields(folder, dir.path() + "/", "A.HL7"); };
+    OrderFileCache cache(GetParam());
+    auto field = [&](const QString& name) {
+        const OrderFileCache::Listing listing = cache.List(folder);
+        return cache.Item(listing, name)->Fields().Field(2);
+    };
     WriteFile(path, "one|first");
-    const auto first = fields();
-    EXPECT_EQ(first->Field(2), "first");
-    EXPECT_EQ(fields(), first);  // unchanged: served from the cache
+    WriteFile(elsewhere.filePath("linked"), "one|linked");
+    ASSERT_TRUE(QFile::link(elsewhere.filePath("linked"), dir.filePath("S.HL7")));
+    WriteFile(elsewhere.filePath("hard"), "one|hard");
+    ASSERT_EQ(::link(QFile::encodeName(elsewhere.filePath("hard")).constData(),
+                     QFile::encodeName(dir.filePath("H.HL7")).constData()),
+              0);
+    OrderFileCache::Listing listing = cache.List(folder);
+    EXPECT_EQ(listing.names, (QStringList{"A.HL7", "H.HL7", "S.HL7"}));
+    const auto first = cache.Item(listing, "A.HL7");
+    EXPECT_EQ(first->Fields().Field(2), "first");
+    for (int query = 0; query < 2; ++query) {
+        listing = cache.List(folder);
+        EXPECT_EQ(cache.Item(listing, "A.HL7"), first);  // unchanged: from the cache
+        EXPECT_EQ(cache.Item(listing, "H.HL7")->Fields().Field(2), "hard");
+        EXPECT_EQ(cache.Item(listing, "S.HL7")->Fields().Field(2), "linked");
+    }
 
     // Same size, new content and a new modification time.
     WriteFile(path, "one|again");
@@ -125,7 +161,7 @@ TEST(OrderFileCache, SeesEveryChangeAtTheNextRead) {
     ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(5),
                                     QFileDevice::FileModificationTime));
     touched.close();
-    EXPECT_EQ(fields()->Field(2), "again");
+    EXPECT_EQ(field("A.HL7"), "again");
 
     // Replaced by another file of the same size and time: a new identity.
     const QString other = dir.filePath("B.tmp");
@@ -136,10 +172,70 @@ TEST(OrderFileCache, SeesEveryChangeAtTheNextRead) {
     replacement.close();
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QFile::rename(other, path));
-    EXPECT_EQ(fields()->Field(2), "third");
+    EXPECT_EQ(field("A.HL7"), "third");
 
+    // Written where the folder's watch does not look.
+    WriteFile(elsewhere.filePath("hard"), "one|HARD");
+    WriteFile(elsewhere.filePath("linked"), "one|LINKED");
+    EXPECT_EQ(field("H.HL7"), "HARD");
+    EXPECT_EQ(field("S.HL7"), "LINKED");
+
+    WriteFile(dir.filePath("C.HL7"), "one|new");
+    EXPECT_EQ(cache.List(folder).names, (QStringList{"A.HL7", "C.HL7", "H.HL7", "S.HL7"}));
     ASSERT_TRUE(QFile::remove(path));
-    EXPECT_THROW(fields(), MwlError);
+    listing = cache.List(folder);
+    EXPECT_EQ(listing.names, (QStringList{"C.HL7", "H.HL7", "S.HL7"}));
+    EXPECT_THROW(cache.Item(listing, "A.HL7"), MwlError);
+
+    // A query still running when the folder setting changes keeps reading
+    // its own folder, not the same names in the new one.
+    WriteFile(elsewhere.filePath("C.HL7"), "one|elsewhere");
+    const OrderFileCache::Listing moved = cache.List(elsewhere.path() + "/");
+    EXPECT_EQ(cache.Item(moved, "C.HL7")->Fields().Field(2), "elsewhere");
+    EXPECT_EQ(cache.Item(listing, "C.HL7")->Fields().Field(2), "new");
+    EXPECT_EQ(cache.Item(moved, "C.HL7")->Fields().Field(2), "elsewhere");
+}
+
+TEST(FolderWatch, NetworkAndUserSpaceFileSystemsAreNotTrustedToReportChanges) {
+    for (const unsigned long local : {0xEF53ul, 0x58465342ul, 0x9123683Eul, 0x01021994ul})
+        EXPECT_TRUE(FolderWatch::ReportsEveryChange(local)) << std::hex << local;
+    // NFS, SMB/CIFS, SMB2, FUSE, Ceph, 9p.
+    for (const unsigned long remote :
+         {0x6969ul, 0xFF534D42ul, 0xFE534D42ul, 0x65735546ul, 0x00C36400ul, 0x01021997ul})
+        EXPECT_FALSE(FolderWatch::ReportsEveryChange(remote)) << std::hex << remote;
+}
+
+// The kernel's report: nothing known at first, then exactly what changed,
+// and nothing known again once the folder at the path is another one.
+TEST(FolderWatch, ReportsWhatChangedUntilTheFolderIsReplaced) {
+    QTemporaryDir parent;
+    const QString folder = parent.filePath("orders");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    WriteFile(folder + "/A.HL7", "a");
+    FolderWatch watch;
+    EXPECT_FALSE(watch.Look(folder).known);
+    FolderWatch::Changes quiet = watch.Look(folder);
+    if (!quiet.known)
+        GTEST_SKIP() << "no change reports here: " << watch.Description().toStdString();
+    EXPECT_FALSE(quiet.namesChanged);
+    EXPECT_TRUE(quiet.names.isEmpty());
+
+    WriteFile(folder + "/A.HL7", "again");
+    const FolderWatch::Changes written = watch.Look(folder);
+    EXPECT_TRUE(written.known);
+    EXPECT_FALSE(written.namesChanged);
+    EXPECT_EQ(written.names, QSet<QString>{"A.HL7"});
+
+    ASSERT_TRUE(QFile::rename(folder + "/A.HL7", folder + "/B.HL7"));
+    const FolderWatch::Changes renamed = watch.Look(folder);
+    EXPECT_TRUE(renamed.known && renamed.namesChanged);
+    EXPECT_EQ(renamed.names, (QSet<QString>{"A.HL7", "B.HL7"}));
+
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_FALSE(watch.Look(folder).known);
+    EXPECT_TRUE(watch.Look(folder).known);
+    EXPECT_FALSE(watch.Look(parent.path()).known);  // another folder
 }
 
 TEST(ListHL7Folder, ListsPathsAndLogsFirstLinesUntilAFileCannotBeRead) {

@@ -16,18 +16,38 @@ constexpr Tag kStepId{0x0040, 0x0009};
 
 // Every attribute the builder can return, asked at the top level and again in
 // the step item, so each one shows where it lands.
-const std::initializer_list<Tag> kEveryTopKey = {
-    Tags::SpecificCharacterSet, Tags::AccessionNumber, Tags::InstitutionName,
-    Tags::PatientName, Tags::PatientId, Tags::StudyInstanceUid, Tags::StudyDescription,
-    Tags::PatientBirthDate, Tags::PatientSex, Tags::OtherPatientIds, Tags::RequestingPhysician,
-    Tags::RequestedProcedureId, Tags::RequestedProcedureDescription,
-    Tags::ReferringPhysicianName, Tags::StudyDate, Tags::StudyTime, Tags::StepStartDate,
-    Tags::StepStartTime, Tags::CurrentPatientLocation, Tags::ReferencedStudySequence,
-    Tags::RequestedProcedurePriority, Tags::PatientTransportArrangements, Tags::AdmissionId,
-    Tags::PatientWeight, Tags::ConfidentialityConstraint};
-const std::initializer_list<Tag> kEveryStepKey = {
-    Tags::StepStartDate, Tags::StepStartTime, Tags::OtherPatientIds, Tags::RequestingPhysician,
-    Tags::PatientName, kStationAeTitle, kStepId};
+const std::initializer_list<Tag> kEveryTopKey = {Tags::SpecificCharacterSet,
+                                                 Tags::AccessionNumber,
+                                                 Tags::InstitutionName,
+                                                 Tags::PatientName,
+                                                 Tags::PatientId,
+                                                 Tags::StudyInstanceUid,
+                                                 Tags::StudyDescription,
+                                                 Tags::PatientBirthDate,
+                                                 Tags::PatientSex,
+                                                 Tags::OtherPatientIds,
+                                                 Tags::RequestingPhysician,
+                                                 Tags::RequestedProcedureId,
+                                                 Tags::RequestedProcedureDescription,
+                                                 Tags::ReferringPhysicianName,
+                                                 Tags::StudyDate,
+                                                 Tags::StudyTime,
+                                                 Tags::StepStartDate,
+                                                 Tags::StepStartTime,
+                                                 Tags::CurrentPatientLocation,
+                                                 Tags::ReferencedStudySequence,
+                                                 Tags::RequestedProcedurePriority,
+                                                 Tags::PatientTransportArrangements,
+                                                 Tags::AdmissionId,
+                                                 Tags::PatientWeight,
+                                                 Tags::ConfidentialityConstraint};
+const std::initializer_list<Tag> kEveryStepKey = {Tags::StepStartDate,
+                                                  Tags::StepStartTime,
+                                                  Tags::OtherPatientIds,
+                                                  Tags::RequestingPhysician,
+                                                  Tags::PatientName,
+                                                  kStationAeTitle,
+                                                  kStepId};
 
 Row TalvekRow() {
     return {{"RequestNum", 4711},
@@ -48,12 +68,18 @@ Row TalvekRow() {
 
 // The columns of the PELTA base statement (the doctor's alias is upper case there).
 Row PeltaRow() {
-    return {{"RequestNum", 88},         {"TranD", "2026-12-01 14:05:09"},
-            {"HN", "T900"},             {"MLN", "SANTOS"},
-            {"MFN", "MARIA"},           {"MMN", "L"},
-            {"IDN", "ENC-5"},           {"MASBirthDate", "1990-07-08"},
-            {"MASS", "F"},              {"ProcCode", "US-ABD"},
-            {"ProcDesc", "ABDOMEN US"}, {"DOCNAME", "LIM,ROSA C"}};
+    return {{"RequestNum", 88},
+            {"TranD", "2026-12-01 14:05:09"},
+            {"HN", "T900"},
+            {"MLN", "SANTOS"},
+            {"MFN", "MARIA"},
+            {"MMN", "L"},
+            {"IDN", "ENC-5"},
+            {"MASBirthDate", "1990-07-08"},
+            {"MASS", "F"},
+            {"ProcCode", "US-ABD"},
+            {"ProcDesc", "ABDOMEN US"},
+            {"DOCNAME", "LIM,ROSA C"}};
 }
 
 // CORVANTE delivers these columns only.
@@ -99,10 +125,13 @@ protected:
         const FakeRecordset record({row});
         const std::optional<DicomDataset> requestStep = request.SequenceItem(Tags::StepSequence);
         const QString modality = requestStep->Item(Tags::Modality).Text();
+        MatchDataset response;
+        MatchDataset& step = response.AddSequenceItem(Tags::StepSequence);
         Built built;
-        built.step = built.response.AddSequenceItem(Tags::StepSequence);
-        built.name = builder.Fill(built.response, built.step,
-                                  {request, *requestStep, record, modality, mode});
+        built.name = builder.Fill(response, step, {request, *requestStep, record, modality, mode});
+        // As the toolkit reads the match back from its bytes.
+        built.response = response.ToDataset();
+        built.step = *built.response.SequenceItem(Tags::StepSequence);
         return built;
     }
 
@@ -165,8 +194,7 @@ TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
 }
 
 TEST_F(ResponseBuilderTest, OnlyRequestedAttributesComeBack) {
-    const Built built =
-        Build(Modes::Talvek, TalvekRow(), MakeRequest({Tags::PatientName}, {}));
+    const Built built = Build(Modes::Talvek, TalvekRow(), MakeRequest({Tags::PatientName}, {}));
     const std::vector<DicomAttribute> attributes = built.response.Attributes();
     ASSERT_EQ(attributes.size(), 2u);
     EXPECT_EQ(attributes[0].Description(), "PatientName");
@@ -176,13 +204,11 @@ TEST_F(ResponseBuilderTest, OnlyRequestedAttributesComeBack) {
 }
 
 TEST_F(ResponseBuilderTest, StartDateAndTimeOnlyAtTheLevelAsked) {
-    const Built inStep =
-        Build(Modes::Talvek, TalvekRow(), MakeRequest({}, {Tags::StepStartDate}));
+    const Built inStep = Build(Modes::Talvek, TalvekRow(), MakeRequest({}, {Tags::StepStartDate}));
     EXPECT_FALSE(inStep.response.Contains(Tags::StepStartDate));
     EXPECT_EQ(TextAt(inStep.step, Tags::StepStartDate), "20261201");
 
-    const Built atTop =
-        Build(Modes::Talvek, TalvekRow(), MakeRequest({Tags::StepStartTime}, {}));
+    const Built atTop = Build(Modes::Talvek, TalvekRow(), MakeRequest({Tags::StepStartTime}, {}));
     EXPECT_EQ(TextAt(atTop.response, Tags::StepStartTime), "140509");
     EXPECT_FALSE(atTop.step.Contains(Tags::StepStartTime));
 }
@@ -232,9 +258,9 @@ TEST_F(ResponseBuilderTest, CorvanteSchedulesForNowWithoutProcedureData) {
     EXPECT_EQ(TextAt(built.step, Tags::StepStartDate), "20270115");
     EXPECT_EQ(TextAt(built.step, Tags::StepStartTime), "234501");
     EXPECT_EQ(TextAt(top, Tags::CurrentPatientLocation), "OPD");
-    for (const Tag tag : {Tags::StudyDescription, Tags::RequestedProcedureId,
-                          Tags::RequestedProcedureDescription, Tags::ReferringPhysicianName,
-                          Tags::AdmissionId})
+    for (const Tag tag :
+         {Tags::StudyDescription, Tags::RequestedProcedureId, Tags::RequestedProcedureDescription,
+          Tags::ReferringPhysicianName, Tags::AdmissionId})
         EXPECT_FALSE(top.Contains(tag)) << tag.group << "," << tag.element;
     EXPECT_FALSE(built.step.Contains(Tags::OtherPatientIds));
     EXPECT_FALSE(built.step.Contains(Tags::RequestingPhysician));
@@ -299,8 +325,8 @@ TEST_F(ResponseBuilderTest, NullNamePartsReadAsEmpty) {
 
 TEST_F(ResponseBuilderTest, UnusableOrderDateFailsTheRecord) {
     for (const QString& mode : {Modes::Talvek, Modes::Pelta, Modes::Orvelline}) {
-        for (const QVariant& trand : {QVariant(), QVariant(QStringLiteral("soon")),
-                                      QVariant(QStringLiteral(""))}) {
+        for (const QVariant& trand :
+             {QVariant(), QVariant(QStringLiteral("soon")), QVariant(QStringLiteral(""))}) {
             SCOPED_TRACE((mode + " TranD=" + trand.toString()).toStdString());
             Row row = mode == Modes::Orvelline ? OrvellineRow() : TalvekRow();
             row["TranD"] = trand;
@@ -329,10 +355,10 @@ TEST_F(ResponseBuilderTest, MissingFieldFailsTheRecord) {
 
 TEST_F(ResponseBuilderTest, StudyUidIsFreshForEveryRecord) {
     const DicomDataset request = MakeRequest({Tags::StudyInstanceUid}, {});
-    const QString first = TextAt(Build(Modes::Talvek, TalvekRow(), request).response,
-                                 Tags::StudyInstanceUid);
-    const QString second = TextAt(Build(Modes::Talvek, TalvekRow(), request).response,
-                                  Tags::StudyInstanceUid);
+    const QString first =
+        TextAt(Build(Modes::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
+    const QString second =
+        TextAt(Build(Modes::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
     EXPECT_EQ(first, "1.2.3.1");
     EXPECT_EQ(second, "1.2.3.2");
     EXPECT_TRUE(fake.his.statements.isEmpty());

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QByteArray>
+
+// Writes all the bytes to the open file, going on after interruptions and
+// partial writes; false (with errno set) when the file takes no more.
+bool WriteAll(int descriptor, const QByteArray& bytes);

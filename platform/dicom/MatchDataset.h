@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dicom/DicomDataset.h"
+#include "platform/dicom/DicomTag.h"
+
+// One match on its way to the modality: attributes in tag order, each value
+// already in its wire form (ISO 8859-1 text, DA as YYYYMMDD, TM as HHMMSS),
+// so that building a match allocates little and sending it is copying bytes.
+// A value in wire form can be made once and given to many matches (it is
+// shared, not copied).
+class MatchDataset {
+public:
+    // The wire form of a value for the attribute, by the rules of
+    // DicomDataset::Add and as the toolkit keeps it: text up to a NUL
+    // character, without trailing blanks (a UID without any white space).
+    // Throws MwlError when the value does not fit the attribute.
+    static QByteArray WireValue(Tag tag, const QVariant& value);
+
+    // Adds or replaces an attribute; the value as for DicomDataset::Add.
+    void Add(Tag tag, const QVariant& value);
+    // Adds or replaces an attribute with a value already in wire form.
+    void AddWire(Tag tag, QByteArray wire);
+    // Keeps `owner` alive as long as this match: values given as raw data
+    // (QByteArray::fromRawData) may point into it.
+    void KeepAlive(std::shared_ptr<const void> owner) { m_owner = std::move(owner); }
+    // Adds a sequence without items, or empties an existing one.
+    void AddEmptySequence(Tag tag);
+    // Appends an empty item to the sequence (creating it). The reference
+    // stays valid until that sequence changes again.
+    MatchDataset& AddSequenceItem(Tag tag);
+
+    bool Contains(Tag tag) const;
+    // The value as the toolkit reads it back: each value without the blanks
+    // its VR does not keep; "" when absent.
+    QString Text(Tag tag) const;
+
+    // Appends the dataset in explicit or implicit VR little endian to `out`.
+    // A match whose text leaves ASCII declares Specific Character Set
+    // "ISO_IR 100" (the set it is encoded in) when it declares none.
+    void Encode(bool explicitVr, std::string& out) const;
+    // The dataset as the toolkit reads it (for tests and tools).
+    DicomDataset ToDataset() const;
+
+private:
+    struct Element;
+    const Element* Find(quint32 key) const;
+    Element& Put(Tag tag);
+    bool UsesExtendedCharacters() const;
+    void EncodeElements(bool explicitVr, std::string& out) const;
+
+    std::vector<Element> m_elements;
+    std::shared_ptr<const void> m_owner;
+};
+
+// The VR facts come from the toolkit's dictionary when the attribute is
+// first added.
+struct MatchDataset::Element {
+    quint32 key = 0;  // group << 16 | element
+    char vr[2] = {'U', 'N'};
+    bool extendedLength = false;  // explicit VR: reserved bytes and a 32-bit length
+    bool characterSetText = false;
+    bool keepsLeadingBlanks = false;
+    char padding = ' ';
+    bool sequence = false;
+    QByteArray value;
+    std::vector<MatchDataset> items;
+};
