@@ -1,8 +1,10 @@
 #include "platform/TextActivityLog.h"
 
 #include <QLocale>
+#include <QThread>
 
 #include "platform/LogWriter.h"
+#include "platform/Mailbox.h"
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
@@ -10,10 +12,14 @@ const QString kCrLf = QStringLiteral("\r\n");
 bool HasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
+
+qint64 NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 }  // namespace
 
 TextActivityLog::TextActivityLog(const Clock& clock, QObject* parent)
-    : QObject(parent), m_clock(clock) {}
+    : QObject(parent), m_clock(clock), m_mailbox(std::make_unique<Mailbox>(this)) {}
+
+TextActivityLog::~TextActivityLog() = default;
 
 QString TextActivityLog::Stamp(const QDateTime& when) {
     return QLocale::system().toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
@@ -23,47 +29,104 @@ QString TextActivityLog::Stamp(const QDateTime& when) {
 void TextActivityLog::Log(const QString& text) {
     const QDateTime now = m_clock.Now();
     const QString stamp = Stamp(now);
-    const QString piece = kCrLf + stamp + QLatin1Char(' ') + text;
-    if (m_keepText) m_text += piece;
-    emit Written(piece);
-    if (m_lines) ToLines(text, stamp, now.toMSecsSinceEpoch());
+    {
+        std::lock_guard lock(m_mutex);
+        Apply(Change::Append, kCrLf + stamp + QLatin1Char(' ') + text, text, stamp,
+              now.toMSecsSinceEpoch());
+    }
+    Notify();
 }
 
 void TextActivityLog::AppendLog(const QString& text) {
-    const QString piece = text + kCrLf;
-    if (m_keepText) m_text += piece;
-    emit Written(piece);
-    if (m_lines) ToLines(text);
+    {
+        std::lock_guard lock(m_mutex);
+        Apply(Change::Append, text + kCrLf, text, QString(), NowMs());
+    }
+    Notify();
 }
 
 void TextActivityLog::Append(const QString& text) {
-    if (m_keepText) m_text += text;
-    emit Written(text);
-    if (m_lines) ToLines(text);
+    {
+        std::lock_guard lock(m_mutex);
+        Apply(Change::Append, text, text, QString(), NowMs());
+    }
+    Notify();
 }
 
 void TextActivityLog::Prepend(const QString& line) {
-    const QString piece = line + kCrLf;
-    if (m_keepText) m_text.prepend(piece);
-    emit Prepending();
-    emit Written(piece);
-    if (m_lines) ToLines(line);
+    {
+        std::lock_guard lock(m_mutex);
+        Apply(Change::Prepend, line + kCrLf, line, QString(), NowMs());
+    }
+    Notify();
 }
 
 void TextActivityLog::Replace(const QString& text) {
-    emit Replacing();
-    if (m_keepText) m_text = text;
-    emit Written(text);
-    if (m_lines) ToLines(text);
+    {
+        std::lock_guard lock(m_mutex);
+        Apply(Change::Replace, text, text, QString(), NowMs());
+    }
+    Notify();
+}
+
+QString TextActivityLog::Text() const {
+    std::lock_guard lock(m_mutex);
+    return m_text;
 }
 
 void TextActivityLog::KeepText(bool keep) {
+    std::lock_guard lock(m_mutex);
     m_keepText = keep;
     if (!keep) m_text = QString();
 }
 
-void TextActivityLog::ToLines(const QString& text) {
-    ToLines(text, QString(), QDateTime::currentMSecsSinceEpoch());
+void TextActivityLog::SetLineWriter(LogWriter* writer) {
+    std::lock_guard lock(m_mutex);
+    m_lines = writer;
+}
+
+void TextActivityLog::WatchChanges() {
+    std::lock_guard lock(m_mutex);
+    m_watched = true;
+}
+
+void TextActivityLog::Apply(Change change, const QString& piece, const QString& lineText,
+                            const QString& stamp, qint64 msecsSinceEpoch) {
+    if (m_keepText) {
+        if (change == Change::Append)
+            m_text += piece;
+        else if (change == Change::Prepend)
+            m_text.prepend(piece);
+        else
+            m_text = piece;
+    }
+    if (m_watched) m_pending.push_back({change, piece});
+    if (m_lines) ToLines(lineText, stamp, msecsSinceEpoch);
+}
+
+// The window's own writes reach it at once; the others at its next turn.
+void TextActivityLog::Notify() {
+    if (QThread::currentThread() == thread()) return Deliver();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_pending.empty() || m_deliveryPosted) return;
+        m_deliveryPosted = true;
+    }
+    m_mailbox->Post([this] { Deliver(); });
+}
+
+void TextActivityLog::Deliver() {
+    std::vector<Pending> changes;
+    {
+        std::lock_guard lock(m_mutex);
+        changes.swap(m_pending);
+        m_deliveryPosted = false;
+    }
+    for (const Pending& pending : changes) {
+        if (pending.change == Change::Replace) emit Replacing();
+        if (pending.change == Change::Prepend) emit Prepending();
+        emit Written(pending.piece);
+    }
 }
 
 // The stamp goes with the first line of the text; every line keeps the time.

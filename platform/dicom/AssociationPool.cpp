@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/MwlError.h"
-#include "platform/dicom/ActivityPost.h"
+#include "platform/ActivityLog.h"
 #include "platform/dicom/ConnectionWatchdog.h"
 
 namespace {
@@ -53,7 +53,7 @@ QString PeerAddressOf(int socket) {
 
 thread_local AssociationPool::Worker* AssociationPool::t_current = nullptr;
 
-AssociationPool::AssociationPool(FindDispatcher& dispatcher, ActivityPost& log,
+AssociationPool::AssociationPool(FindDispatcher& dispatcher, ActivityLog& log,
                                  const AssociationLimits& limits, const AccessRules& access)
     : m_log(log),
       m_limits(limits),
@@ -180,7 +180,7 @@ void AssociationPool::RunWorker(Worker& worker) {
         Finish(worker, association);
         // The end reaches the log once the worker is free again, so a peer
         // that waits for that line finds the worker there.
-        if (!ended.isEmpty()) m_log.Post(ended);
+        if (!ended.isEmpty()) m_log.Log(ended);
     }
 }
 
@@ -340,20 +340,20 @@ void AssociationPool::NoteAcceptFailure(const OFCondition& condition) {
 // a port scanner or a health check would flood the log.
 void AssociationPool::Report() {
     if (const auto count = m_unassociated.exchange(0))
-        m_log.Post(QStringLiteral("Connections that ended without an association: %1").arg(count));
+        m_log.Log(QStringLiteral("Connections that ended without an association: %1").arg(count));
     if (const auto count = m_refusedBusy.exchange(0))
-        m_log.Post(QStringLiteral("Association requests refused, all %1 associations busy: %2")
+        m_log.Log(QStringLiteral("Association requests refused, all %1 associations busy: %2")
                        .arg(m_limits.maxAssociations)
                        .arg(count));
     if (const auto count = m_acceptFailures.exchange(0)) {
         std::lock_guard lock(m_failureMutex);
-        m_log.Post(QStringLiteral("Connections that could not be accepted: %1 (%2)")
+        m_log.Log(QStringLiteral("Connections that could not be accepted: %1 (%2)")
                        .arg(count)
                        .arg(m_lastFailure));
     }
     if (const auto count = m_failedHandshakes.exchange(0)) {
         std::lock_guard lock(m_failureMutex);
-        m_log.Post(QStringLiteral("TLS connections refused in the handshake: %1 (last: %2)")
+        m_log.Log(QStringLiteral("TLS connections refused in the handshake: %1 (last: %2)")
                        .arg(count)
                        .arg(m_lastHandshakeFailure));
     }

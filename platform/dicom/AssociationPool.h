@@ -16,7 +16,7 @@
 #include "platform/dicom/WorkerSlot.h"
 #include "platform/dicom/WorklistAssociation.h"
 
-class ActivityPost;
+class ActivityLog;
 class ConnectionWatchdog;
 class FindDispatcher;
 
@@ -41,7 +41,7 @@ public:
         bool secure = false;
     };
 
-    AssociationPool(FindDispatcher& dispatcher, ActivityPost& log, const AssociationLimits& limits,
+    AssociationPool(FindDispatcher& dispatcher, ActivityLog& log, const AssociationLimits& limits,
                     const AccessRules& access);
     ~AssociationPool();
 
@@ -87,7 +87,7 @@ private:
 
     static thread_local Worker* t_current;
 
-    ActivityPost& m_log;
+    ActivityLog& m_log;
     const AssociationLimits m_limits;
     const AccessRules m_access;
     std::atomic<bool> m_stopping{false};

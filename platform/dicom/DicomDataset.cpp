@@ -9,7 +9,7 @@
 #include "platform/MwlError.h"
 #include "platform/dicom/CharacterSet.h"
 #include "platform/dicom/DicomText.h"
-#include "platform/dicom/MatchDataset.h"
+#include "platform/dicom/WireValue.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ void DicomDataset::Add(quint16 group, quint16 element, const QVariant& value) {
         Check(m_item->insertEmptyElement(tag, OFTrue), tag);
         return;
     }
-    const QByteArray wire = MatchDataset::WireValue({group, element}, value);
+    const QByteArray wire = WireValue({group, element}, value);
     Check(m_item->putAndInsertString(tag, wire.constData(), OFTrue), tag);
 }
 

@@ -3,67 +3,210 @@
 #include <algorithm>
 
 #include "platform/MwlError.h"
-#include "platform/dicom/ServiceMailbox.h"
 
-FindDispatcher::FindDispatcher(QObject* serviceContext, Handler handler)
-    : m_context(serviceContext),
-      m_handler(std::move(handler)),
-      m_mailbox(std::make_unique<ServiceMailbox>(serviceContext, [this] { RunNext(); })) {}
+namespace {
+using Clock = std::chrono::steady_clock;
+// A worker that has not returned this long after its query's deadline has a
+// driver that ignored the cancel: its modality is answered without it.
+constexpr auto kGiveUpAfter = std::chrono::milliseconds(1500);
+constexpr auto kMonitorTick = std::chrono::milliseconds(100);
+}  // namespace
 
-FindDispatcher::~FindDispatcher() = default;
+FindDispatcher::FindDispatcher(ActivityLog& log) : m_log(log) {}
 
-void FindDispatcher::Open() {
+FindDispatcher::~FindDispatcher() {
+    BeginStop();
+    Join(std::chrono::milliseconds(3000));
+    // A worker the HIS still holds is left to end on its own; what it uses
+    // of this object stays.
+    for (auto& worker : m_workers)
+        if (worker->thread.joinable()) {
+            worker->thread.detach();
+            (void)worker.release();
+        }
+}
+
+void FindDispatcher::Start(const Options& options, WorkerFactory factory) {
     std::lock_guard lock(m_mutex);
-    m_closed = false;
+    if (m_started) return;
+    m_started = true;
+    m_options = options;
+    m_options.workers = std::max(1, m_options.workers);
+    m_factory = std::move(factory);
+    for (int i = 0; i < m_options.workers; ++i) {
+        m_workers.push_back(std::make_unique<Worker>());
+        Worker& worker = *m_workers.back();
+        worker.thread = std::thread([this, &worker] { RunWorker(worker); });
+    }
+    m_monitorThread = std::thread([this] { RunMonitor(); });
+}
+
+bool FindDispatcher::Running() const {
+    std::lock_guard lock(m_mutex);
+    return m_started && !m_stop.load();
 }
 
 void FindDispatcher::Dispatch(const std::shared_ptr<FindChannel>& channel) {
     {
         std::lock_guard lock(m_mutex);
-        if (m_closed || !m_context) {
-            channel->NoteFailure(FailureKind::ServerStopping);
-            channel->HandlerReturned();
+        if (!m_started || m_stop.load()) {
+            channel->EndWithFailure(FailureKind::ServerStopping);
             return;
         }
-        std::erase_if(m_waiting, [](const auto& weak) { return weak.expired(); });
-        m_waiting.push_back(channel);
-        m_queue.push_back(channel);
+        Item item;
+        item.channel = channel;
+        item.budget = std::make_unique<QueryBudget>(channel->Arrived(), m_options.budget, m_stop);
+        m_queue.push_back(std::move(item));
     }
-    m_mailbox->Wake();
+    m_options.onArrival();
+    m_work.notify_one();
+    m_monitor.notify_one();
 }
 
-// One wake-up per dispatched query, in the order they came.
-void FindDispatcher::RunNext() {
-    std::shared_ptr<FindChannel> channel;
+void FindDispatcher::Post(Job job) {
     {
         std::lock_guard lock(m_mutex);
-        if (m_queue.empty()) return;  // ended by Shutdown() already
-        channel = std::move(m_queue.front());
-        m_queue.pop_front();
+        if (!m_started || m_stop.load()) return;
+        Item item;
+        item.job = std::move(job);
+        item.budget = std::make_unique<QueryBudget>(Clock::now(), m_options.budget, m_stop);
+        m_queue.push_back(std::move(item));
     }
-    Run(channel);
+    m_work.notify_one();
 }
 
-void FindDispatcher::Run(const std::shared_ptr<FindChannel>& channel) {
-    try {
-        if (!channel->Cancelled()) m_handler(*channel);
-    } catch (const MwlError& error) {
-        channel->NoteFailure(error.Kind());
-    } catch (const std::exception&) {
-        channel->NoteFailure(FailureKind::Unspecified);
+void FindDispatcher::BeginStop() {
+    std::deque<Item> waiting;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        waiting.swap(m_queue);
     }
-    channel->HandlerReturned();
+    m_work.notify_all();
+    m_monitor.notify_all();
+    for (Item& item : waiting)
+        if (item.channel) item.channel->EndWithFailure(FailureKind::ServerStopping);
 }
 
-void FindDispatcher::Shutdown() {
-    std::lock_guard lock(m_mutex);
-    m_closed = true;
-    m_queue.clear();
-    for (const auto& weak : m_waiting) {
-        if (auto channel = weak.lock()) {
-            channel->NoteFailure(FailureKind::ServerStopping);
-            channel->HandlerReturned();
+bool FindDispatcher::Join(std::chrono::milliseconds wait) {
+    const auto until = Clock::now() + wait;
+    bool all = true;
+    for (auto& worker : m_workers) {
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_ended.wait_until(lock, until, [&] { return worker->ended; })) {
+                all = false;
+                continue;
+            }
         }
+        if (worker->thread.joinable()) worker->thread.join();
     }
-    m_waiting.clear();
+    if (m_monitorThread.joinable()) m_monitorThread.join();
+    if (!all)
+        m_log.Log(QStringLiteral("A query worker is still waiting for the HIS, which ignored the "
+                                 "cancel; the service ends without it."));
+    return all;
+}
+
+void FindDispatcher::RunWorker(Worker& self) {
+    std::unique_ptr<QueryWorker> worker;
+    try {
+        worker = m_factory();
+    } catch (const std::exception& error) {
+        m_log.Log(QStringLiteral("A query worker could not start: %1")
+                      .arg(QString::fromLocal8Bit(error.what())));
+    }
+    Item item;
+    while (worker && TakeNext(self, item)) {
+        Answer(*worker, item);
+        std::lock_guard lock(m_mutex);
+        self.inFlight = {};
+        item = {};
+    }
+    worker.reset();
+    {
+        std::lock_guard lock(m_mutex);
+        self.ended = true;
+    }
+    m_ended.notify_all();
+}
+
+bool FindDispatcher::TakeNext(Worker& self, Item& item) {
+    std::unique_lock lock(m_mutex);
+    m_work.wait(lock, [this] { return m_stop.load() || !m_queue.empty(); });
+    if (m_stop.load()) return false;
+    item = std::move(m_queue.front());
+    m_queue.pop_front();
+    if (item.channel) self.inFlight = {item.channel.get(), item.budget.get(), false};
+    return true;
+}
+
+// Nothing thrown by a worker reaches the thread: a query ends with its
+// failure, a job with a line in the log.
+void FindDispatcher::Answer(QueryWorker& worker, Item& item) {
+    if (item.job) {
+        try {
+            item.job(worker, *item.budget);
+        } catch (const std::exception& error) {
+            m_log.Log(QString::fromLocal8Bit(error.what()));
+        }
+        return;
+    }
+    FindChannel& channel = *item.channel;
+    channel.SetBudget(item.budget.get());
+    try {
+        if (!channel.Cancelled()) worker.Answer(channel, *item.budget);
+    } catch (const MwlError& error) {
+        channel.NoteFailure(error.Kind());
+    } catch (const std::exception&) {
+        channel.NoteFailure(FailureKind::Unspecified);
+    }
+    channel.HandlerReturned();
+}
+
+void FindDispatcher::RunMonitor() {
+    std::unique_lock lock(m_mutex);
+    while (!m_stop.load()) {
+        const bool busy = !m_queue.empty() ||
+                          std::any_of(m_workers.begin(), m_workers.end(),
+                                      [](const auto& w) { return w->inFlight.channel != nullptr; });
+        if (busy)
+            m_monitor.wait_for(lock, kMonitorTick);
+        else
+            m_monitor.wait(lock);
+        if (m_stop.load()) break;
+        const auto now = Clock::now();
+        ExpireWaiting(now);
+        GiveUpOverdue(now);
+    }
+}
+
+// With the lock held.
+void FindDispatcher::ExpireWaiting(Clock::time_point now) {
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (!it->channel || now < it->budget->Deadline()) {
+            ++it;
+            continue;
+        }
+        it->channel->EndWithFailure(FailureKind::HisTimeout);
+        m_log.Log(QStringLiteral("Query Request error: no query worker came free within the "
+                                 "time-out of %1 s (QueryTimeoutSeconds); the query did not run.")
+                      .arg(it->budget->Seconds()));
+        it = m_queue.erase(it);
+    }
+}
+
+// With the lock held.
+void FindDispatcher::GiveUpOverdue(Clock::time_point now) {
+    for (auto& worker : m_workers) {
+        InFlight& running = worker->inFlight;
+        if (!running.channel || running.givenUp) continue;
+        if (now < running.budget->Deadline() + kGiveUpAfter) continue;
+        running.givenUp = true;
+        running.channel->EndWithFailure(FailureKind::HisTimeout);
+        m_log.Log(QStringLiteral("Query Request error: the HIS did not answer within the time-out "
+                                 "of %1 s (QueryTimeoutSeconds) and did not take the cancel; the "
+                                 "modality is answered without it.")
+                      .arg(running.budget->Seconds()));
+    }
 }

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "platform/dicom/ActivityPost.h"
+#include "platform/ActivityLog.h"
 #include "platform/dicom/DicomText.h"
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/FindDispatcher.h"
@@ -247,8 +247,10 @@ OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
         Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(why));
         return SendStatus(request, presentation, STATUS_FIND_Failed_UnableToProcess, why);
     }
+    FindChannel::Limits limits;
+    limits.stallTimeout = DimseTime();
     auto channel = std::make_shared<FindChannel>(RootOf(request.AffectedSOPClassUID),
-                                                 DicomDataset(std::move(identifier.dataset)));
+                                                 DicomDataset(std::move(identifier.dataset)), limits);
     m_context.dispatcher.Dispatch(channel);
     const OFCondition status = Stream(*channel, request, presentation);
     if (status.bad()) channel->Cancel();
@@ -351,7 +353,7 @@ void WorklistAssociation::Hold(bool hold) {
     HoldOutput(m_association, hold);
 }
 
-void WorklistAssociation::Note(const QString& text) { m_context.log.Post(text); }
+void WorklistAssociation::Note(const QString& text) { m_context.log.Log(text); }
 
 std::chrono::seconds WorklistAssociation::DimseTime() const {
     return std::chrono::seconds(m_context.limits.dimseTimeout);

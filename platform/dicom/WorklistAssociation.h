@@ -10,7 +10,7 @@
 #include "platform/dicom/AccessRules.h"
 #include "platform/dicom/AssociationLimits.h"
 
-class ActivityPost;
+class ActivityLog;
 class FindChannel;
 class FindDispatcher;
 class WorkerSlot;
@@ -19,7 +19,7 @@ class WorkerSlot;
 // the limits, who may associate and the listener's stop flag.
 struct AssociationContext {
     FindDispatcher& dispatcher;
-    ActivityPost& log;
+    ActivityLog& log;
     const AssociationLimits& limits;
     const AccessRules& access;
     const std::atomic<bool>& stopping;

@@ -22,8 +22,8 @@ namespace {
 
 }  // namespace
 
-WorklistListener::WorklistListener(QObject* serviceContext, FindDispatcher::Handler handler)
-    : m_dispatcher(serviceContext, std::move(handler)), m_log(serviceContext) {
+WorklistListener::WorklistListener(FindDispatcher& dispatcher, ActivityLog& log)
+    : m_dispatcher(dispatcher), m_log(log) {
     // The toolkit narrates every association at its default level; the
     // activity log is the operator's record, so keep only its warnings.
     OFLog::configure(OFLogger::WARN_LOG_LEVEL);
@@ -56,7 +56,7 @@ void WorklistListener::CheckPortFree(int port) {
 }
 
 WorklistListener::Started WorklistListener::Start(int port, const AssociationLimits& limits,
-                                                  LogSink log, const ListenerSecurity& security) {
+                                                  const ListenerSecurity& security) {
     Stop();
     Started started;
     std::vector<AssociationPool::Port> ports;
@@ -83,8 +83,6 @@ WorklistListener::Started WorklistListener::Start(int port, const AssociationLim
     // The toolkit leaves Nagle's algorithm on unless this is set before its
     // network starts; small DIMSE messages would wait for delayed ACKs.
     qputenv("TCP_NODELAY", "1");
-    m_log.SetSink(std::move(log));
-    m_dispatcher.Open();
     AssociationLimits used = limits;
     used.maxAssociations = std::max(used.maxAssociations, 1);
     auto pool = std::make_unique<AssociationPool>(m_dispatcher, m_log, used, security.access);
@@ -121,13 +119,9 @@ void WorklistListener::OpenTls(const ListenerSecurity& security, int plainPort, 
 
 void WorklistListener::Stop() {
     if (!m_pool) return;
-    // Queries still waiting for the handler end with a failure status at
-    // once; the handler runs on this thread and cannot take them any more.
-    m_dispatcher.Shutdown();
     m_pool->Stop();
     m_pool.reset();
     m_tlsTransport.reset();
-    m_log.Drain();
 }
 
 bool WorklistListener::Listening() const { return m_pool && m_pool->Running(); }

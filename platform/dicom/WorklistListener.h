@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QObject>
 #include <QStringList>
-#include <functional>
 #include <memory>
 
-#include "platform/dicom/ActivityPost.h"
+#include "platform/ActivityLog.h"
 #include "platform/dicom/AssociationLimits.h"
 #include "platform/dicom/FindDispatcher.h"
 #include "platform/dicom/ListenerSecurity.h"
@@ -15,20 +13,20 @@ class AssociationPool;
 class TlsTransportLayer;
 
 // The DICOM listener: serves associations on worker threads (as many at once
-// as the limits allow), answers C-ECHO and hands every C-FIND to the handler
-// on the thread of the service context. It listens on the plain port, on a
-// TLS port, or on both, and lets in whom the access rules let in.
+// as the limits allow), answers C-ECHO and hands every C-FIND to the query
+// workers of the dispatcher. It listens on the plain port, on a TLS port, or
+// on both, and lets in whom the access rules let in.
 class WorklistListener {
 public:
-    using LogSink = std::function<void(const QString&)>;
-
     // What became of the ports at start.
     struct Started {
         QStringList notes;     // lines for the activity log (TLS in force, warnings)
         QStringList problems;  // a port not opened: for the log and the operator
     };
 
-    WorklistListener(QObject* serviceContext, FindDispatcher::Handler handler);
+    // Each association and its end, refusals, and counts of connections that
+    // never became one, go to the log, from the network threads.
+    WorklistListener(FindDispatcher& dispatcher, ActivityLog& log);
     ~WorklistListener();
 
     // Starts listening on all interfaces, on the plain port (unless the
@@ -36,15 +34,10 @@ public:
     // returns once connections are accepted. A port that cannot be opened,
     // or TLS that cannot be set up (a missing file, a key that does not
     // match), leaves the other port serving and is returned as a problem;
-    // when no port can be opened this throws MwlError saying why. Each
-    // association and its end, refusals, and counts of connections that
-    // never became one, go to the sink, called on the service thread.
-    Started Start(int port, const AssociationLimits& limits, LogSink log,
-                  const ListenerSecurity& security = {});
+    // when no port can be opened this throws MwlError saying why.
+    Started Start(int port, const AssociationLimits& limits, const ListenerSecurity& security = {});
     // Refuses new connections at once, gives answers in progress two seconds,
-    // aborts the associations still open and joins every thread; the lines
-    // still waiting for the log are written before it returns. Call it on the
-    // service thread.
+    // aborts the associations still open and joins every thread.
     void Stop();
     bool Listening() const;
     // The ports served now; 0 for none.
@@ -56,8 +49,8 @@ private:
     static void CheckPortFree(int port);
     void OpenTls(const ListenerSecurity& security, int plainPort, Started& started);
 
-    FindDispatcher m_dispatcher;
-    ActivityPost m_log;
+    FindDispatcher& m_dispatcher;
+    ActivityLog& m_log;
     QuickAckTransportLayer m_plainTransport;
     std::unique_ptr<TlsTransportLayer> m_tlsTransport;
     std::unique_ptr<AssociationPool> m_pool;

@@ -1,5 +1,7 @@
 #include "platform/his/OdbcConnectionString.h"
 
+#include <odbcinst.h>
+
 OdbcConnectionString::OdbcConnectionString(QString text) : m_text(std::move(text)) {
     const qsizetype size = m_text.size();
     qsizetype at = 0;
@@ -38,9 +40,23 @@ std::optional<QString> OdbcConnectionString::Value(const QString& keyword) const
     return attribute->value;
 }
 
-bool OdbcConnectionString::IsSqlite() const {
-    const auto driver = Value(QStringLiteral("Driver"));
-    return driver && driver->contains(QLatin1String("sqlite"), Qt::CaseInsensitive);
+QString OdbcConnectionString::DriverName() const {
+    if (const auto driver = Value(QStringLiteral("Driver"))) return driver->trimmed();
+    const auto dsn = Value(QStringLiteral("DSN"));
+    if (!dsn || dsn->trimmed().isEmpty()) return QString();
+    char driver[512] = {};
+    SQLGetPrivateProfileString(dsn->trimmed().toUtf8().constData(), "Driver", "", driver,
+                               sizeof driver, "odbc.ini");
+    return QString::fromUtf8(driver);
+}
+
+SqlDialect OdbcConnectionString::Dialect() const {
+    const QString driver = DriverName();
+    if (driver.contains(QLatin1String("sqlite"), Qt::CaseInsensitive)) return SqlDialect::Sqlite;
+    // By registered name ("MariaDB Unicode") or by library ("libmaodbc.so").
+    for (const char* mysql : {"maria", "mysql", "maodbc", "myodbc"})
+        if (driver.contains(QLatin1String(mysql), Qt::CaseInsensitive)) return SqlDialect::MySql;
+    return SqlDialect::SqlServer;
 }
 
 QString OdbcConnectionString::SqliteFile() const {

@@ -7,21 +7,41 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlResult>
+#include <algorithm>
+#include <thread>
 
 #include "platform/MwlError.h"
 #include "platform/his/OdbcConnectionString.h"
 #include "platform/his/OdbcRecordset.h"
-#include "platform/his/StatementClock.h"
 
 namespace {
+
 QString NewConnectionName() {
     static QAtomicInt counter;
     return QStringLiteral("his-%1").arg(counter.fetchAndAddRelaxed(1));
 }
+
+SQLHANDLE StatementHandle(const QSqlQuery& query) {
+    const QVariant handle = query.result() ? query.result()->handle() : QVariant();
+    if (handle.metaType() != QMetaType::fromType<SQLHANDLE>()) return nullptr;
+    return *static_cast<const SQLHANDLE*>(handle.constData());
+}
+
+constexpr auto kLockRetryPause = std::chrono::milliseconds(50);
+
+// SQLITE_BUSY and SQLITE_LOCKED: another connection holds the lock.
+bool IsLockWait(const QSqlError& error) {
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("5") || code == QLatin1String("6") ||
+           error.text().contains(QLatin1String("database is locked"));
+}
+
 }  // namespace
 
-OdbcHisConnection::OdbcHisConnection(ActivityLog& log, QString connectionString)
-    : m_log(log), m_connectionString(std::move(connectionString)), m_name(NewConnectionName()) {
+OdbcHisConnection::OdbcHisConnection(ActivityLog& log, QString connectionString,
+                                     StatementWatch* watch)
+    : m_log(log), m_watch(watch), m_name(NewConnectionName()) {
+    SetConnectionString(connectionString);
     QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
 }
 
@@ -34,12 +54,45 @@ OdbcHisConnection::~OdbcHisConnection() {
     QSqlDatabase::removeDatabase(m_name);
 }
 
+void OdbcHisConnection::SetConnectionString(const QString& text) {
+    m_connectionString = text;
+    m_dialect = OdbcConnectionString(text).Dialect();
+}
+
 void OdbcHisConnection::SetQueryTimeout(int seconds) {
     m_timeoutSeconds = seconds > 0 ? seconds : kDefaultQueryTimeoutSeconds;
 }
 
+void OdbcHisConnection::BeginQuery(const QueryBudget& budget) {
+    m_queryBudget = &budget;
+    m_attempted = false;
+}
+
+void OdbcHisConnection::EndQuery() {
+    // The rows a query left unread must not read under its budget later.
+    if (m_streaming) m_streaming->BufferRemaining();
+    m_queryBudget = nullptr;
+}
+
+void OdbcHisConnection::UseConnectionString(const QString& text) {
+    if (text == m_connectionString) return;
+    Close();
+    SetConnectionString(text);
+}
+
 bool OdbcHisConnection::IsOpen() const {
     return QSqlDatabase::database(m_name, false).isOpen();
+}
+
+const QueryBudget& OdbcHisConnection::Budget() const {
+    return m_queryBudget ? *m_queryBudget : *m_callBudget;
+}
+
+const QueryBudget& OdbcHisConnection::CallBudget() {
+    if (m_queryBudget) return *m_queryBudget;
+    m_callBudget = std::make_unique<QueryBudget>(
+        QueryBudget::Clock::now(), std::chrono::seconds(m_timeoutSeconds), m_neverStops);
+    return *m_callBudget;
 }
 
 void OdbcHisConnection::Reopen() {
@@ -47,6 +100,10 @@ void OdbcHisConnection::Reopen() {
     Close();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     Open(db);
+}
+
+void OdbcHisConnection::ReopenAfterFailure() {
+    if (!m_attempted) Reopen();
 }
 
 void OdbcHisConnection::Close() {
@@ -60,6 +117,7 @@ void OdbcHisConnection::Close() {
 // A missing SQLite file is not opened: the driver would create an empty
 // database in its place and every query would answer "no orders".
 void OdbcHisConnection::Open(QSqlDatabase& db) {
+    m_attempted = true;
     const OdbcConnectionString parsed(m_connectionString);
     m_databaseFile = parsed.SqliteFile();
     m_openedFile.reset();
@@ -74,9 +132,17 @@ void OdbcHisConnection::Open(QSqlDatabase& db) {
             return;
         }
     }
-    db.setDatabaseName(parsed.WithLockWait(m_timeoutSeconds * 1000LL));
-    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(m_timeoutSeconds));
-    if (db.open()) return;
+    const QueryBudget& budget = CallBudget();
+    db.setDatabaseName(parsed.WithLockWait(kSqliteLockSliceMs));
+    db.setConnectOptions(
+        QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(budget.RemainingSeconds()));
+    bool opened = false;
+    {
+        StatementWatch::Call call(m_watch, budget);
+        call.Arm(QStringLiteral("the connection attempt"));
+        opened = db.open();
+    }
+    if (opened) return;
     m_openedFile.reset();
     m_log.AppendLog(QStringLiteral("Cannot Connect. ") + db.lastError().text());
 }
@@ -100,7 +166,7 @@ void OdbcHisConnection::EnsureCurrent() {
 void OdbcHisConnection::Recover() {
     if (m_source) {
         try {
-            if (const auto text = m_source()) m_connectionString = *text;
+            if (const auto text = m_source()) SetConnectionString(*text);
         } catch (const MwlError& error) {
             m_log.Log(error.Description());
         }
@@ -116,26 +182,77 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
                 .arg(m_connectionString.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")),
             FailureKind::HisNotAvailable);
     if (m_streaming) m_streaming->BufferRemaining();
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    const StatementClock clock(m_timeoutSeconds);
-    // Prepared first, so the time-out is on the statement before it runs.
-    if (!query.prepare(sql)) throw clock.Failure(query.lastError());
-    LimitStatementTime(query);
-    if (!query.exec()) throw clock.Failure(query.lastError());
-    auto recordset = std::make_unique<OdbcRecordset>(this, std::move(query), m_timeoutSeconds);
-    if (!recordset->Eof()) m_streaming = recordset.get();
-    return recordset;
+    CallBudget();
+    StatementWatch::Call call(m_watch, Budget());
+    auto handle = std::make_shared<std::atomic<SQLHANDLE>>(nullptr);
+    std::function<void()> cancel;
+    if (Cancellable())
+        cancel = [handle] {
+            if (SQLHANDLE statement = handle->load()) SQLCancel(statement);
+        };
+    call.Arm(QStringLiteral("the statement"), cancel);
+    for (;;) {
+        const auto attempt = QueryBudget::Clock::now();
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        // Prepared first, so the time-out is on the statement before it runs.
+        bool ran = query.prepare(sql);
+        if (ran) {
+            handle->store(StatementHandle(query));
+            LimitStatementTime(query);
+            ran = query.exec();
+        }
+        if (ran) {
+            call.Disarm();
+            auto recordset = std::make_unique<OdbcRecordset>(static_cast<RecordsetHost*>(this), std::move(query));
+            if (!recordset->Eof()) m_streaming = recordset.get();
+            return recordset;
+        }
+        const QSqlError error = query.lastError();
+        handle->store(nullptr);
+        if (!RetryAfterLock(error)) {
+            call.Disarm();
+            throw Failure(error, call.CancelledFor());
+        }
+        // A driver that reports the lock without waiting for it is not
+        // asked again at once.
+        if (QueryBudget::Clock::now() - attempt < kLockRetryPause)
+            std::this_thread::sleep_for(kLockRetryPause);
+    }
+}
+
+bool OdbcHisConnection::RetryAfterLock(const QSqlError& error) const {
+    const QueryBudget& budget = Budget();
+    return m_dialect == SqlDialect::Sqlite && IsLockWait(error) && !budget.Expired() &&
+           !budget.Stopping();
+}
+
+// A time-out is a time-out only when the deadline has really come (the watch
+// cancelled the call, or the budget was spent when the error came); an error
+// of any other moment is the HIS's own, and reopens the connection.
+MwlError OdbcHisConnection::Failure(const QSqlError& error,
+                                    StatementWatch::Cancelled cancelled) const {
+    const QueryBudget& budget = Budget();
+    if (cancelled == StatementWatch::Cancelled::Stop || budget.Stopping())
+        return MwlError(
+            QStringLiteral("The server is stopping; the HIS statement was cancelled (%1).")
+                .arg(error.text()),
+            FailureKind::ServerStopping);
+    if (cancelled == StatementWatch::Cancelled::Deadline || budget.Expired())
+        return MwlError(QStringLiteral("The HIS did not answer within the time-out of %1 s "
+                                       "(QueryTimeoutSeconds): %2")
+                            .arg(budget.Seconds())
+                            .arg(error.text()),
+                        FailureKind::HisTimeout);
+    return MwlError(error.text(), FailureKind::HisQueryFailed);
 }
 
 void OdbcHisConnection::LimitStatementTime(const QSqlQuery& query) const {
-    const QVariant handle = query.result() ? query.result()->handle() : QVariant();
-    if (handle.metaType() != QMetaType::fromType<SQLHANDLE>()) return;
-    SQLHANDLE statement = *static_cast<const SQLHANDLE*>(handle.constData());
+    SQLHANDLE statement = StatementHandle(query);
     if (statement == nullptr) return;
     // A driver without the attribute (SQLite's) ignores it; nothing to report.
     SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_timeoutSeconds)),
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(Budget().RemainingSeconds())),
                    SQL_IS_UINTEGER);
 }
 

@@ -2,29 +2,45 @@
 
 #include <limits>
 
-#include "platform/his/OdbcHisConnection.h"
-#include "platform/his/StatementClock.h"
+#include <sql.h>
 
-OdbcRecordset::OdbcRecordset(OdbcHisConnection* owner, QSqlQuery query, int timeoutSeconds)
-    : m_owner(owner),
-      m_query(std::move(query)),
-      m_columns(m_query.record()),
-      m_timeoutSeconds(timeoutSeconds) {
+#include <QSqlResult>
+
+OdbcRecordset::OdbcRecordset(RecordsetHost* host, QSqlQuery query)
+    : m_host(host), m_query(std::move(query)), m_columns(m_query.record()) {
     m_eof = !m_query.isSelect() || !Fetch(m_row);
     if (m_eof) Release();
 }
 
 OdbcRecordset::~OdbcRecordset() {
-    if (m_owner) m_owner->Forget(this);
+    if (m_host) m_host->Forget(this);
 }
 
 bool OdbcRecordset::Fetch(std::vector<QVariant>& row) {
-    const StatementClock clock(m_timeoutSeconds);
-    if (!m_query.next()) {
+    bool fetched = false;
+    StatementWatch::Cancelled cancelled = StatementWatch::Cancelled::No;
+    if (m_host && m_host->Cancellable()) {
+        StatementWatch::Call call(m_host->Watch(), m_host->Budget());
+        const QVariant handle = m_query.result() ? m_query.result()->handle() : QVariant();
+        SQLHANDLE statement = handle.metaType() == QMetaType::fromType<SQLHANDLE>()
+                                  ? *static_cast<const SQLHANDLE*>(handle.constData())
+                                  : nullptr;
+        call.Arm(QStringLiteral("the next row"), [statement] {
+            if (statement) SQLCancel(statement);
+        });
+        fetched = m_query.next();
+        call.Disarm();
+        cancelled = call.CancelledFor();
+    } else {
+        fetched = m_query.next();
+    }
+    if (!fetched) {
         // Drivers that stream rows (FreeTDS, MariaDB, SQLite with StepAPI)
         // report an error of a later row here, not when the statement ran.
         const QSqlError error = m_query.lastError();
-        if (error.isValid()) throw clock.Failure(error);
+        if (error.isValid())
+            throw m_host ? m_host->Failure(error, cancelled)
+                         : MwlError(error.text(), FailureKind::HisQueryFailed);
         return false;
     }
     row.clear();
@@ -97,8 +113,8 @@ void OdbcRecordset::BufferRemaining() {
 // reopen cleanly.
 void OdbcRecordset::Release() {
     m_query = QSqlQuery();
-    if (m_owner) {
-        m_owner->Forget(this);
-        m_owner = nullptr;
+    if (m_host) {
+        m_host->Forget(this);
+        m_host = nullptr;
     }
 }

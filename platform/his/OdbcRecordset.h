@@ -9,17 +9,17 @@
 
 #include "platform/MwlError.h"
 #include "platform/his/Recordset.h"
-
-class OdbcHisConnection;
+#include "platform/his/RecordsetHost.h"
 
 // Streams rows from a forward-only query; can switch to buffered rows when its
 // connection needs the statement handle for another statement. Every fetch is
 // checked: a failing first row fails the statement, a failing later row fails
-// the move to it, also when the rows were buffered.
+// the move to it, also when the rows were buffered. Fetches from the driver
+// run under the host's budget and watch.
 class OdbcRecordset : public Recordset {
 public:
     // Fetches the first row; throws MwlError when that fails.
-    OdbcRecordset(OdbcHisConnection* owner, QSqlQuery query, int timeoutSeconds);
+    OdbcRecordset(RecordsetHost* host, QSqlQuery query);
     ~OdbcRecordset() override;
 
     bool Eof() const override { return m_eof; }
@@ -31,7 +31,7 @@ public:
     // releases the statement. A fetch error is kept and raised when reading
     // reaches the row that failed. Never throws.
     void BufferRemaining();
-    void Detach() { m_owner = nullptr; }
+    void Detach() { m_host = nullptr; }
 
 private:
     // The next row into `row`; false at the end. Throws MwlError.
@@ -39,10 +39,9 @@ private:
     void MoveNextBuffered();
     void Release();
 
-    OdbcHisConnection* m_owner;
+    RecordsetHost* m_host;
     QSqlQuery m_query;
     QSqlRecord m_columns;
-    int m_timeoutSeconds;
     bool m_buffered = false;
     bool m_eof = true;
     qint64 m_wanted = -1;  // rows the caller can still use; -1: no limit
