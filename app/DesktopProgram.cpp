@@ -18,7 +18,7 @@ DesktopProgram::~DesktopProgram() { m_runtime.Shutdown(); }
 int DesktopProgram::Run() {
     m_splash.show();
     const int status = QCoreApplication::exec();
-    m_runtime.Shutdown();
+    if (!m_runtime.Shutdown()) m_runtime.LogOutput().EndNow(status);
     return status;
 }
 

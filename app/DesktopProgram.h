@@ -13,9 +13,8 @@
 
 // The desktop program: the start-up window, then the main window over the
 // running service. It ends when the operator closes the main window or on
-// SIGINT or SIGTERM; the listener is then shut down once the event loop has
-// returned, so a query that is running (even one paused in a yield) is
-// answered to its end first.
+// SIGINT or SIGTERM; the service then stops within a few seconds once the
+// event loop has returned (answers in progress get two seconds).
 class DesktopProgram : public QObject {
     Q_OBJECT
 public:

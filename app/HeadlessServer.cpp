@@ -2,10 +2,10 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstdlib>
 
 HeadlessServer::HeadlessServer(SettingsStore& store, const QString& homeFolder)
-    : m_runtime(store, homeFolder), m_switches(store, m_runtime.Loaded()) {
-    m_runtime.Attach(m_switches, *this);
+    : m_runtime(store, homeFolder) {
     m_runtime.Log().KeepText(false);
     m_runtime.LogOutput().AddStandardOutput();
 }
@@ -13,10 +13,12 @@ HeadlessServer::HeadlessServer(SettingsStore& store, const QString& homeFolder)
 HeadlessServer::~HeadlessServer() = default;
 
 int HeadlessServer::Run() {
-    m_runtime.Load({});
+    ServerRuntime::LoadHooks hooks;
+    hooks.stopRequested = [] { return StopSignalWatcher::StopRequested(); };
+    m_runtime.Load(hooks);
     std::fprintf(stderr, "talvek-mwl: %s\n", qPrintable(m_runtime.ListeningNote()));
     std::fflush(stderr);
     const int status = QCoreApplication::exec();
-    m_runtime.Shutdown();
+    if (!m_runtime.Shutdown()) m_runtime.LogOutput().EndNow(status);
     return status;
 }

@@ -1,24 +1,21 @@
 #include "app/LogOutputs.h"
 
-#include <QMetaObject>
+#include <cstdlib>
 #include <mutex>
 
 #include "app/LogFileSettings.h"
 #include "platform/LogFile.h"
 #include "platform/StandardOutputSink.h"
 
-// Carries the log file's problems from the writer thread to the activity log
-// on the service thread, and nowhere once the outputs are gone.
+// Carries the log file's problems from the writer thread to the activity
+// log, and nowhere once the outputs are gone.
 struct LogOutputs::Relay {
     std::mutex mutex;
     LogOutputs* target = nullptr;
 
     void Post(const QString& line) {
         std::lock_guard lock(mutex);
-        if (target)
-            QMetaObject::invokeMethod(
-                target, [outputs = target, line] { outputs->m_log.Log(line); },
-                Qt::QueuedConnection);
+        if (target) target->m_log.Log(line);
     }
 };
 
@@ -34,6 +31,11 @@ LogOutputs::~LogOutputs() {
     }
     m_toolkit.reset();
     m_log.SetLineWriter(nullptr);
+}
+
+void LogOutputs::EndNow(int status) {
+    m_writer.Flush(std::chrono::milliseconds(500));
+    std::_Exit(status);
 }
 
 void LogOutputs::AddStandardOutput() { Add(std::make_shared<StandardOutputSink>()); }

@@ -26,6 +26,9 @@ public:
     QStringList OpenLogFile(const SettingsStore& store);
     // The file being written; empty without one.
     QString LogFilePath() const { return m_filePath; }
+    // Writes what is queued and ends the process at once with the status:
+    // for a stop that a thread held by the HIS cannot follow.
+    [[noreturn]] void EndNow(int status);
 
 private:
     struct Relay;

@@ -4,9 +4,10 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 
-#include "app/ErrorTrap.h"
+#include "platform/ErrorTrap.h"
 #include "app/SecurityView.h"
-#include "worklist/ServiceYield.h"
+#include "app/StopSignalWatcher.h"
+#include "app/WidgetSwitches.h"
 
 namespace {
 // The design's client area, 16410 x 10950 twips.
@@ -18,29 +19,28 @@ MainWindow::MainWindow(ServerRuntime& runtime, ProgramFile program, QWidget* par
     : QWidget(parent),
       m_runtime(runtime),
       m_ui(*this),
-      m_switches(m_ui),
-      m_status(m_ui),
+      m_status(m_ui, this),
+      m_tools(std::make_unique<ToolsWorker>(
+          [&runtime] { return runtime.MakeHisConnection(); }, runtime.Settings(),
+          [&runtime] { return runtime.QueryTimeoutSeconds(); }, this)),
       m_logView(runtime.Log(), *m_ui.Logger),
       m_options(m_ui, runtime, [this](const QString& text) { ShowMessage(text); }),
       m_queryClient(
           {*m_ui.RemoteNode, *m_ui.RemotePort, *m_ui.RemoteAE, *m_ui.txtLastname,
            *m_ui.txtAccessionNumber, *m_ui.txtHospNum, *m_ui.cmdQuery, *m_ui.txtQueryResult},
           [this](const QString& text) { ShowMessage(text); }),
-      m_console(runtime.His(), runtime.Log(), runtime.State(), *m_ui.txtSQLStr, *m_ui.txtSQLResult,
+      m_console(*m_tools, runtime.Log(), runtime.Settings(), *m_ui.txtSQLStr, *m_ui.txtSQLResult,
                 *m_ui.cmdRunSQL),
-      m_listings(
-          runtime.His(), runtime.Log(), m_status, runtime.State(),
-          {*m_ui.Logger, *m_ui.Text1, *m_ui.txtModality, *m_ui.cmdTest, *m_ui.cmdDoneExams},
-          [this](const ModeListings::Sink& appendToListing, const ModeListings::Sink& message) {
-              m_runtime.Handler().OrderFiles().ListHL7Folder(appendToListing, message);
-          },
-          [this](const QString& text) { ShowMessage(text); }, ServiceYield()),
+      m_listings(*m_tools, runtime.Log(), m_status, runtime.Settings(),
+                 {*m_ui.Text1, *m_ui.txtModality, *m_ui.cmdTest, *m_ui.cmdDoneExams},
+                 [this](const QString& text) { ShowMessage(text); }),
       m_updateView(*this, *m_ui.fraPlsWait, *m_ui.cmdDLLUpdate, [this] { EndProgram(); }),
       m_update(runtime.Store(), runtime.Log(), m_updateView, std::move(program)) {
     setObjectName(QStringLiteral("MWLServer"));
     setWindowTitle(MainWindowUi::Caption());
     resize(kDesignWidth, kDesignHeight);
-    m_runtime.Attach(m_switches, m_status);
+    m_runtime.Attach(m_status);
+    BindSwitches();
     connect(m_ui.SSTab1, &QTabWidget::currentChanged, this, &MainWindow::SSTab1_Click);
     connect(m_ui.cmdQuery, &QPushButton::clicked, this, [this] { m_queryClient.cmdQuery_Click(); });
     connect(m_ui.cmdQueryStr, &QPushButton::clicked, this,
@@ -50,6 +50,22 @@ MainWindow::MainWindow(ServerRuntime& runtime, ProgramFile program, QWidget* par
     connect(m_ui.cmdDoneExams, &QPushButton::clicked, this,
             [this] { m_listings.cmdDoneExams_Click(); });
     connect(m_ui.cmdDLLUpdate, &QPushButton::clicked, this, &MainWindow::cmdDLLUpdate_Click);
+}
+
+MainWindow::~MainWindow() { m_tools.reset(); }
+
+void MainWindow::BindSwitches() {
+    for (QCheckBox* box : {m_ui.chkShowRequests, m_ui.chkReplaceEnye, m_ui.chkGenStudyUID,
+                           m_ui.chkTrace, m_ui.chkReturnThis})
+        connect(box, &QCheckBox::stateChanged, this, &MainWindow::SwitchesChanged);
+    connect(m_ui.txtSQLStr, &QPlainTextEdit::textChanged, this, &MainWindow::SwitchesChanged);
+    for (QLineEdit* box : {m_ui.txtInstName, m_ui.txtHL7Folder})
+        connect(box, &QLineEdit::textChanged, this, &MainWindow::SwitchesChanged);
+}
+
+void MainWindow::SwitchesChanged() {
+    const Switches switches = WidgetSwitches(m_ui);
+    m_runtime.Settings().Change([&](QuerySnapshot& snapshot) { snapshot.switches = switches; });
 }
 
 QString MainWindow::Title() {
@@ -77,6 +93,8 @@ void MainWindow::Load() {
                 m_options.ShowPrepared();
                 ShowSecurity(m_ui, m_runtime.Security());
             };
+            hooks.switches = [this] { return WidgetSwitches(m_ui); };
+            hooks.stopRequested = [] { return StopSignalWatcher::StopRequested(); };
             m_runtime.Load(hooks);
         },
         report);

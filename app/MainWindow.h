@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 
 #include "app/LogView.h"
 #include "app/MainWindowUi.h"
@@ -10,6 +11,7 @@
 #include "app/WidgetSwitches.h"
 #include "tools/ModeListings.h"
 #include "tools/SqlConsole.h"
+#include "tools/ToolsWorker.h"
 #include "tools/WorklistTestClient.h"
 #include "update/ProgramUpdate.h"
 #include "update/WindowUpdateView.h"
@@ -24,6 +26,8 @@ public:
     // program is the file the program update replaces.
     explicit MainWindow(ServerRuntime& runtime, ProgramFile program = ProgramFile::Running(),
                         QWidget* parent = nullptr);
+    // The tools' thread ends first: no job outlives the tools it reports to.
+    ~MainWindow() override;
 
     // The load sequence: the first tab, the title with the version, then the
     // service's own load, with the boxes filled between its steps. Runs once.
@@ -46,6 +50,9 @@ protected:
 
 private:
     void SSTab1_Click(int index);
+    // Every control a query reads changes the snapshot the next query takes.
+    void BindSwitches();
+    void SwitchesChanged();
     void cmdDLLUpdate_Click();
     // The update has started the new program: the listener closes at once,
     // so the port is free for it, and the program ends.
@@ -53,8 +60,8 @@ private:
 
     ServerRuntime& m_runtime;
     MainWindowUi m_ui;
-    WidgetSwitches m_switches;
     WidgetStatusView m_status;
+    std::unique_ptr<ToolsWorker> m_tools;
     LogView m_logView;
     OptionsBinding m_options;
     WorklistTestClient m_queryClient;

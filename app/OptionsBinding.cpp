@@ -3,7 +3,7 @@
 #include <QEvent>
 #include <QSignalBlocker>
 
-#include "app/ErrorTrap.h"
+#include "platform/ErrorTrap.h"
 
 OptionsBinding::OptionsBinding(const MainWindowUi& ui, ServerRuntime& runtime,
                                MessageSink showMessage, QObject* parent)
@@ -75,7 +75,10 @@ void OptionsBinding::txtHL7Folder_LostFocus() {
 
 void OptionsBinding::txtResultNumber_Enter() {
     Trap([&] {
-        StartupSettings::SaveResultNumber(m_runtime.Store(), m_ui.txtResultNumber->text());
+        const QString text = m_ui.txtResultNumber->text();
+        StartupSettings::SaveResultNumber(m_runtime.Store(), text);
+        m_runtime.Settings().Change(
+            [&](QuerySnapshot& snapshot) { snapshot.resultLimitText = text.trimmed(); });
     });
 }
 

@@ -1,11 +1,18 @@
 #include "app/ServerRuntime.h"
 
-#include <QCoreApplication>
-
 #include "app/ConnectionFile.h"
-#include "app/NetworkSettings.h"
+#include "app/StoredSwitches.h"
 #include "platform/MwlError.h"
-#include "worklist/BaseSql.h"
+#include "platform/his/OdbcConnectionString.h"
+#include "platform/his/OdbcHisConnection.h"
+#include "worklist/QueryHandler.h"
+#include "worklist/SourceFor.h"
+
+namespace {
+// After the listener's own stop (answers in flight get two seconds), how long
+// the query workers may take to return.
+constexpr auto kWorkersJoinWait = std::chrono::milliseconds(700);
+}  // namespace
 
 ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* parent)
     : QObject(parent),
@@ -14,56 +21,70 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
       m_log(m_clock),
       m_logOutputs(m_log),
       m_options(store),
-      m_his(m_log, QString()),
-      m_listener(this, [this](QueryConnection& connection) {
-          if (m_handler) m_handler->DicomViewer1_QueryRequest(connection);
-      }) {
-    m_his.SetConnectionStringSource([this] { return ReadINI(m_options, m_homeFolder); });
-}
+      m_watch(m_log),
+      m_queries(m_log),
+      m_listener(m_queries, m_log) {}
 
 ServerRuntime::~ServerRuntime() { Shutdown(); }
-
-void ServerRuntime::Attach(Switches& switches, StatusView& status) {
-    m_services = std::make_unique<WorklistServices>(
-        WorklistServices{m_log, switches, status, m_his, m_store, m_uids, m_clock, m_state});
-    m_handler = std::make_unique<QueryHandler>(*m_services);
-}
 
 void ServerRuntime::Load(const LoadHooks& hooks) {
     m_options.Load();
     m_loaded.LoadEarly(m_store);
     m_options.SetConnectionMode();
-    m_state.ConnectionMode = m_options.ConnectionMode();
     hooks.settingsRestored();
     const QStringList logFile = m_logOutputs.OpenLogFile(m_store);
     LoadNetworkSettings();
     m_log.Replace(QStringLiteral("started..."));
     for (const QString& line : logFile) m_log.Log(line);
-    ReadConnectionString(hooks.showMessage);
-    m_his.SetQueryTimeout(m_loaded.queryTimeoutSeconds);
-    m_his.Reopen();
-    m_state.BaseSQL = BaseSqlFor(m_state.ConnectionMode);
+    PublishMode(hooks.showMessage);
     m_loaded.LoadLate(m_store);
     hooks.servicePrepared();
+    const Switches switches =
+        hooks.switches ? hooks.switches() : StoredSwitches(m_store, m_loaded);
+    m_settings.Change([&](QuerySnapshot& snapshot) {
+        snapshot.resultLimitText = m_loaded.resultNumber;
+        snapshot.switches = switches;
+    });
+    if (hooks.stopRequested()) {
+        m_log.Log(QStringLiteral("Stopped before the service started."));
+        return;
+    }
+    StartQueries();
     StartListener(hooks.showMessage);
-    // Lets the window paint, and a query that is already waiting run.
-    QCoreApplication::processEvents();
+}
+
+// The mode, its connection string and its base statement, as one change of
+// the snapshot; a connection-string file that cannot be read leaves the mode
+// without a database (never the previous mode's).
+void ServerRuntime::PublishMode(const MessageSink& showMessage) {
+    const ConnectionMode mode = m_options.ConnectionMode();
+    QString connectionString;
+    try {
+        connectionString = ReadINI(mode, m_homeFolder).value_or(QString());
+    } catch (const MwlError& error) {
+        Report(error.Description(), showMessage);
+    }
+    const WorklistSource& source = SourceFor(mode);
+    const QString base =
+        source.BaseStatement(source.DialectOf(OdbcConnectionString(connectionString).Dialect()));
+    m_settings.Change([&](QuerySnapshot& snapshot) {
+        snapshot.mode = mode;
+        snapshot.connectionString = connectionString;
+        ++snapshot.connectionGeneration;
+        snapshot.BaseSQL = base;
+    });
 }
 
 void ServerRuntime::ChangeMode(ModeOptions::Option option, const MessageSink& showMessage) {
     m_options.Click(option);
-    m_state.ConnectionMode = m_options.ConnectionMode();
-    m_state.BaseSQL = BaseSqlFor(m_state.ConnectionMode);
-    // The new mode never runs on the old mode's database: without a readable
-    // file of its own it has no connection.
-    m_his.Close();
-    m_his.SetConnectionString(QString());
-    ReadConnectionString(showMessage);
-    m_his.Reopen();
-    m_log.Log(QStringLiteral("Connection mode changed to %1 (%2).")
-                  .arg(m_state.ConnectionMode, m_his.IsOpen()
-                                                   ? QStringLiteral("HIS connection reopened")
-                                                   : QStringLiteral("no HIS connection")));
+    PublishMode(showMessage);
+    const QString name = SourceFor(m_options.ConnectionMode()).Name();
+    m_queries.Post([this, name](QueryWorker& worker, const QueryBudget& budget) {
+        const bool open = worker.OpenHis(budget);
+        m_log.Log(QStringLiteral("Connection mode changed to %1 (%2).")
+                      .arg(name, open ? QStringLiteral("HIS connection reopened")
+                                      : QStringLiteral("no HIS connection")));
+    });
 }
 
 // Logged before the log starts afresh: the window then reads "started..."
@@ -76,15 +97,40 @@ void ServerRuntime::LoadNetworkSettings() {
     m_security.Load(m_store);
     for (const QString& problem : m_security.problems) m_log.Log(problem);
     m_log.Log(m_security.Description());
+    for (const QString& problem : m_loaded.problems) m_log.Log(problem);
+    m_log.Log(QStringLiteral("HIS queries: %1 at once (QueryWorkers), each within %2 s "
+                             "(QueryTimeoutSeconds)")
+                  .arg(m_loaded.queryWorkers)
+                  .arg(QueryTimeoutSeconds()));
 }
 
-void ServerRuntime::ReadConnectionString(const MessageSink& showMessage) {
-    try {
-        if (const auto text = ReadINI(m_options, m_homeFolder)) m_his.SetConnectionString(*text);
-    } catch (const MwlError& error) {
-        m_log.Log(error.Description());
-        showMessage(error.Description());
-    }
+int ServerRuntime::QueryTimeoutSeconds() const {
+    return m_loaded.queryTimeoutSeconds > 0 ? m_loaded.queryTimeoutSeconds
+                                            : OdbcHisConnection::kDefaultQueryTimeoutSeconds;
+}
+
+std::unique_ptr<HisConnection> ServerRuntime::MakeHisConnection() {
+    auto his = std::make_unique<OdbcHisConnection>(m_log, QString(), &m_watch);
+    his->SetQueryTimeout(QueryTimeoutSeconds());
+    // A connection that is not open reads its mode's file again first.
+    his->SetConnectionStringSource(
+        [this] { return ReadINI(m_settings.Current()->mode, m_homeFolder); });
+    return his;
+}
+
+// Each worker is made on its own thread, with its own HIS connection; the
+// first free one opens its connection at once, as the load has always done.
+void ServerRuntime::StartQueries() {
+    FindDispatcher::Options options;
+    options.workers = m_loaded.queryWorkers;
+    options.budget = std::chrono::seconds(QueryTimeoutSeconds());
+    options.onArrival = [this] { m_status->SetCommState(QStringLiteral("Communicating...")); };
+    const QueryHandler::Shared shared{m_log,    m_settings,      m_uids,      m_clock,
+                                      *m_status, m_studyUidLocks, m_orderFiles};
+    m_queries.Start(options, [this, shared] {
+        return std::make_unique<QueryHandler>(MakeHisConnection(), shared);
+    });
+    m_queries.Post([](QueryWorker& worker, const QueryBudget& budget) { worker.OpenHis(budget); });
 }
 
 // A port that cannot be used leaves the program running, so the operator can
@@ -102,9 +148,8 @@ void ServerRuntime::StartListener(const MessageSink& showMessage) {
         security.plainPortEnabled = false;
     }
     try {
-        const WorklistListener::Started started = m_listener.Start(
-            static_cast<int>(port), m_network.limits,
-            [this](const QString& line) { m_log.Log(line); }, security);
+        const WorklistListener::Started started =
+            m_listener.Start(static_cast<int>(port), m_network.limits, security);
         for (const QString& note : started.notes) m_log.Log(note);
         for (const QString& problem : started.problems) Report(problem, showMessage);
         m_port = m_listener.PlainPort();
@@ -126,7 +171,12 @@ QString ServerRuntime::ListeningNote() const {
     return QStringLiteral("listening on ") + ports.join(QStringLiteral(" and on "));
 }
 
-void ServerRuntime::Shutdown() {
+bool ServerRuntime::Shutdown() {
+    if (m_shutDown) return m_cleanStop;
+    m_shutDown = true;
+    m_queries.BeginStop();
+    m_watch.CancelAll();
     m_listener.Stop();
-    m_handler.reset();
+    m_cleanStop = m_queries.Join(kWorkersJoinWait);
+    return m_cleanStop;
 }

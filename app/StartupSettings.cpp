@@ -27,6 +27,7 @@ constexpr Key kInstitution{"PACS", "Worklist", "txtInstName"};
 constexpr Key kResultNumber{"Modality WorkList", "Settings", "ResultQueryNumber"};
 constexpr Key kStudyUid{"Modality Worklist", "Setting", "EnableStudyUIDGeneration"};
 constexpr Key kQueryTimeout{"PACS", "Database", "QueryTimeoutSeconds"};
+constexpr Key kQueryWorkers{"PACS", "Database", "QueryWorkers"};
 
 }  // namespace
 
@@ -37,6 +38,25 @@ void StartupSettings::LoadEarly(SettingsStore& store) {
     institutionName = kInstitution.Read(store, QString());
     SaveInstitutionName(store, institutionName);
     queryTimeoutSeconds = kQueryTimeout.Read(store, QString()).trimmed().toInt();
+    LoadQueryWorkers(store);
+}
+
+void StartupSettings::LoadQueryWorkers(const SettingsStore& store) {
+    problems.clear();
+    queryWorkers = kDefaultQueryWorkers;
+    const QString text = kQueryWorkers.Read(store, QString()).trimmed();
+    if (text.isEmpty()) return;
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (ok && value >= 1 && value <= kMaxQueryWorkers) {
+        queryWorkers = value;
+        return;
+    }
+    problems << QStringLiteral(
+                    "Database setting QueryWorkers=\"%1\" is not a number from 1 to %2; using %3.")
+                    .arg(text)
+                    .arg(kMaxQueryWorkers)
+                    .arg(kDefaultQueryWorkers);
 }
 
 void StartupSettings::LoadLate(const SettingsStore& store) {

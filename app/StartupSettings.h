@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "platform/settings/SettingsStore.h"
 
@@ -12,9 +13,16 @@ struct StartupSettings {
     QString institutionName;
     QString resultNumber;
     bool generateStudyUid = false;
-    // Longest wait for one HIS statement or fetch; 0 (absent or not a
-    // number) leaves the HIS connection's default.
+    // The whole budget of one query's HIS work; 0 (absent or not a number)
+    // leaves the HIS connection's default.
     int queryTimeoutSeconds = 0;
+    // Queries answered at once, each with a HIS connection of its own.
+    int queryWorkers = kDefaultQueryWorkers;
+    // Lines for the activity log about values not used.
+    QStringList problems;
+
+    static constexpr int kDefaultQueryWorkers = 4;
+    static constexpr int kMaxQueryWorkers = 64;
 
     // Port, HL7 folder, institution name and the HIS query time-out; the port
     // is stored back normalised and the institution name stored again, as
@@ -22,6 +30,7 @@ struct StartupSettings {
     void LoadEarly(SettingsStore& store);
     // Result limit and the Study UID switch.
     void LoadLate(const SettingsStore& store);
+    void LoadQueryWorkers(const SettingsStore& store);
 
     // What the bound boxes save when the operator changes them. The result
     // limit is stored without leading and trailing blanks.

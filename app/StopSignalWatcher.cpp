@@ -10,8 +10,10 @@
 namespace {
 
 int g_stopPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_stopRequested = 0;
 
 void OnStopSignal(int) {
+    g_stopRequested = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
 }
@@ -38,6 +40,8 @@ StopSignalWatcher::StopSignalWatcher(QObject* parent) : QObject(parent) {
     Handle(SIGINT, OnStopSignal);
     Handle(SIGTERM, OnStopSignal);
 }
+
+bool StopSignalWatcher::StopRequested() { return g_stopRequested != 0; }
 
 StopSignalWatcher::~StopSignalWatcher() {
     Handle(SIGINT, SIG_DFL);

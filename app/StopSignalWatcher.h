@@ -3,11 +3,14 @@
 #include <QObject>
 
 // Ends the application's event loop on SIGINT or SIGTERM. The program then
-// shuts the listener and the HIS connection down on the service thread, after
-// any query that is running has been answered.
+// stops the service; a signal that comes before the service has started is
+// remembered, so the listener is never started.
 class StopSignalWatcher : public QObject {
     Q_OBJECT
 public:
     explicit StopSignalWatcher(QObject* parent = nullptr);
     ~StopSignalWatcher() override;
+
+    // A stop signal has come, though the event loop may not have run yet.
+    static bool StopRequested();
 };

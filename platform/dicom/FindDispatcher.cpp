@@ -47,6 +47,9 @@ bool FindDispatcher::Running() const {
 }
 
 void FindDispatcher::Dispatch(const std::shared_ptr<FindChannel>& channel) {
+    // Before a worker can take it, so "Communicating..." never follows the
+    // end of the very query it announces.
+    m_options.onArrival();
     {
         std::lock_guard lock(m_mutex);
         if (!m_started || m_stop.load()) {
@@ -56,11 +59,20 @@ void FindDispatcher::Dispatch(const std::shared_ptr<FindChannel>& channel) {
         Item item;
         item.channel = channel;
         item.budget = std::make_unique<QueryBudget>(channel->Arrived(), m_options.budget, m_stop);
-        m_queue.push_back(std::move(item));
+        Hand(std::move(item));
     }
-    m_options.onArrival();
-    m_work.notify_one();
     m_monitor.notify_one();
+}
+
+void FindDispatcher::Hand(Item item) {
+    if (m_idle.empty()) {
+        m_queue.push_back(std::move(item));
+        return;
+    }
+    Worker* worker = m_idle.back();
+    m_idle.pop_back();
+    worker->handed = std::move(item);
+    worker->wake.notify_one();
 }
 
 void FindDispatcher::Post(Job job) {
@@ -70,9 +82,8 @@ void FindDispatcher::Post(Job job) {
         Item item;
         item.job = std::move(job);
         item.budget = std::make_unique<QueryBudget>(Clock::now(), m_options.budget, m_stop);
-        m_queue.push_back(std::move(item));
+        Hand(std::move(item));
     }
-    m_work.notify_one();
 }
 
 void FindDispatcher::BeginStop() {
@@ -81,8 +92,8 @@ void FindDispatcher::BeginStop() {
         std::lock_guard lock(m_mutex);
         m_stop = true;
         waiting.swap(m_queue);
+        for (auto& worker : m_workers) worker->wake.notify_one();
     }
-    m_work.notify_all();
     m_monitor.notify_all();
     for (Item& item : waiting)
         if (item.channel) item.channel->EndWithFailure(FailureKind::ServerStopping);
@@ -133,10 +144,21 @@ void FindDispatcher::RunWorker(Worker& self) {
 
 bool FindDispatcher::TakeNext(Worker& self, Item& item) {
     std::unique_lock lock(m_mutex);
-    m_work.wait(lock, [this] { return m_stop.load() || !m_queue.empty(); });
     if (m_stop.load()) return false;
-    item = std::move(m_queue.front());
-    m_queue.pop_front();
+    if (!m_queue.empty()) {
+        item = std::move(m_queue.front());
+        m_queue.pop_front();
+    } else {
+        m_idle.push_back(&self);
+        self.wake.wait(lock, [&] { return m_stop.load() || self.handed.has_value(); });
+        if (m_stop.load()) {
+            if (self.handed && self.handed->channel)
+                self.handed->channel->EndWithFailure(FailureKind::ServerStopping);
+            return false;
+        }
+        item = std::move(*self.handed);
+        self.handed.reset();
+    }
     if (item.channel) self.inFlight = {item.channel.get(), item.budget.get(), false};
     return true;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -17,7 +18,9 @@
 // The query workers: a fixed pool of threads, each with a worker of its own
 // (and so a HIS connection of its own), that answer the C-FINDs the
 // associations hand over, one query per worker at a time and each to its
-// end. Queries wait in arrival order for a free worker.
+// end. Queries wait in arrival order for a free worker. The worker that came
+// free last takes the next query, so a quiet site uses one warm HIS
+// connection, and the others are opened only when queries overlap.
 //
 // A query's budget (QueryTimeoutSeconds) counts from its arrival: one still
 // waiting for a worker at its deadline fails without running, and one whose
@@ -70,6 +73,8 @@ private:
     };
     struct Worker {
         std::thread thread;
+        std::condition_variable wake;  // an item was handed to it, or the stop came
+        std::optional<Item> handed;
         bool ended = false;
         InFlight inFlight;
     };
@@ -77,6 +82,9 @@ private:
     void RunWorker(Worker& self);
     void RunMonitor();
     bool TakeNext(Worker& self, Item& item);
+    // With the lock held: the item goes to the idle worker that came free
+    // last, or waits in the queue.
+    void Hand(Item item);
     void Answer(QueryWorker& worker, Item& item);
     void ExpireWaiting(std::chrono::steady_clock::time_point now);
     void GiveUpOverdue(std::chrono::steady_clock::time_point now);
@@ -86,10 +94,10 @@ private:
     WorkerFactory m_factory;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
-    std::condition_variable m_work;     // a query or job is queued, or the stop came
     std::condition_variable m_monitor;  // the monitor's next look may be sooner
     std::condition_variable m_ended;    // a worker ended
     std::deque<Item> m_queue;
+    std::vector<Worker*> m_idle;  // the one that came free last at the back
     std::vector<std::unique_ptr<Worker>> m_workers;
     std::thread m_monitorThread;
     bool m_started = false;

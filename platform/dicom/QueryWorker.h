@@ -11,4 +11,7 @@ public:
     virtual ~QueryWorker() = default;
     // Answers one query to its end; its HIS work waits at most the budget.
     virtual void Answer(QueryConnection& query, const QueryBudget& budget) = 0;
+    // Opens the worker's HIS connection ahead of the queries (at start, after
+    // a mode change); true when it is open.
+    virtual bool OpenHis(const QueryBudget& budget) = 0;
 };

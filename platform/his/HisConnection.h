@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 
 #include "platform/QueryBudget.h"
 #include "platform/his/Recordset.h"
@@ -46,6 +47,8 @@ public:
     // A recordset returned earlier stays readable.
     virtual std::unique_ptr<Recordset> Execute(const QString& sql) = 0;
 
-    // The SQL dialect of the connection's driver.
-    virtual SqlDialect Dialect() const = 0;
+    virtual bool IsOpen() const = 0;
+    // The SQL dialect of the connection's driver; none when the driver is
+    // not a known one.
+    virtual std::optional<SqlDialect> Dialect() const = 0;
 };

@@ -50,13 +50,16 @@ QString OdbcConnectionString::DriverName() const {
     return QString::fromUtf8(driver);
 }
 
-SqlDialect OdbcConnectionString::Dialect() const {
+std::optional<SqlDialect> OdbcConnectionString::Dialect() const {
     const QString driver = DriverName();
     if (driver.contains(QLatin1String("sqlite"), Qt::CaseInsensitive)) return SqlDialect::Sqlite;
     // By registered name ("MariaDB Unicode") or by library ("libmaodbc.so").
     for (const char* mysql : {"maria", "mysql", "maodbc", "myodbc"})
         if (driver.contains(QLatin1String(mysql), Qt::CaseInsensitive)) return SqlDialect::MySql;
-    return SqlDialect::SqlServer;
+    for (const char* sqlServer : {"freetds", "tdsodbc", "sql server"})
+        if (driver.contains(QLatin1String(sqlServer), Qt::CaseInsensitive))
+            return SqlDialect::SqlServer;
+    return std::nullopt;
 }
 
 QString OdbcConnectionString::SqliteFile() const {

@@ -19,9 +19,9 @@ public:
     // The ODBC driver: the Driver keyword's value, or the driver a data
     // source name (DSN) stands for in odbc.ini.
     QString DriverName() const;
-    // The dialect of the driver's database; SQL Server when the driver is
-    // unknown, as the SQL Server statements are the ones with no dialect.
-    SqlDialect Dialect() const;
+    // The dialect of the driver's database; none when the driver is not one
+    // of the known ones.
+    std::optional<SqlDialect> Dialect() const;
     // True for SQLite's ODBC drivers, which keep the database in one file.
     bool IsSqlite() const { return Dialect() == SqlDialect::Sqlite; }
     // The database file of a SQLite connection; empty for other drivers, a

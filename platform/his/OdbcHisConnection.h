@@ -48,7 +48,7 @@ public:
     void ReopenAfterFailure() override;
     void EnsureCurrent() override;
     std::unique_ptr<Recordset> Execute(const QString& sql) override;
-    SqlDialect Dialect() const override { return m_dialect; }
+    std::optional<SqlDialect> Dialect() const override { return m_dialect; }
 
     // Closes the connection; statements fail until the next Reopen.
     void Close();
@@ -60,7 +60,7 @@ public:
     // default), and the whole budget of the queries' messages.
     void SetQueryTimeout(int seconds);
     int QueryTimeoutSeconds() const { return m_timeoutSeconds; }
-    bool IsOpen() const;
+    bool IsOpen() const override;
 
 private:
     // RecordsetHost
@@ -80,7 +80,7 @@ private:
     ActivityLog& m_log;
     StatementWatch* m_watch;
     QString m_connectionString;
-    SqlDialect m_dialect = SqlDialect::SqlServer;
+    std::optional<SqlDialect> m_dialect;
     ConnectionStringSource m_source;
     QString m_name;
     int m_timeoutSeconds = kDefaultQueryTimeoutSeconds;

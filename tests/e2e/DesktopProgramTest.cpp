@@ -6,8 +6,7 @@
 #include "e2e/DicomPeer.h"
 #include "e2e/HisDatabase.h"
 #include "e2e/ServerProcess.h"
-#include "worklist/BaseSql.h"
-#include "worklist/ServiceState.h"
+#include "unit/BaseSqlFor.h"
 
 TEST(DesktopProgram, WindowShowsTheQueryItAnsweredAndEndsOnSigterm) {
     ServerProcess server({.window = true});
@@ -29,6 +28,6 @@ TEST(DesktopProgram, WindowShowsTheQueryItAnsweredAndEndsOnSigterm) {
     EXPECT_TRUE(server.WaitForWindow("lblComm", "Communicating...Done."))
         << server.WindowState().value("lblComm").toString().toStdString();
     EXPECT_EQ(server.ActivityLog().split("\r\n").first(), "MR");
-    EXPECT_EQ(server.WindowState().value("txtSQLStr").toString(), BaseSqlFor(Modes::Corvante));
+    EXPECT_EQ(server.WindowState().value("txtSQLStr").toString(), BaseSqlFor(ConnectionMode::Corvante));
     EXPECT_TRUE(server.Stop());
 }

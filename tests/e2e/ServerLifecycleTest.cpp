@@ -19,15 +19,19 @@ TEST(ServerLifecycle, AnswersEchoAndStopsCleanlyOnSigterm) {
     EXPECT_TRUE(EchoSucceeds(server.Port(), &output)) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("Received Echo Response (Success)")))
         << output.toStdString();
-    // The listener's limits and the security in force are said first; then
-    // the log starts afresh.
+    // The listener's limits, the security and the HIS query limits in force
+    // are said first; then the log starts afresh.
     const QStringList lines = server.ActivityLog().trimmed().split(QLatin1Char('\n'));
-    ASSERT_GE(lines.size(), 3);
+    ASSERT_GE(lines.size(), 4);
     EXPECT_TRUE(lines[0].contains(QStringLiteral(" Network limits: 64 associations at once")))
         << server.ActivityLog().toStdString();
     EXPECT_TRUE(lines[1].contains(QStringLiteral(" Security: TLS off; plain DICOM port open")))
         << server.ActivityLog().toStdString();
-    EXPECT_EQ(lines[2], QStringLiteral("started...")) << server.ActivityLog().toStdString();
+    EXPECT_TRUE(lines[2].endsWith(
+        QStringLiteral(" HIS queries: 4 at once (QueryWorkers), each within 20 s "
+                       "(QueryTimeoutSeconds)")))
+        << server.ActivityLog().toStdString();
+    EXPECT_EQ(lines[3], QStringLiteral("started...")) << server.ActivityLog().toStdString();
     EXPECT_TRUE(server.Stop());
     // The last line is complete once the program has ended.
     EXPECT_TRUE(server.ActivityLog().endsWith(QLatin1Char('\n')));

@@ -44,7 +44,7 @@ TEST_F(OptionsTest, FirstStartWithAnEmptyStore) {
     store.values.clear();
     Open();
     EXPECT_EQ(CheckedOptions(), QStringList{"optTALVEK"});
-    EXPECT_EQ(runtime->State().ConnectionMode, "TALVEK");
+    EXPECT_EQ(runtime->Settings().Current()->mode, ConnectionMode::Talvek);
     EXPECT_EQ(StoredFlags(), (QStringList{"True", "False", "False", "False", "False"}));
     EXPECT_EQ(Find<QLineEdit>("txtPort")->text(), "105");
     EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "105");
@@ -58,7 +58,7 @@ TEST_F(OptionsTest, RestoredSelectionAndTheFirstTrueFlagWins) {
     StoreMode("optPELTA");
     Open();
     EXPECT_EQ(CheckedOptions(), QStringList{"optPELTA"});
-    EXPECT_EQ(runtime->State().ConnectionMode, "PELTA");
+    EXPECT_EQ(runtime->Settings().Current()->mode, ConnectionMode::Pelta);
     Close();
 
     StoreMain("optTALVEK", "True");

@@ -7,13 +7,13 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <thread>
 
 #include "app/DesktopProgram.h"
-#include "app/StoredSwitches.h"
 #include "e2e/HisDatabase.h"
 #include "gui/WindowHarness.h"
-#include "worklist/BaseSql.h"
-#include "worklist/ServiceState.h"
+#include "unit/BaseSqlFor.h"
 
 namespace {
 
@@ -45,14 +45,15 @@ TEST_F(ServingTest, ModeClickWhileServingUsesTheNewModesStatementAndDatabase) {
     const FindOutcome corvante = QueryWhileServing(port);
     ASSERT_TRUE(corvante.Succeeded()) << corvante.output.right(2000).toStdString();
     EXPECT_EQ(corvante.PatientIds(), (QStringList{"P1", "P2"}));
-    EXPECT_EQ(SqlBox(), BaseSqlFor(Modes::Corvante));
+    EXPECT_EQ(SqlBox(), BaseSqlFor(ConnectionMode::Corvante));
     EXPECT_EQ(Find<QLabel>("lblComm")->text(), "Communicating...Done.");
     EXPECT_EQ(LogText().split("\r\n").first(), "CR");
 
     // The order-file mode answers from the folder and runs no statement.
     Find<QRadioButton>("optBramwoods")->click();
-    EXPECT_TRUE(LogText().endsWith(" Connection mode changed to BRAMWOODS (no HIS connection)."))
-        << LogText().toStdString();
+    // A query worker opens the new mode's connection and says how it went.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        LogText().endsWith(" Connection mode changed to BRAMWOODS (no HIS connection)."), 5000);
     EXPECT_EQ(store.Stored("PACS", "Main", "optBramwoods"), "True");
     EXPECT_EQ(store.Stored("PACS", "Main", "optCorvante"), "False");
     const FindOutcome orders = QueryWhileServing(port);
@@ -63,62 +64,85 @@ TEST_F(ServingTest, ModeClickWhileServingUsesTheNewModesStatementAndDatabase) {
     // click reads the file again and reopens.
     WriteConnectionFile("CORVANTE.txt", "other.db");
     Find<QRadioButton>("optCorvante")->click();
-    EXPECT_TRUE(
-        LogText().endsWith(" Connection mode changed to CORVANTE (HIS connection reopened)."))
-        << LogText().toStdString();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        LogText().endsWith(" Connection mode changed to CORVANTE (HIS connection reopened)."), 5000);
     const FindOutcome other = QueryWhileServing(port);
     ASSERT_TRUE(other.Succeeded()) << other.output.right(2000).toStdString();
     EXPECT_EQ(other.PatientIds(), QStringList{"P7"});
-    EXPECT_EQ(SqlBox(), BaseSqlFor(Modes::Corvante));
+    EXPECT_EQ(SqlBox(), BaseSqlFor(ConnectionMode::Corvante));
 
     // A mode without a readable connection file gets no database at all,
     // never the previous mode's.
     Find<QRadioButton>("optPELTA")->click();
     EXPECT_TRUE(OpenMessageTexts().join(' ').contains("PELTA.txt"));
-    EXPECT_TRUE(LogText().endsWith(" Connection mode changed to PELTA (no HIS connection)."));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        LogText().endsWith(" Connection mode changed to PELTA (no HIS connection)."), 5000);
     const FindOutcome pelta = QueryWhileServing(port);
     EXPECT_TRUE(pelta.FailedUnableToProcess()) << pelta.output.right(2000).toStdString();
     EXPECT_TRUE(pelta.matches.empty());
     EXPECT_TRUE(LogText().contains("Query Request error: The HIS connection is not open"));
 }
 
+// A modality that asks again and again while the service starts: the first
+// answer it gets is the one it waits for.
+class EagerModality {
+public:
+    explicit EagerModality(int port)
+        : m_thread([this, port] {
+              while (!m_stop) {
+                  FindOutcome outcome = FindScu::Run(port, WorklistKeys());
+                  if (outcome.FinalStatus()) {
+                      first = std::move(outcome);
+                      return;
+                  }
+              }
+          }) {}
+    ~EagerModality() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    // The first answer, once there is one.
+    FindOutcome Await() {
+        m_thread.join();
+        return std::move(first);
+    }
+
+private:
+    FindOutcome first;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 // The listener starts only once everything a query reads is set, in the
-// window and without one: a query that comes in at once, while the load is
-// still yielding, gets the mode's whole statement.
+// window and without one: a query that comes in the moment the port opens
+// gets the mode's whole statement.
 TEST_F(ServingTest, QueryDuringStartUpGetsTheCompleteStatement) {
     WriteDatabases();
     StoreMode("optCorvante");
-    bool listening = false;
-    FindOutcome early;
-    QTimer::singleShot(0, [&] {
-        listening = runtime->Listening();
-        early = QueryWhileServing(port);
-    });
-    Open();
-    ASSERT_TRUE(listening) << "the query did not arrive while the load was yielding";
-    EXPECT_TRUE(early.Succeeded()) << early.output.right(2000).toStdString();
-    EXPECT_EQ(early.PatientIds(), (QStringList{"P1", "P2"}));
-    EXPECT_EQ(SqlBox(), BaseSqlFor(Modes::Corvante));
+    {
+        EagerModality modality(port);
+        Open();
+        const FindOutcome early = modality.Await();
+        EXPECT_TRUE(early.Succeeded()) << early.output.right(2000).toStdString();
+        EXPECT_EQ(early.PatientIds(), (QStringList{"P1", "P2"}));
+    }
+    QTRY_COMPARE(SqlBox(), BaseSqlFor(ConnectionMode::Corvante));
     Close();
 
     ServerRuntime headless(store, home.path());
-    StoredSwitches switches(store, headless.Loaded());
     FakeStatus status;
-    headless.Attach(switches, status);
-    listening = false;
-    QTimer::singleShot(0, [&] {
-        listening = headless.Listening();
-        early = QueryWhileServing(port);
-    });
+    headless.Attach(status);
+    EagerModality modality(port);
     headless.Load({});
-    ASSERT_TRUE(listening);
+    const FindOutcome early = modality.Await();
     EXPECT_TRUE(early.Succeeded()) << early.output.right(2000).toStdString();
-    EXPECT_EQ(status.shownSql, QStringList{BaseSqlFor(Modes::Corvante)});
+    EXPECT_EQ(early.PatientIds(), (QStringList{"P1", "P2"}));
+    EXPECT_EQ(status.ShownSql(), QStringList{BaseSqlFor(ConnectionMode::Corvante)});
     headless.Shutdown();
 }
 
-// Closing the window while a query is paused in one of its yields: the query
-// is answered to its end, then the listener stops and the program ends.
+// Closing the window while a query runs: the answer in progress gets its two
+// seconds to finish, then the listener stops and the program ends.
 TEST_F(ServingTest, ClosingDuringAQueryAnswersItAndEndsCleanly) {
     constexpr int kOrders = 1500;
     ASSERT_TRUE(QDir(home.path()).mkdir("orders"));
@@ -138,8 +162,6 @@ TEST_F(ServingTest, ClosingDuringAQueryAnswersItAndEndsCleanly) {
     bool queried = false;
     bool closedMidQuery = false;
     QTimer watch;
-    // Timers fire only when the service thread processes events, which during
-    // a query happens in the order-file path's yields.
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (!queried && program.Runtime().Listening()) {
             queried = true;

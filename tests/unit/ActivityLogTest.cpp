@@ -11,6 +11,7 @@ const QString kCrLf = QStringLiteral("\r\n");
 class ActivityLogTest : public ::testing::Test {
 protected:
     ActivityLogTest() {
+        log.WatchChanges();
         QObject::connect(&log, &TextActivityLog::Written,
                          [this](const QString& piece) { written << piece; });
         QObject::connect(&log, &TextActivityLog::Replacing, [this] { ++replacing; });

@@ -9,7 +9,6 @@
 
 #include "ConformanceTables.h"
 #include "Fakes.h"
-#include "worklist/BaseSql.h"
 #include "worklist/QueryHandler.h"
 
 namespace {
@@ -27,15 +26,15 @@ struct Sent {
 
 Sent Query(const QString& mode, const MatchingRow& row, const std::optional<QString>& value) {
     FakeServices fake;
-    fake.state.ConnectionMode = mode;
-    fake.state.BaseSQL = BaseSqlFor(mode);
-    QueryHandler handler(fake.services);
+    fake.SetMode(ModeNamed(mode));
+    fake.Publish();
+    QueryHandler handler(std::make_unique<BorrowedHis>(fake.his), HandlerShared(fake));
     DicomDataset request;
     DicomDataset step = request.AddSequenceItem(Tags::StepSequence);
     if (!IsModality(row)) step.Add(Tags::Modality, QStringLiteral("CR"));
     if (value) PutRaw(request, row.tag, value->toLatin1().constData(), row.inStep);
     FakeQueryConnection connection(request);
-    handler.DicomViewer1_QueryRequest(connection);
+    handler.DicomViewer1_QueryRequest(connection, TestBudget());
     return {fake.his.statements.value(0), connection.failures};
 }
 
@@ -140,10 +139,10 @@ void CheckReturnKeys(const QString& mode) {
     for (const bool askAll : {true, false}) {
         SCOPED_TRACE(askAll ? "every attribute asked" : "no attribute asked");
         FakeServices fake;
-        fake.state.ConnectionMode = mode;
-        fake.state.BaseSQL = BaseSqlFor(mode);
+        fake.SetMode(ModeNamed(mode));
+        fake.Publish();
         fake.his.results.push_back({FullRow()});
-        QueryHandler handler(fake.services);
+        QueryHandler handler(std::make_unique<BorrowedHis>(fake.his), HandlerShared(fake));
         DicomDataset request;
         DicomDataset step = request.AddSequenceItem(Tags::StepSequence);
         step.Add(Tags::Modality, QStringLiteral("CR"));
@@ -151,7 +150,7 @@ void CheckReturnKeys(const QString& mode) {
             for (const ReturnRow& row : tables.ReturnKeys())
                 Ask(row.inStep ? step : request, row.tag);
         FakeQueryConnection connection(request);
-        handler.DicomViewer1_QueryRequest(connection);
+        handler.DicomViewer1_QueryRequest(connection, TestBudget());
         ASSERT_EQ(connection.pending.size(), 1u) << fake.log.Text().toStdString();
         const DicomDataset& match = connection.pending[0];
         const std::optional<DicomDataset> matchStep = match.SequenceItem(Tags::StepSequence);
@@ -194,15 +193,15 @@ TEST(ConformanceStatement, PeltaReturnKeysAsDocumented) { CheckReturnKeys("PELTA
 // The note of the PELTA Patient ID row: with a value it is the only key.
 TEST(ConformanceStatement, PeltaPatientIdAloneNarrowsWhenItHasAValue) {
     FakeServices fake;
-    fake.state.ConnectionMode = Modes::Pelta;
-    fake.state.BaseSQL = BaseSqlFor(Modes::Pelta);
-    QueryHandler handler(fake.services);
+    fake.SetMode(ConnectionMode::Pelta);
+    fake.Publish();
+    QueryHandler handler(std::make_unique<BorrowedHis>(fake.his), HandlerShared(fake));
     DicomDataset request = MakeRequest({}, {}, "CR");
     PutRaw(request, Tags::PatientId, "P1");
     PutRaw(request, Tags::PatientName, "FAM^GIV");
     PutRaw(request, Tags::StepStartDate, "20261201", true);
     FakeQueryConnection connection(request);
-    handler.DicomViewer1_QueryRequest(connection);
+    handler.DicomViewer1_QueryRequest(connection, TestBudget());
     ASSERT_EQ(fake.his.statements.size(), 1);
     EXPECT_TRUE(fake.his.statements[0].endsWith(" AND ORD.Hpercode = 'P1'"))
         << fake.his.statements[0].toStdString();

@@ -10,9 +10,9 @@
 #include "Fakes.h"
 #include "platform/FolderWatch.h"
 #include "platform/MwlError.h"
-#include "worklist/Hl7OrderSource.h"
-#include "worklist/OrderFile.h"
-#include "worklist/OrderFileCache.h"
+#include "worklist/bramwoods/OrderFileSource.h"
+#include "worklist/bramwoods/OrderFile.h"
+#include "worklist/bramwoods/OrderFileCache.h"
 
 TEST(CutToken, ReturnsTheTextBeforeTheDelimiterAndKeepsTheRest) {
     QString source = QStringLiteral("BWH|ADT|RAD");
@@ -98,10 +98,10 @@ TEST(OrderFileText, ValidUtf8IsReadAsUtf8AndEverythingElseAsLatin1) {
 }
 
 TEST(Hl7Folder, GetsOneTrailingSeparator) {
-    EXPECT_EQ(Hl7OrderSource::FolderOf("/srv/orders"), "/srv/orders/");
-    EXPECT_EQ(Hl7OrderSource::FolderOf("/srv/orders/"), "/srv/orders/");
-    EXPECT_EQ(Hl7OrderSource::FolderOf("C:\\orders\\"), "C:\\orders\\");
-    EXPECT_EQ(Hl7OrderSource::FolderOf(""), "/");
+    EXPECT_EQ(OrderFileSource::FolderOf("/srv/orders"), "/srv/orders/");
+    EXPECT_EQ(OrderFileSource::FolderOf("/srv/orders/"), "/srv/orders/");
+    EXPECT_EQ(OrderFileSource::FolderOf("C:\\orders\\"), "C:\\orders\\");
+    EXPECT_EQ(OrderFileSource::FolderOf(""), "/");
 }
 
 namespace {
@@ -244,41 +244,46 @@ TEST(ListHL7Folder, ListsPathsAndLogsFirstLinesUntilAFileCannotBeRead) {
     WriteFile(dir.filePath("B.HL7"), "");
     WriteFile(dir.filePath("C.HL7"), "BWH|third");
     WriteFile(dir.filePath("notes.txt"), "ignored");
-    FakeServices fake;
-    fake.switches.hl7FolderText = dir.path();
-    Hl7OrderSource source(fake.services, [] {});
+    FakeLog log;
     QString listing;
     QStringList messages;
-    source.ListHL7Folder([&](const QString& text) { listing += text; },
-                         [&](const QString& text) { messages << text; });
+    OrderFileSource::ListHL7Folder(
+        dir.path(), log, [&](const QString& text) { listing += text; },
+        [&](const QString& text) { messages << text; });
     const QString folder = dir.path() + "/";
     EXPECT_EQ(listing, "\r\nstarting\r\n" + folder + "A.HL7\r\n" + folder + "B.HL7");
-    EXPECT_EQ(fake.log.Text(), "BWH|first\r\n");
+    EXPECT_EQ(log.Text(), "BWH|first\r\n");
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("B.HL7"));
 
     ASSERT_TRUE(QFile::remove(dir.filePath("B.HL7")));
     listing.clear();
-    source.ListHL7Folder([&](const QString& text) { listing += text; }, [](const QString&) {});
+    OrderFileSource::ListHL7Folder(
+        dir.path(), log, [&](const QString& text) { listing += text; }, [](const QString&) {});
     EXPECT_TRUE(listing.endsWith(folder + "C.HL7\r\ndone"));
 }
 
-TEST(Hl7OrderSource, StopsAtTheNextFileOnceTheQueryIsAbandoned) {
+TEST(OrderFileSource, StopsAtTheNextFileOnceTheQueryIsAbandoned) {
     QTemporaryDir dir;
     for (const char* name : {"A.HL7", "B.HL7", "C.HL7"})
         WriteFile(dir.filePath(name), QByteArray(name) + "|||||||P1");
     FakeServices fake;
     fake.switches.hl7FolderText = dir.path();
-    int yields = 0;
-    Hl7OrderSource source(fake.services, [&] { ++yields; });
+    const QuerySnapshot settings = fake.Snapshot();
+    const OrderFileSource source;
+    const auto run = [&](FakeQueryConnection& connection) {
+        const RequestKeys keys{connection.request, *connection.request.SequenceItem(Tags::StepSequence),
+                               QString()};
+        QueryRun query{connection, keys, settings, fake.log, fake.resources};
+        return source.Answer(query);
+    };
     FakeQueryConnection connection(MakeRequest({}, {}));
     connection.abandonAfter = 1;
-    EXPECT_FALSE(source.Run(connection, connection.request));
+    EXPECT_FALSE(run(connection));
     EXPECT_EQ(connection.pending.size(), 1u);
-    EXPECT_EQ(yields, 1);
     EXPECT_FALSE(fake.log.Text().contains("Completed."));
 
     FakeQueryConnection whole(MakeRequest({}, {}));
-    EXPECT_TRUE(source.Run(whole, whole.request));
+    EXPECT_TRUE(run(whole));
     EXPECT_EQ(whole.pending.size(), 3u);
 }

@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "Fakes.h"
-#include "worklist/ResponseBuilder.h"
-#include "worklist/ServiceState.h"
+#include "worklist/MatchFill.h"
 #include "worklist/Tags.h"
 
 namespace {
@@ -121,30 +120,34 @@ protected:
         NameParts name;
     };
 
-    Built Build(const QString& mode, const Row& row, const DicomDataset& request) {
+    Built Build(ConnectionMode mode, const Row& row, const DicomDataset& request) {
         const FakeRecordset record({row});
         const std::optional<DicomDataset> requestStep = request.SequenceItem(Tags::StepSequence);
-        const QString modality = requestStep->Item(Tags::Modality).Text();
-        MatchDataset response;
-        MatchDataset& step = response.AddSequenceItem(Tags::StepSequence);
+        const RequestKeys keys{request, *requestStep, requestStep->Item(Tags::Modality).Text()};
+        const QuerySnapshot settings = fake.Snapshot();
+        FakeQueryConnection connection(request);
+        const QueryRun run{connection, keys, settings, fake.log, fake.resources};
+        const RequestedAttributes requested(fake.log, settings.switches.showRequests);
+        const WorklistSource& source = SourceFor(mode);
+        MatchFill fill(run, source, record, requested);
+        source.FillMatch(fill);
         Built built;
-        built.name = builder.Fill(response, step, {request, *requestStep, record, modality, mode});
+        built.name = fill.Name();
         // As the toolkit reads the match back from its bytes.
-        built.response = response.ToDataset();
+        built.response = fill.TakeResponse().ToDataset();
         built.step = *built.response.SequenceItem(Tags::StepSequence);
         return built;
     }
 
-    Built BuildAll(const QString& mode, const Row& row) {
+    Built BuildAll(ConnectionMode mode, const Row& row) {
         return Build(mode, row, MakeRequest(kEveryTopKey, kEveryStepKey));
     }
 
     FakeServices fake;
-    ResponseBuilder builder{fake.services};
 };
 
 TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
-    const Built built = BuildAll(Modes::Talvek, TalvekRow());
+    const Built built = BuildAll(ConnectionMode::Talvek, TalvekRow());
     const DicomDataset& top = built.response;
     const DicomDataset& step = built.step;
 
@@ -194,7 +197,7 @@ TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
 }
 
 TEST_F(ResponseBuilderTest, OnlyRequestedAttributesComeBack) {
-    const Built built = Build(Modes::Talvek, TalvekRow(), MakeRequest({Tags::PatientName}, {}));
+    const Built built = Build(ConnectionMode::Talvek, TalvekRow(), MakeRequest({Tags::PatientName}, {}));
     const std::vector<DicomAttribute> attributes = built.response.Attributes();
     ASSERT_EQ(attributes.size(), 2u);
     EXPECT_EQ(attributes[0].Description(), "PatientName");
@@ -204,11 +207,11 @@ TEST_F(ResponseBuilderTest, OnlyRequestedAttributesComeBack) {
 }
 
 TEST_F(ResponseBuilderTest, StartDateAndTimeOnlyAtTheLevelAsked) {
-    const Built inStep = Build(Modes::Talvek, TalvekRow(), MakeRequest({}, {Tags::StepStartDate}));
+    const Built inStep = Build(ConnectionMode::Talvek, TalvekRow(), MakeRequest({}, {Tags::StepStartDate}));
     EXPECT_FALSE(inStep.response.Contains(Tags::StepStartDate));
     EXPECT_EQ(TextAt(inStep.step, Tags::StepStartDate), "20261201");
 
-    const Built atTop = Build(Modes::Talvek, TalvekRow(), MakeRequest({Tags::StepStartTime}, {}));
+    const Built atTop = Build(ConnectionMode::Talvek, TalvekRow(), MakeRequest({Tags::StepStartTime}, {}));
     EXPECT_EQ(TextAt(atTop.response, Tags::StepStartTime), "140509");
     EXPECT_FALSE(atTop.step.Contains(Tags::StepStartTime));
 }
@@ -216,19 +219,19 @@ TEST_F(ResponseBuilderTest, StartDateAndTimeOnlyAtTheLevelAsked) {
 TEST_F(ResponseBuilderTest, TalvekClinicNumbersTakeTheClinicPatientData) {
     Row clinic = TalvekRow();
     clinic["HN"] = "T123";
-    const Built fromClinic = BuildAll(Modes::Talvek, clinic);
+    const Built fromClinic = BuildAll(ConnectionMode::Talvek, clinic);
     EXPECT_EQ(TextAt(fromClinic.response, Tags::PatientBirthDate), "19800102");
     EXPECT_EQ(TextAt(fromClinic.response, Tags::PatientSex), "F");
 
     Row lowerCase = TalvekRow();
     lowerCase["HN"] = "t123";
-    const Built fromMain = BuildAll(Modes::Talvek, lowerCase);
+    const Built fromMain = BuildAll(ConnectionMode::Talvek, lowerCase);
     EXPECT_EQ(TextAt(fromMain.response, Tags::PatientBirthDate), "19700517");
     EXPECT_EQ(TextAt(fromMain.response, Tags::PatientSex), "M");
 }
 
 TEST_F(ResponseBuilderTest, PeltaAlwaysTakesTheMainPatientData) {
-    const Built built = BuildAll(Modes::Pelta, PeltaRow());
+    const Built built = BuildAll(ConnectionMode::Pelta, PeltaRow());
     const DicomDataset& top = built.response;
     EXPECT_EQ(TextAt(top, Tags::InstitutionName), "PELTA");
     EXPECT_EQ(TextAt(top, Tags::PatientId), "T900");
@@ -245,7 +248,7 @@ TEST_F(ResponseBuilderTest, PeltaAlwaysTakesTheMainPatientData) {
 
 TEST_F(ResponseBuilderTest, CorvanteSchedulesForNowWithoutProcedureData) {
     fake.clock.now = QDateTime(QDate(2027, 1, 15), QTime(23, 45, 1));
-    const Built built = BuildAll(Modes::Corvante, CorvanteRow());
+    const Built built = BuildAll(ConnectionMode::Corvante, CorvanteRow());
     const DicomDataset& top = built.response;
     EXPECT_EQ(TextAt(top, Tags::InstitutionName), "CORVANTE");
     EXPECT_EQ(TextAt(top, Tags::PatientName), "DOE^JANE^Q");
@@ -268,7 +271,7 @@ TEST_F(ResponseBuilderTest, CorvanteSchedulesForNowWithoutProcedureData) {
 
 TEST_F(ResponseBuilderTest, OrvellineReadsNullTextAsEmptyAndHasNoAdmissionId) {
     fake.switches.trace = true;
-    const Built built = BuildAll(Modes::Orvelline, OrvellineRow());
+    const Built built = BuildAll(ConnectionMode::Orvelline, OrvellineRow());
     const DicomDataset& top = built.response;
     EXPECT_EQ(TextAt(top, Tags::InstitutionName), "ORVELLINE");
     EXPECT_EQ(TextAt(top, Tags::AccessionNumber), "Q-17");
@@ -288,7 +291,7 @@ TEST_F(ResponseBuilderTest, OrvellineReadsNullTextAsEmptyAndHasNoAdmissionId) {
 }
 
 TEST_F(ResponseBuilderTest, OrvellineTraceOffWritesNothing) {
-    BuildAll(Modes::Orvelline, OrvellineRow());
+    BuildAll(ConnectionMode::Orvelline, OrvellineRow());
     EXPECT_FALSE(fake.log.Text().contains("orvelline"));
 }
 
@@ -300,13 +303,13 @@ TEST_F(ResponseBuilderTest, EnyeReplacedOnlyWhenSwitchedOn) {
     const DicomDataset request = MakeRequest({Tags::PatientName}, {});
 
     fake.switches.replaceEnye = true;
-    const Built replaced = Build(Modes::Talvek, row, request);
+    const Built replaced = Build(ConnectionMode::Talvek, row, request);
     EXPECT_EQ(TextAt(replaced.response, Tags::PatientName), QStringLiteral(u"PENA^JOSÉ^Munoz"));
     EXPECT_EQ(replaced.name.last, "PENA");
 
     fake.switches.replaceEnye = false;
     row["MMN"] = QString();
-    const Built kept = Build(Modes::Talvek, row, request);
+    const Built kept = Build(ConnectionMode::Talvek, row, request);
     EXPECT_EQ(TextAt(kept.response, Tags::PatientName), QStringLiteral(u"PEÑA^JOSÉ^"));
 }
 
@@ -314,21 +317,22 @@ TEST_F(ResponseBuilderTest, NullNamePartsReadAsEmpty) {
     const DicomDataset request = MakeRequest({Tags::PatientName}, {});
     Row row = TalvekRow();
     row["MMN"] = QVariant();
-    EXPECT_EQ(TextAt(Build(Modes::Talvek, row, request).response, Tags::PatientName),
+    EXPECT_EQ(TextAt(Build(ConnectionMode::Talvek, row, request).response, Tags::PatientName),
               "DELA CRUZ^JUAN^");
     row["MLN"] = QVariant();
     row["MFN"] = QVariant();
-    const Built built = Build(Modes::Talvek, row, request);
+    const Built built = Build(ConnectionMode::Talvek, row, request);
     EXPECT_EQ(TextAt(built.response, Tags::PatientName), "^^");
     EXPECT_EQ(built.name.last, "");
 }
 
 TEST_F(ResponseBuilderTest, UnusableOrderDateFailsTheRecord) {
-    for (const QString& mode : {Modes::Talvek, Modes::Pelta, Modes::Orvelline}) {
+    for (const ConnectionMode mode :
+         {ConnectionMode::Talvek, ConnectionMode::Pelta, ConnectionMode::Orvelline}) {
         for (const QVariant& trand :
              {QVariant(), QVariant(QStringLiteral("soon")), QVariant(QStringLiteral(""))}) {
-            SCOPED_TRACE((mode + " TranD=" + trand.toString()).toStdString());
-            Row row = mode == Modes::Orvelline ? OrvellineRow() : TalvekRow();
+            SCOPED_TRACE((SourceFor(mode).Name() + " TranD=" + trand.toString()).toStdString());
+            Row row = mode == ConnectionMode::Orvelline ? OrvellineRow() : TalvekRow();
             row["TranD"] = trand;
             // Fails even when no date is asked for.
             EXPECT_THROW(Build(mode, row, MakeRequest({Tags::PatientName}, {})), MwlError);
@@ -339,7 +343,7 @@ TEST_F(ResponseBuilderTest, UnusableOrderDateFailsTheRecord) {
 TEST_F(ResponseBuilderTest, CorvanteNeedsNoOrderDate) {
     Row row = CorvanteRow();
     row["TranD"] = QVariant();
-    const Built built = Build(Modes::Corvante, row, MakeRequest({Tags::StudyDate}, {}));
+    const Built built = Build(ConnectionMode::Corvante, row, MakeRequest({Tags::StudyDate}, {}));
     EXPECT_TRUE(built.response.Contains(Tags::StudyDate));
     EXPECT_TRUE(built.response.Item(Tags::StudyDate).IsNull());
 }
@@ -347,18 +351,18 @@ TEST_F(ResponseBuilderTest, CorvanteNeedsNoOrderDate) {
 TEST_F(ResponseBuilderTest, MissingFieldFailsTheRecord) {
     Row row = TalvekRow();
     row.remove("DocName");
-    EXPECT_THROW(Build(Modes::Talvek, row, MakeRequest({Tags::PatientName}, {})), MwlError);
+    EXPECT_THROW(Build(ConnectionMode::Talvek, row, MakeRequest({Tags::PatientName}, {})), MwlError);
     Row noHn = CorvanteRow();
     noHn.remove("HN");
-    EXPECT_THROW(Build(Modes::Corvante, noHn, MakeRequest({Tags::PatientName}, {})), MwlError);
+    EXPECT_THROW(Build(ConnectionMode::Corvante, noHn, MakeRequest({Tags::PatientName}, {})), MwlError);
 }
 
 TEST_F(ResponseBuilderTest, StudyUidIsFreshForEveryRecord) {
     const DicomDataset request = MakeRequest({Tags::StudyInstanceUid}, {});
     const QString first =
-        TextAt(Build(Modes::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
+        TextAt(Build(ConnectionMode::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
     const QString second =
-        TextAt(Build(Modes::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
+        TextAt(Build(ConnectionMode::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
     EXPECT_EQ(first, "1.2.3.1");
     EXPECT_EQ(second, "1.2.3.2");
     EXPECT_TRUE(fake.his.statements.isEmpty());
@@ -367,13 +371,13 @@ TEST_F(ResponseBuilderTest, StudyUidIsFreshForEveryRecord) {
 TEST_F(ResponseBuilderTest, ShowRequestsEchoesEachReturnedValue) {
     const DicomDataset request = MakeRequest({Tags::PatientName, Tags::PatientId}, {});
     fake.switches.showRequests = true;
-    Build(Modes::Talvek, TalvekRow(), request);
+    Build(ConnectionMode::Talvek, TalvekRow(), request);
     EXPECT_EQ(fake.log.Text(),
               "returning: 16 16 DELA CRUZ^JUAN^SANTOS\r\nreturning: 16 32 123456\r\n");
 
     fake.log.Replace(QString());
     fake.switches.showRequests = false;
-    Build(Modes::Talvek, TalvekRow(), request);
+    Build(ConnectionMode::Talvek, TalvekRow(), request);
     EXPECT_EQ(fake.log.Text(), "");
 }
 
@@ -381,7 +385,7 @@ TEST_F(ResponseBuilderTest, ValueThatCannotBeAddedIsLoggedOnTopAndTheRecordGoesO
     fake.log.Replace("CR\r\n");
     Row row = TalvekRow();
     row["MASBirthDate"] = "unknown";
-    const Built built = BuildAll(Modes::Talvek, row);
+    const Built built = BuildAll(ConnectionMode::Talvek, row);
     const QStringList lines = fake.log.Lines();
     ASSERT_GE(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith(" 16 48 unknown")) << lines[0].toStdString();

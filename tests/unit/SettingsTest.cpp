@@ -7,6 +7,7 @@
 #include "Fakes.h"
 #include "app/CommandLine.h"
 #include "app/ConnectionFile.h"
+#include "worklist/SourceFor.h"
 #include "app/ModeOptions.h"
 #include "app/NetworkSettings.h"
 #include "app/StartupSettings.h"
@@ -31,7 +32,7 @@ TEST(ModeOptions, FirstStartSelectsTalvekAndWritesAllFiveFlags) {
     ModeOptions options(store);
     options.Load();
     EXPECT_TRUE(options.Selected(ModeOptions::Talvek));
-    EXPECT_EQ(options.ConnectionMode(), "TALVEK");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "TALVEK");
     EXPECT_EQ(StoredOptions(store), (QStringList{"True", "False", "False", "False", "False"}));
     // Saved in the fixed order of the options.
     ASSERT_GE(store.writes.size(), 5);
@@ -47,7 +48,7 @@ TEST(ModeOptions, StoredSelectionIsRestored) {
     options.Load();
     EXPECT_TRUE(options.Selected(ModeOptions::Pelta));
     EXPECT_FALSE(options.Selected(ModeOptions::Talvek));
-    EXPECT_EQ(options.ConnectionMode(), "PELTA");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "PELTA");
     EXPECT_EQ(StoredOptions(store), (QStringList{"False", "True", "False", "False", "False"}));
 }
 
@@ -58,7 +59,7 @@ TEST(ModeOptions, FirstTrueFlagWinsAndRewritesTheOthers) {
     store.Set(kPacs, kMain, "optOrvelline", "True");
     ModeOptions options(store);
     options.Load();
-    EXPECT_EQ(options.ConnectionMode(), "TALVEK");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "TALVEK");
     EXPECT_FALSE(options.Selected(ModeOptions::Pelta));
     EXPECT_EQ(store.Stored(kPacs, kMain, "optPELTA"), "False");
     EXPECT_EQ(store.Stored(kPacs, kMain, "optOrvelline"), "False");
@@ -70,7 +71,7 @@ TEST(ModeOptions, LastOptionAlone) {
     store.Set(kPacs, kMain, "optOrvelline", "True");
     ModeOptions options(store);
     options.Load();
-    EXPECT_EQ(options.ConnectionMode(), "ORVELLINE");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "ORVELLINE");
 }
 
 TEST(ModeOptions, NoFlagSetSelectsNothingAndWritesNothing) {
@@ -78,7 +79,7 @@ TEST(ModeOptions, NoFlagSetSelectsNothingAndWritesNothing) {
     for (const QString& key : kOptionKeys) store.Set(kPacs, kMain, key, "False");
     ModeOptions options(store);
     options.Load();
-    EXPECT_EQ(options.ConnectionMode(), "");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "");
     EXPECT_TRUE(store.writes.isEmpty());
 }
 
@@ -87,10 +88,10 @@ TEST(ModeOptions, ClickSavesAndChangesTheModeAtOnce) {
     ModeOptions options(store);
     options.Load();
     options.Click(ModeOptions::Bramwoods);
-    EXPECT_EQ(options.ConnectionMode(), "BRAMWOODS");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "BRAMWOODS");
     EXPECT_EQ(StoredOptions(store), (QStringList{"False", "False", "False", "True", "False"}));
     options.Click(ModeOptions::Corvante);
-    EXPECT_EQ(options.ConnectionMode(), "CORVANTE");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "CORVANTE");
 }
 
 // ---- Port, institution, result limit, Study UID switch ------------------
@@ -199,10 +200,10 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
-    ModeOptions Selecting(ModeOptions::Option option) {
+    ConnectionMode Selecting(ModeOptions::Option option) {
         ModeOptions options(store);
         options.Click(option);
-        return options;
+        return options.ConnectionMode();
     }
 
     QTemporaryDir home;
@@ -246,7 +247,7 @@ TEST_F(ConnectionFileTest, MissingFileThrowsWithItsName) {
 TEST_F(ConnectionFileTest, BramwoodsAndNoSelectionReadNoFile) {
     WriteFile("DBServer.txt", "x\n");
     EXPECT_FALSE(ReadINI(Selecting(ModeOptions::Bramwoods), home.path()).has_value());
-    EXPECT_FALSE(ReadINI(ModeOptions(store), home.path()).has_value());
+    EXPECT_FALSE(ReadINI(ConnectionMode::None, home.path()).has_value());
 }
 
 // ---- Command line ---------------------------------------------------------

@@ -1,4 +1,4 @@
-#include "worklist/OrderItem.h"
+#include "worklist/bramwoods/OrderItem.h"
 
 #include <QDate>
 

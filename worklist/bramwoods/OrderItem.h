@@ -8,7 +8,7 @@
 
 #include "platform/dicom/DicomDataset.h"
 #include "platform/dicom/MatchDataset.h"
-#include "worklist/OrderFile.h"
+#include "worklist/bramwoods/OrderFile.h"
 
 // One order file's answer, made once per version of the file: its fields,
 // the line the log shows when it is sent, and every attribute it can give in

@@ -1,4 +1,4 @@
-#include "worklist/OrderFileCache.h"
+#include "worklist/bramwoods/OrderFileCache.h"
 
 #include <QDir>
 #include <algorithm>
@@ -11,6 +11,7 @@ QStringList OrderFileCache::OrderFiles(const QString& folder) {
 }
 
 OrderFileCache::Listing OrderFileCache::List(const QString& folder) {
+    std::lock_guard lock(m_mutex);
     if (folder != m_folder) {
         m_folder = folder;
         m_entries.clear();
@@ -41,10 +42,20 @@ OrderFileCache::Listing OrderFileCache::List(const QString& folder) {
             }
         }
     }
-    return {folder, m_names, std::make_shared<const FolderStamps>(folder)};
+    Listing listing{folder, m_names, std::make_shared<const FolderStamps>(folder),
+                    m_watch.Description()};
+    listing.revalidationChanged = listing.revalidation != m_revalidation;
+    m_revalidation = listing.revalidation;
+    return listing;
 }
 
 std::shared_ptr<const OrderItem> OrderFileCache::Item(const Listing& listing, const QString& name) {
+    std::lock_guard lock(m_mutex);
+    return ItemLocked(listing, name);
+}
+
+std::shared_ptr<const OrderItem> OrderFileCache::ItemLocked(const Listing& listing,
+                                                            const QString& name) {
     // A query whose folder is no longer the cache's (the folder was changed
     // while it ran) reads its files as they are, without the cache.
     if (listing.folder != m_folder)
@@ -80,6 +91,7 @@ std::shared_ptr<const OrderItem> OrderFileCache::Item(const Listing& listing, co
 }
 
 void OrderFileCache::Prune() {
+    std::lock_guard lock(m_mutex);
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         if (!it->seen) {
             it = m_entries.erase(it);

@@ -1,4 +1,4 @@
-#include "worklist/OrderFile.h"
+#include "worklist/bramwoods/OrderFile.h"
 
 #include <QFile>
 #include <QStringDecoder>

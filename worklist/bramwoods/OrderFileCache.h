@@ -5,10 +5,11 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <mutex>
 
 #include "platform/FileStamp.h"
 #include "platform/FolderWatch.h"
-#include "worklist/OrderItem.h"
+#include "worklist/bramwoods/OrderItem.h"
 
 // The order files of the folder, parsed and made ready to answer, kept
 // between queries. An entry is used only while its file's identity, size and
@@ -21,6 +22,8 @@
 // examined again only when it was reported changed; files with other hard
 // links and symbolic links are examined at every query, as is every file of
 // a folder whose changes are not reported.
+//
+// The query workers share one cache: every call is made whole under its lock.
 class OrderFileCache {
 public:
     // The order files of a folder at the start of one query. Each query keeps
@@ -32,6 +35,10 @@ public:
         QString folder;     // with its trailing separator
         QStringList names;  // "*.HL7", sorted
         std::shared_ptr<const FolderStamps> stamps;
+        // How the folder is kept up to date, for the log, and whether that
+        // changed since the last listing said.
+        QString revalidation;
+        bool revalidationChanged = false;
     };
 
     Listing List(const QString& folder);
@@ -42,10 +49,10 @@ public:
     std::shared_ptr<const OrderItem> Item(const Listing& listing, const QString& name);
     // Drops entries of files that no query has used since the last call.
     void Prune();
-    // How the folder is kept up to date, for the log.
-    QString Revalidation() const { return m_watch.Description(); }
 
 private:
+    std::shared_ptr<const OrderItem> ItemLocked(const Listing& listing, const QString& name);
+
     struct Entry {
         FileStamp stamp;
         std::shared_ptr<const OrderItem> item;
@@ -64,4 +71,6 @@ private:
     // examined before must be examined again.
     quint64 m_epoch = 1;
     QSet<QString> m_reported;  // reported changed, not yet examined again
+    QString m_revalidation;    // as the last listing told it
+    std::mutex m_mutex;
 };

@@ -1,0 +1,95 @@
+#include "worklist/bramwoods/OrderFileSource.h"
+
+#include "platform/MwlError.h"
+#include "worklist/RequestedAttributes.h"
+#include "worklist/Tags.h"
+#include "worklist/bramwoods/OrderFileCache.h"
+
+namespace {
+
+// A key that is present with a value must equal its field exactly.
+std::optional<QString> FilterKey(const DicomDataset& request, Tag tag) {
+    if (!request.Contains(tag)) return std::nullopt;
+    const DicomAttribute key = request.Item(tag);
+    if (key.IsNull()) return std::nullopt;
+    return key.Text();
+}
+
+bool Differs(const std::optional<QString>& key, QStringView field) { return key && *key != field; }
+
+}  // namespace
+
+QString OrderFileSource::FolderOf(const QString& folderText) {
+    if (folderText.endsWith(QLatin1Char('/')) || folderText.endsWith(QLatin1Char('\\')))
+        return folderText;
+    return folderText + QLatin1Char('/');
+}
+
+QString OrderFileSource::StudyUid(const QueryRun& run, const Recordset&) const {
+    return run.resources.uids.NewUid();
+}
+
+bool OrderFileSource::Answer(QueryRun& run) const {
+    ActivityLog& log = run.log;
+    const DicomDataset& request = run.keys.request;
+    OrderFileCache& cache = run.resources.orderFiles;
+    const OrderFileCache::Listing listing =
+        cache.List(FolderOf(run.settings.switches.hl7FolderText));
+    // Once per folder (and whenever it changes): whether the file system
+    // reports the folder's changes or every file is examined at every query.
+    if (listing.revalidationChanged)
+        log.Log(QStringLiteral("Order files: %1.").arg(listing.revalidation));
+    const OrderFilter filter{FilterKey(request, Tags::PatientId),
+                             FilterKey(request, Tags::PatientName),
+                             FilterKey(request, Tags::AccessionNumber)};
+    const OrderItem::Asked asked = OrderItem::Asked::From(request);
+    const RequestedAttributes requested(log, run.settings.switches.showRequests);
+    log.AppendLog(QStringLiteral("starting"));
+    for (const QString& name : listing.names) {
+        if (run.connection.Abandoned()) return StopEarly(run);
+        std::shared_ptr<const OrderItem> order;
+        try {
+            order = cache.Item(listing, name);
+        } catch (const MwlError& error) {
+            log.AppendLog(error.Description() + QStringLiteral("; skipped."));
+        }
+        if (order && !filter.Accepts(order->Fields()))
+            log.AppendLog(QStringLiteral("skipping."));
+        else if (order)
+            Send(run, *order, asked, requested);
+    }
+    cache.Prune();
+    log.AppendLog(QStringLiteral("Completed."));
+    return true;
+}
+
+void OrderFileSource::Send(QueryRun& run, const OrderItem& order, const OrderItem::Asked& asked,
+                           const RequestedAttributes& requested) const {
+    run.log.AppendLog(order.SendingLine());
+    if (requested.ShowsRequests())
+        order.ForEachAsked(asked, [&](Tag tag, const QVariant& value) { requested.Echo(tag, value); });
+    run.connection.SendPending(order.Item(asked));
+    run.log.AppendLog(QStringLiteral("sent.. "));
+}
+
+bool OrderFileSource::OrderFilter::Accepts(const OrderFields& order) const {
+    return !Differs(patientId, order.FieldView(8)) && !Differs(patientName, order.FieldView(10)) &&
+           !Differs(accession, order.FieldView(20));
+}
+
+void OrderFileSource::ListHL7Folder(const QString& folderText, ActivityLog& log,
+                                    const Sink& appendToListing, const Sink& showMessage) {
+    const QString crlf = QStringLiteral("\r\n");
+    const QString folder = FolderOf(folderText);
+    appendToListing(crlf + QStringLiteral("starting"));
+    for (const QString& name : OrderFileCache::OrderFiles(folder)) {
+        appendToListing(crlf + folder + name);
+        try {
+            log.AppendLog(DecodeOrderLine(ReadFirstLine(folder + name)));
+        } catch (const MwlError& error) {
+            showMessage(error.Description());
+            return;
+        }
+    }
+    appendToListing(crlf + QStringLiteral("done"));
+}
