@@ -28,17 +28,23 @@ void Handle(int signal, void (*handler)(int)) {
 
 }  // namespace
 
+void StopSignalWatcher::CatchStopSignals() {
+    if (g_stopPipe[0] >= 0) return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_stopPipe) != 0) return;
+    Handle(SIGINT, OnStopSignal);
+    Handle(SIGTERM, OnStopSignal);
+}
+
 // Signal handlers may only write a byte; the event loop picks it up and quits.
 StopSignalWatcher::StopSignalWatcher(QObject* parent) : QObject(parent) {
-    if (g_stopPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_stopPipe) != 0) return;
+    CatchStopSignals();
+    if (g_stopPipe[0] < 0) return;
     auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [] {
         char drained[16];
         [[maybe_unused]] const ssize_t read = ::read(g_stopPipe[0], drained, sizeof drained);
         QCoreApplication::quit();
     });
-    Handle(SIGINT, OnStopSignal);
-    Handle(SIGTERM, OnStopSignal);
 }
 
 bool StopSignalWatcher::StopRequested() { return g_stopRequested != 0; }

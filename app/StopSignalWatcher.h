@@ -13,4 +13,7 @@ public:
 
     // A stop signal has come, though the event loop may not have run yet.
     static bool StopRequested();
+    // From now on a stop signal is remembered instead of ending the process;
+    // the program's first step, so no signal finds it unprepared.
+    static void CatchStopSignals();
 };

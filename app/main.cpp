@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/DesktopProgram.h"
 #include "app/HeadlessServer.h"
+#include "app/StopSignalWatcher.h"
 #include "platform/settings/QtSettingsStore.h"
 
 namespace {
@@ -20,6 +21,7 @@ QString HomeFolder(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    StopSignalWatcher::CatchStopSignals();
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const CommandLine line = CommandLine::Parse(arguments);

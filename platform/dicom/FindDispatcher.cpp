@@ -210,10 +210,10 @@ void FindDispatcher::ExpireWaiting(Clock::time_point now) {
             ++it;
             continue;
         }
-        it->channel->EndWithFailure(FailureKind::HisTimeout);
         m_log.Log(QStringLiteral("Query Request error: no query worker came free within the "
                                  "time-out of %1 s (QueryTimeoutSeconds); the query did not run.")
                       .arg(it->budget->Seconds()));
+        it->channel->EndWithFailure(FailureKind::HisTimeout);
         it = m_queue.erase(it);
     }
 }
@@ -225,10 +225,10 @@ void FindDispatcher::GiveUpOverdue(Clock::time_point now) {
         if (!running.channel || running.givenUp) continue;
         if (now < running.budget->Deadline() + kGiveUpAfter) continue;
         running.givenUp = true;
-        running.channel->EndWithFailure(FailureKind::HisTimeout);
         m_log.Log(QStringLiteral("Query Request error: the HIS did not answer within the time-out "
                                  "of %1 s (QueryTimeoutSeconds) and did not take the cancel; the "
                                  "modality is answered without it.")
                       .arg(running.budget->Seconds()));
+        running.channel->EndWithFailure(FailureKind::HisTimeout);
     }
 }

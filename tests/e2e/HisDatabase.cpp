@@ -82,3 +82,18 @@ QString HisDatabase::InsertStatement(const QList<HisOrder>& orders) {
     }
     return sql;
 }
+
+SqliteLock::SqliteLock(const QString& file) {
+    m_shell.setProcessChannelMode(QProcess::MergedChannels);
+    m_shell.start(QStringLiteral("sqlite3"), {file});
+    m_shell.write("BEGIN EXCLUSIVE;\nSELECT 'locked';\n");
+    while (!m_output.contains("locked") && m_shell.waitForReadyRead(10000))
+        m_output += m_shell.readAll();
+}
+
+void SqliteLock::Release() {
+    if (m_shell.state() == QProcess::NotRunning) return;
+    m_shell.write("COMMIT;\n.quit\n");
+    m_shell.closeWriteChannel();
+    if (!m_shell.waitForFinished(10000)) m_shell.kill();
+}

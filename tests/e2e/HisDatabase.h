@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <optional>
 
@@ -31,4 +33,21 @@ public:
     // count open orders with ids firstId, firstId + 1, ...; patient IDs "P<id>".
     static QList<HisOrder> OpenOrders(int count, int firstId = 1);
     static QString InsertStatement(const QList<HisOrder>& orders);
+};
+
+// Another program that holds an exclusive lock on a SQLite file (the sqlite3
+// shell in a transaction) until Release().
+class SqliteLock {
+public:
+    explicit SqliteLock(const QString& file);
+    ~SqliteLock() { Release(); }
+    SqliteLock(const SqliteLock&) = delete;
+    SqliteLock& operator=(const SqliteLock&) = delete;
+
+    bool Held() const { return m_output.contains("locked"); }
+    void Release();
+
+private:
+    QProcess m_shell;
+    QByteArray m_output;
 };

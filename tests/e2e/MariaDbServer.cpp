@@ -151,6 +151,15 @@ testing::AssertionResult MariaDbServer::Run(const QString& sql) const {
                    kClientTimeoutMs);
 }
 
+std::unique_ptr<QProcess> MariaDbServer::Session(const QString& sql) const {
+    auto session = std::make_unique<QProcess>();
+    session->setProcessChannelMode(QProcess::MergedChannels);
+    session->start(QStringLiteral("mariadb"),
+                   ClientArguments() << QStringLiteral("--execute=") + sql << Database());
+    session->waitForStarted(kClientTimeoutMs);
+    return session;
+}
+
 testing::AssertionResult MariaDbServer::Stop() {
     if (m_server.state() == QProcess::NotRunning)
         return testing::AssertionFailure() << "mariadbd had already ended:\n"

@@ -7,10 +7,14 @@
 #include <dcmtk/dcmdata/dcitem.h>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 #include <QTemporaryDir>
+#include <QThread>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "e2e/DicomPeer.h"
 #include "e2e/MariaDbServer.h"
@@ -421,4 +425,55 @@ TEST_F(OrvellineOnMariaDb, RequestsInOtherCharacterSetsMatchTheirNames) {
         ASSERT_EQ(outcome.PatientIds(), QStringList{c.patientId});
         EXPECT_EQ(Value(*outcome.matches[0]->getDataset(), DCM_PatientName), c.returned);
     }
+}
+
+// A table another session holds under LOCK TABLES ... WRITE: every modality
+// gets its failure within the query time-out (the statement is cancelled on
+// the server), is answered once the lock is gone, and a stop during the wait
+// ends the program at once.
+TEST_F(OrvellineOnMariaDb, ALockedTableFailsEveryModalityWithinTheTimeOut) {
+    constexpr int kTimeoutSeconds = 3;
+    ServerSettings settings = Orvelline(*s_database);
+    settings.queryTimeoutSeconds = kTimeoutSeconds;
+    ServerProcess server(settings);
+    ASSERT_TRUE(server.Start());
+    const QStringList keys = WorklistKeys({QStringLiteral("PatientID=P7")});
+    {
+        const auto lock = s_database->Session("LOCK TABLES worksheet WRITE; SELECT SLEEP(120);");
+        QThread::msleep(300);  // the session has taken the lock
+        std::vector<std::thread> modalities;
+        std::vector<FindOutcome> outcomes(4);
+        std::vector<qint64> elapsed(4);
+        for (size_t i = 0; i < outcomes.size(); ++i)
+            modalities.emplace_back([&, i] {
+                QElapsedTimer timer;
+                timer.start();
+                outcomes[i] = FindScu::Run(server.Port(), keys);
+                elapsed[i] = timer.elapsed();
+            });
+        for (std::thread& modality : modalities) modality.join();
+        for (size_t i = 0; i < outcomes.size(); ++i) {
+            EXPECT_EQ(outcomes[i].ErrorComment(), "HIS did not answer in time")
+                << outcomes[i].output.right(2000).toStdString();
+            EXPECT_LT(elapsed[i], kTimeoutSeconds * 1000 + 2000);
+        }
+        // A stop while a statement waits for the lock.
+        FindScu waiting(server.Port(), keys);
+        waiting.Start();
+        ASSERT_TRUE(server.WaitForLog("waiting for the HIS"));
+        QElapsedTimer timer;
+        timer.start();
+        server.SendStop();
+        EXPECT_TRUE(server.AwaitExit());
+        EXPECT_LT(timer.elapsed(), 3000);
+        waiting.Finish();
+        lock->kill();
+        lock->waitForFinished(5000);
+    }
+    ServerProcess after(Orvelline(*s_database));
+    ASSERT_TRUE(after.Start());
+    const FindOutcome outcome = FindScu::Run(after.Port(), keys);
+    EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+    EXPECT_EQ(outcome.PatientIds(), Ids({7}));
+    EXPECT_TRUE(after.Stop());
 }

@@ -35,6 +35,10 @@ public:
     bool RefusedAsBusy() const { return m_refusedAsBusy; }
     bool IsOpen() const { return m_association != nullptr; }
 
+    // Shrinks the receive buffer of the open association's socket, as a
+    // modality with little memory has it.
+    void ShrinkReceiveBuffer(int bytes);
+
     testing::AssertionResult Echo();
     // A worklist query for modality CR.
     FindReply Find();

@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QThread>
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -107,7 +108,33 @@ void ServerProcess::WriteSettings() const {
                   (connection + QLatin1Char('\n')).toUtf8());
 }
 
+testing::AssertionResult ServerProcess::Launch() {
+    if (const auto launched = Spawn(); !launched) return launched;
+    const QString status = QStringLiteral("/proc/%1/status").arg(m_process.processId());
+    QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!deadline.hasExpired()) {
+        QFile file(status);
+        if (!file.open(QIODevice::ReadOnly)) break;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (line.startsWith("SigCgt:") &&
+                (line.mid(7).trimmed().toULongLong(nullptr, 16) & (1ULL << (SIGTERM - 1))))
+                return testing::AssertionSuccess();
+        QThread::msleep(1);
+    }
+    return testing::AssertionFailure() << "talvek-mwl did not take over SIGTERM";
+}
+
+QByteArray ServerProcess::StandardError() {
+    m_errors += m_process.readAllStandardError();
+    return m_errors;
+}
+
 testing::AssertionResult ServerProcess::Start(bool expectListening) {
+    if (const auto launched = Spawn(); !launched) return launched;
+    return AwaitListening(expectListening);
+}
+
+testing::AssertionResult ServerProcess::Spawn() {
     if (!m_folder.isValid() || m_port == 0)
         return testing::AssertionFailure() << "no temporary folder or no free port";
     WriteSettings();
@@ -130,6 +157,10 @@ testing::AssertionResult ServerProcess::Start(bool expectListening) {
     if (!m_process.waitForStarted(kStartTimeoutMs))
         return testing::AssertionFailure()
                << "talvek-mwl did not start: " << m_process.errorString().toStdString();
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult ServerProcess::AwaitListening(bool expectListening) {
     const QByteArray expected =
         expectListening ? QByteArray("listening on port ") +
                               QByteArray::number(m_settings.reportedPort.value_or(m_port))

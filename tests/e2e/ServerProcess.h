@@ -61,6 +61,11 @@ public:
     // Starts the program and waits until it reports that it listens (or, with
     // expectListening false, that it does not).
     testing::AssertionResult Start(bool expectListening = true);
+    // Starts the program and returns once it has taken over SIGTERM (its
+    // very first step), before it has loaded anything.
+    testing::AssertionResult Launch();
+    // Standard error so far (the "listening on" line, usage).
+    QByteArray StandardError();
     // Everything the program wrote to standard output (its activity log); for
     // the desktop program, the log its window shows.
     QString ActivityLog() const;
@@ -84,6 +89,8 @@ public:
 
 private:
     void WriteSettings() const;
+    testing::AssertionResult Spawn();
+    testing::AssertionResult AwaitListening(bool expectListening);
 
     ServerSettings m_settings;
     QTemporaryDir m_folder;

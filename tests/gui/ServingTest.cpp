@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QTest>
+#include <QTabWidget>
 #include <QTimer>
 #include <atomic>
 #include <thread>
@@ -187,3 +188,90 @@ TEST_F(ServingTest, ClosingDuringAQueryAnswersItAndEndsCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The longest the window's event loop went without running, measured by a
+// timer that asks every 20 ms.
+class EventLoopGaps : public QObject {
+public:
+    EventLoopGaps() {
+        m_since.start();
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_longest = std::max(m_longest, m_since.restart());
+        });
+        m_timer.start(20);
+    }
+    qint64 LongestMs() const { return m_longest; }
+    void Reset() {
+        m_longest = 0;
+        m_since.restart();
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_since;
+    qint64 m_longest = 0;
+};
+
+}  // namespace
+
+// With the HIS locked the whole time: the start-up window counts down, the
+// main window switches tabs and repaints while a query waits for the HIS and
+// shows that a query is in progress, and closing it ends the program within
+// three seconds.
+TEST_F(ServingTest, ALockedHisNeverHoldsTheWindowAndClosingEndsAtOnce) {
+    WriteDatabases();
+    StoreMode("optCorvante");
+    store.Set("PACS", "Database", "QueryTimeoutSeconds", "20");
+    SqliteLock lock(HomePath("corvante.db"));
+    ASSERT_TRUE(lock.Held());
+
+    DesktopProgram program(store, home.path(), 2);
+    EventLoopGaps gaps;
+    QStringList countdown;
+    FindScu scu(port, WorklistKeys());
+    bool closed = false;
+    qint64 gapWhileWaiting = -1;
+    QElapsedTimer closing;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* time = program.Splash().findChild<QLabel*>("lblTime"); time && program.Splash().isVisible())
+            if (countdown.isEmpty() || countdown.last() != time->text()) countdown << time->text();
+        if (!program.Runtime().Listening() || closed) return;
+        if (!scu.Running() && gapWhileWaiting < 0 && countdown.size() > 0 && !closing.isValid()) {
+            scu.Start();
+            closing.start();
+            gaps.Reset();
+            return;
+        }
+        auto* lblComm = program.Window().findChild<QLabel*>("lblComm");
+        auto* tabs = program.Window().findChild<QTabWidget*>("SSTab1");
+        if (closing.isValid() && closing.elapsed() < 1500) {
+            tabs->setCurrentIndex((tabs->currentIndex() + 1) % tabs->count());
+            program.Window().repaint();
+            return;
+        }
+        if (closing.isValid() && !closed) {
+            gapWhileWaiting = gaps.LongestMs();
+            EXPECT_EQ(lblComm->text(), "Communicating...");
+            closed = true;
+            closing.restart();
+            program.Window().close();
+        }
+    });
+    watch.start(10);
+    const int status = program.Run();
+    const qint64 closeToEnd = closing.elapsed();
+    watch.stop();
+
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(closed);
+    EXPECT_GE(countdown.size(), 2) << countdown.join(' ').toStdString();
+    EXPECT_GE(gapWhileWaiting, 0);
+    EXPECT_LT(gapWhileWaiting, 200);
+    EXPECT_LT(closeToEnd, 3000);
+    EXPECT_FALSE(program.Runtime().Listening());
+    const FindOutcome outcome = scu.Finish();
+    EXPECT_FALSE(outcome.Succeeded());
+}
