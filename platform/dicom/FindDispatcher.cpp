@@ -183,6 +183,7 @@ void FindDispatcher::Answer(QueryWorker& worker, Item& item) {
     } catch (const std::exception&) {
         channel.NoteFailure(FailureKind::Unspecified);
     }
+    channel.SetBudget(nullptr);
     channel.HandlerReturned();
 }
 
