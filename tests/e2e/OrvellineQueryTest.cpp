@@ -162,6 +162,17 @@ QString StepKey(const QString& key) {
     return QStringLiteral("ScheduledProcedureStepSequence[0].") + key;
 }
 
+// The patient IDs a worklist query with these extra keys returns; the query
+// must succeed.
+QStringList PatientIdsFound(ServerProcess& server, const QStringList& extra) {
+    const FindOutcome outcome = FindScu::Run(server.Port(), WorklistKeys(extra));
+    EXPECT_TRUE(outcome.Succeeded()) << extra.join(' ').toStdString() << "\n"
+                                     << outcome.output.right(2000).toStdString()
+                                     << "\nactivity log:\n"
+                                     << server.ActivityLog().right(2000).toStdString();
+    return outcome.PatientIds();
+}
+
 class OrvellineOnMariaDb : public testing::Test {
 protected:
     // One database server and one worklist server for the whole suite.
@@ -181,16 +192,7 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(s_ready); }
 
-    // The patient IDs a worklist query with these extra keys returns; the
-    // query must succeed.
-    static QStringList Find(const QStringList& extra) {
-        const FindOutcome outcome = FindScu::Run(s_server->Port(), WorklistKeys(extra));
-        EXPECT_TRUE(outcome.Succeeded())
-            << extra.join(' ').toStdString() << "\n"
-            << outcome.output.right(2000).toStdString() << "\nactivity log:\n"
-            << s_server->ActivityLog().right(2000).toStdString();
-        return outcome.PatientIds();
-    }
+    static QStringList Find(const QStringList& extra) { return PatientIdsFound(*s_server, extra); }
 
     static inline std::unique_ptr<MariaDbServer> s_database;
     static inline std::unique_ptr<ServerProcess> s_server;
@@ -238,14 +240,7 @@ protected:
         return server->Start() ? std::move(server) : nullptr;
     }
 
-    static QStringList Find(const QStringList& extra) {
-        const FindOutcome outcome = FindScu::Run(s_server->Port(), WorklistKeys(extra));
-        EXPECT_TRUE(outcome.Succeeded())
-            << extra.join(' ').toStdString() << "\n"
-            << outcome.output.right(2000).toStdString() << "\nactivity log:\n"
-            << s_server->ActivityLog().right(2000).toStdString();
-        return outcome.PatientIds();
-    }
+    static QStringList Find(const QStringList& extra) { return PatientIdsFound(*s_server, extra); }
 
     static inline std::map<std::string, std::unique_ptr<ServerProcess>> s_servers;
     static inline std::unique_ptr<MariaDbServer> s_database;
