@@ -111,8 +111,8 @@ int ServerRuntime::QueryTimeoutSeconds() const {
 
 std::unique_ptr<HisConnection> ServerRuntime::MakeHisConnection() {
     auto his = std::make_unique<OdbcHisConnection>(m_log, QString(), &m_watch);
-    his->SetQueryTimeout(QueryTimeoutSeconds());
-    // A connection that is not open reads its mode's file again first.
+    // Every call it makes is under a query's or a tool's budget. Not open, it
+    // reads its mode's file again first.
     his->SetConnectionStringSource(
         [this] { return ReadINI(m_settings.Current()->mode, m_homeFolder); });
     return his;

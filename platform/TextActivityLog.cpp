@@ -69,9 +69,11 @@ void TextActivityLog::Replace(const QString& text) {
     Notify();
 }
 
+// A copy of its own: the text's buffer is never shared with a reader on
+// another thread while a writer may grow it.
 QString TextActivityLog::Text() const {
     std::lock_guard lock(m_mutex);
-    return m_text;
+    return QString(m_text.constData(), m_text.size());
 }
 
 void TextActivityLog::KeepText(bool keep) {

@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QSqlResult>
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 #include "platform/MwlError.h"
@@ -19,6 +20,15 @@ namespace {
 QString NewConnectionName() {
     static QAtomicInt counter;
     return QStringLiteral("his-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+// Qt Sql's list of connections is changed from every query worker's thread as
+// it makes or ends its connection; Qt guards it with a lock race detectors
+// cannot see, so the changes also take this one. Nothing else reads the list:
+// each connection keeps its own handle.
+std::mutex& ConnectionListMutex() {
+    static std::mutex mutex;
+    return mutex;
 }
 
 SQLHANDLE StatementHandle(const QSqlQuery& query) {
@@ -42,15 +52,15 @@ OdbcHisConnection::OdbcHisConnection(ActivityLog& log, QString connectionString,
                                      StatementWatch* watch)
     : m_log(log), m_watch(watch), m_name(NewConnectionName()) {
     SetConnectionString(connectionString);
-    QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
+    std::lock_guard lock(ConnectionListMutex());
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
 }
 
 OdbcHisConnection::~OdbcHisConnection() {
     if (m_streaming) m_streaming->Detach();
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_name, false);
-        db.close();
-    }
+    m_db.close();
+    m_db = QSqlDatabase();
+    std::lock_guard lock(ConnectionListMutex());
     QSqlDatabase::removeDatabase(m_name);
 }
 
@@ -81,7 +91,7 @@ void OdbcHisConnection::UseConnectionString(const QString& text) {
 }
 
 bool OdbcHisConnection::IsOpen() const {
-    return QSqlDatabase::database(m_name, false).isOpen();
+    return m_db.isOpen();
 }
 
 const QueryBudget& OdbcHisConnection::Budget() const {
@@ -98,8 +108,7 @@ const QueryBudget& OdbcHisConnection::CallBudget() {
 void OdbcHisConnection::Reopen() {
     if (m_connectionString.isEmpty()) return;
     Close();
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
-    Open(db);
+    Open(m_db);
 }
 
 void OdbcHisConnection::ReopenAfterFailure() {
@@ -110,8 +119,7 @@ void OdbcHisConnection::Close() {
     // An unfinished statement would keep the old connection from closing.
     if (m_streaming) m_streaming->BufferRemaining();
     m_streaming = nullptr;
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
-    IgnoringFailures([&] { db.close(); });
+    IgnoringFailures([&] { m_db.close(); });
 }
 
 // A missing SQLite file is not opened: the driver would create an empty
@@ -175,7 +183,7 @@ void OdbcHisConnection::Recover() {
 }
 
 std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    QSqlDatabase& db = m_db;
     if (!db.isOpen())
         throw MwlError(
             QStringLiteral("The HIS connection is not open (connection string: %1).")

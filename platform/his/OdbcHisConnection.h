@@ -83,6 +83,7 @@ private:
     std::optional<SqlDialect> m_dialect;
     ConnectionStringSource m_source;
     QString m_name;
+    QSqlDatabase m_db;
     int m_timeoutSeconds = kDefaultQueryTimeoutSeconds;
     const QueryBudget* m_queryBudget = nullptr;
     std::unique_ptr<QueryBudget> m_callBudget;

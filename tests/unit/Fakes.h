@@ -124,10 +124,17 @@ private:
 // for them, so the tests check the exact statements sent and script the rows.
 class FakeHis : public HisConnection {
 public:
-    void BeginQuery(const QueryBudget&) override { attempted = false; }
+    void BeginQuery(const QueryBudget&) override {
+        std::lock_guard lock(mutex);
+        attempted = false;
+    }
     void EndQuery() override {}
-    void UseConnectionString(const QString& text) override { connectionString = text; }
+    void UseConnectionString(const QString& text) override {
+        std::lock_guard lock(mutex);
+        connectionString = text;
+    }
     void Reopen() override {
+        std::lock_guard lock(mutex);
         ++reopenCount;
         attempted = true;
     }
@@ -137,7 +144,10 @@ public:
     bool IsOpen() const override { return true; }
     std::optional<SqlDialect> Dialect() const override { return dialect; }
     // Records how many statements had run when each query began.
-    void EnsureCurrent() override { ensuredAt << statements.size(); }
+    void EnsureCurrent() override {
+        std::lock_guard lock(mutex);
+        ensuredAt << statements.size();
+    }
     std::unique_ptr<Recordset> Execute(const QString& sql) override {
         std::lock_guard lock(mutex);
         statements << sql;
