@@ -94,13 +94,15 @@ void TextActivityLog::WatchChanges() {
 
 void TextActivityLog::Apply(Change change, const QString& piece, const QString& lineText,
                             const QString& stamp, qint64 msecsSinceEpoch) {
+    // The text never shares its buffer with a piece, which the window's
+    // thread receives: a writer may then grow it in place at any time.
     if (m_keepText) {
         if (change == Change::Append)
-            m_text += piece;
+            m_text.append(piece.constData(), piece.size());
         else if (change == Change::Prepend)
-            m_text.prepend(piece);
+            m_text.prepend(piece.constData(), piece.size());
         else
-            m_text = piece;
+            m_text = QString(piece.constData(), piece.size());
     }
     if (m_watched) m_pending.push_back({change, piece});
     if (m_lines) ToLines(lineText, stamp, msecsSinceEpoch);

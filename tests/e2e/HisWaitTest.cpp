@@ -108,7 +108,8 @@ TEST(HisWait, AStopDuringALongAnswerToASlowReaderEndsWithinThreeSeconds) {
     ASSERT_TRUE(slow.Open());
     slow.ShrinkReceiveBuffer(8192);
     ASSERT_TRUE(slow.SendFindOnly());
-    ASSERT_TRUE(server.WaitForLog(" Req# 1000 HN: ")) << server.ActivityLog().right(1500).toStdString();
+    ASSERT_TRUE(server.WaitForLog(" Req# 1000 HN: ", kLogWaitMs))
+        << server.ActivityLog().right(1500).toStdString();
     QElapsedTimer timer;
     timer.start();
     server.SendStop();

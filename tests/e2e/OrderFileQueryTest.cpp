@@ -190,7 +190,11 @@ TEST_F(OrderFileQuery, OverlongFirstLineIsSkippedAndMemoryStaysSmall) {
     }
     const qint64 peakKiB = server.PeakResidentKiB();
     EXPECT_GT(peakKiB, 0);
+    // ThreadSanitizer's own shadow memory of the service's threads is more
+    // than the whole bound.
+#ifndef __SANITIZE_THREAD__
     EXPECT_LT(peakKiB, 60 * 1024);
+#endif
     EXPECT_TRUE(server.Stop());
     EXPECT_EQ(server.ActivityLog().count(
                   "BIG.HL7: its first line is longer than 65536 bytes; skipped."),
