@@ -54,11 +54,15 @@ struct Query {
 }  // namespace
 
 TEST(Concurrency, ThirtyTwoModalitiesAtOnceGetWhatEachGetsAlone) {
-    ServerProcess database;
+    // Room for sixteen queries to wait their turn on a slow (sanitizer) build:
+    // the test is about what each answer holds.
+    ServerSettings settings;
+    settings.queryTimeoutSeconds = 120;
+    ServerProcess database(settings);
     QList<HisOrder> orders = HisDatabase::OpenOrders(kOrders);
     ASSERT_TRUE(HisDatabase::Create(database.HisFile(), orders));
     ASSERT_TRUE(database.Start());
-    ServerSettings files;
+    ServerSettings files = settings;
     files.modeOption = QStringLiteral("optBramwoods");
     files.hl7Folder = QDir(database.Folder()).filePath(QStringLiteral("orders"));
     ASSERT_TRUE(QDir().mkpath(files.hl7Folder));
