@@ -11,7 +11,7 @@
 namespace {
 // After the listener's own stop (answers in flight get two seconds), how long
 // the query workers may take to return.
-constexpr auto kWorkersJoinWait = std::chrono::milliseconds(700);
+constexpr auto kWorkersJoinWait = std::chrono::milliseconds(1000);
 }  // namespace
 
 ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* parent)

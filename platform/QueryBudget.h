@@ -4,17 +4,20 @@
 #include <atomic>
 #include <chrono>
 
-// How long one query may still wait for the HIS: one deadline for all of its
+// How long one query may still wait for the HIS: one budget for all of its
 // HIS work (waiting for a query worker, connecting, preparing, executing and
-// every fetch), counted from the moment its request arrived. Time the query
-// spends waiting for its own peer to take matches is not the HIS's and moves
-// the deadline on. A stop ends every wait at once, whatever is left.
+// every fetch), counted from the moment its request arrived. Only time spent
+// in HIS calls (and in the queue) counts: once a worker runs the query, the
+// time between two HIS calls (building matches, waiting for a slow modality
+// to take them) moves the deadline on. A stop ends every wait at once,
+// whatever is left.
 class QueryBudget {
 public:
     using Clock = std::chrono::steady_clock;
 
     QueryBudget(Clock::time_point start, std::chrono::seconds budget, const std::atomic<bool>& stop)
         : m_deadline((start + budget).time_since_epoch().count()),
+          m_outsideSince(Clock::now().time_since_epoch().count()),
           m_seconds(static_cast<int>(budget.count())),
           m_stop(stop) {}
 
@@ -34,13 +37,25 @@ public:
     bool Stopping() const { return m_stop.load(std::memory_order_relaxed); }
     // The budget as configured (QueryTimeoutSeconds), for messages.
     int Seconds() const { return m_seconds; }
-    // Any thread: the query waited this long for something that is not the HIS.
-    void Extend(Clock::duration waited) {
-        m_deadline.fetch_add(waited.count(), std::memory_order_relaxed);
+
+    // The query's own thread: a worker has begun the query (the wait for it
+    // counted); from here on only HIS calls count.
+    void Begin() const { m_outsideSince = Clock::now().time_since_epoch().count(); }
+    // The query's own thread, around every HIS call.
+    void EnterHis() const {
+        if (m_inHis.fetch_add(1) == 0)
+            m_deadline.fetch_add(Clock::now().time_since_epoch().count() - m_outsideSince);
     }
+    void LeaveHis() const {
+        if (m_inHis.fetch_sub(1) == 1) m_outsideSince = Clock::now().time_since_epoch().count();
+    }
+    // Any thread: the query waits for the HIS right now.
+    bool InHis() const { return m_inHis.load() > 0; }
 
 private:
-    std::atomic<Clock::rep> m_deadline;
+    mutable std::atomic<Clock::rep> m_deadline;
+    mutable Clock::rep m_outsideSince;  // the query's own thread only
+    mutable std::atomic<int> m_inHis{0};
     const int m_seconds;
     const std::atomic<bool>& m_stop;
 };

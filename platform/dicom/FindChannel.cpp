@@ -6,11 +6,6 @@ FindChannel::FindChannel(QString root, DicomDataset request)
 FindChannel::FindChannel(QString root, DicomDataset request, Limits limits)
     : m_root(std::move(root)), m_request(std::move(request)), m_limits(limits) {}
 
-void FindChannel::SetBudget(QueryBudget* budget) {
-    std::lock_guard lock(m_mutex);
-    m_budget = budget;
-}
-
 void FindChannel::SendPending(MatchDataset match) {
     std::vector<MatchDataset> spent;
     bool wake = false;
@@ -29,8 +24,7 @@ void FindChannel::SendPending(MatchDataset match) {
 // goes back to building matches in long runs rather than one at a time.
 void FindChannel::WaitForRoom(std::unique_lock<std::mutex>& lock) {
     const size_t resumeAt = m_limits.maxQueued / 2;
-    const auto began = std::chrono::steady_clock::now();
-    auto progressAt = began;
+    auto progressAt = std::chrono::steady_clock::now();
     std::uint64_t taken = m_taken;
     m_roomWanted = true;
     while (m_matches.size() > resumeAt && !Ended()) {
@@ -50,7 +44,6 @@ void FindChannel::WaitForRoom(std::unique_lock<std::mutex>& lock) {
                           [&] { return m_matches.size() <= resumeAt || Ended(); });
     }
     m_roomWanted = false;
-    if (m_budget) m_budget->Extend(std::chrono::steady_clock::now() - began);
 }
 
 void FindChannel::SendFinal() {

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/QueryBudget.h"
 #include "platform/dicom/QueryConnection.h"
 
 // One C-FIND in flight: a query worker's handler pushes matches and the
@@ -19,8 +18,7 @@
 // The queue between them is bounded, so a peer that reads slowly or not at
 // all holds a few hundred matches, not the whole answer. The handler then
 // waits for room on its own thread, and abandons the answer when the
-// association has taken nothing for the DIMSE time-out. That wait is the
-// peer's, not the HIS's: it does not count against the query's budget.
+// association has taken nothing for the DIMSE time-out.
 class FindChannel : public QueryConnection {
 public:
     enum class Kind { Match, Success, Failure, Idle };
@@ -42,8 +40,6 @@ public:
 
     // When the request arrived: the query's budget counts from here.
     std::chrono::steady_clock::time_point Arrived() const { return m_arrived; }
-    // The budget whose deadline moves on while the handler waits for room.
-    void SetBudget(QueryBudget* budget);
 
     // The query worker's thread.
     QString QueryRoot() const override { return m_root; }
@@ -84,7 +80,6 @@ private:
     std::condition_variable m_room;
     std::deque<MatchDataset> m_matches;
     std::vector<MatchDataset> m_spent;
-    QueryBudget* m_budget = nullptr;
     std::uint64_t m_taken = 0;  // matches the association has taken so far
     bool m_waiting = false;     // the association sleeps on m_ready
     bool m_roomWanted = false;  // the handler sleeps on m_room

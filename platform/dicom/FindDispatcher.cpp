@@ -14,16 +14,13 @@ constexpr auto kMonitorTick = std::chrono::milliseconds(100);
 
 FindDispatcher::FindDispatcher(ActivityLog& log) : m_log(log) {}
 
+// Every thread is joined, however long a HIS holds one: a program that
+// cannot wait ends before this runs (see Join).
 FindDispatcher::~FindDispatcher() {
     BeginStop();
-    Join(std::chrono::milliseconds(3000));
-    // A worker the HIS still holds is left to end on its own; what it uses
-    // of this object stays.
     for (auto& worker : m_workers)
-        if (worker->thread.joinable()) {
-            worker->thread.detach();
-            (void)worker.release();
-        }
+        if (worker->thread.joinable()) worker->thread.join();
+    if (m_monitorThread.joinable()) m_monitorThread.join();
 }
 
 void FindDispatcher::Start(const Options& options, WorkerFactory factory) {
@@ -168,6 +165,7 @@ bool FindDispatcher::TakeNext(Worker& self, Item& item) {
 void FindDispatcher::Answer(QueryWorker& worker, Item& item) {
     if (item.job) {
         try {
+            item.budget->Begin();
             item.job(worker, *item.budget);
         } catch (const std::exception& error) {
             m_log.Log(QString::fromLocal8Bit(error.what()));
@@ -175,7 +173,7 @@ void FindDispatcher::Answer(QueryWorker& worker, Item& item) {
         return;
     }
     FindChannel& channel = *item.channel;
-    channel.SetBudget(item.budget.get());
+    item.budget->Begin();
     try {
         if (!channel.Cancelled()) worker.Answer(channel, *item.budget);
     } catch (const MwlError& error) {
@@ -183,7 +181,6 @@ void FindDispatcher::Answer(QueryWorker& worker, Item& item) {
     } catch (const std::exception&) {
         channel.NoteFailure(FailureKind::Unspecified);
     }
-    channel.SetBudget(nullptr);
     channel.HandlerReturned();
 }
 
@@ -223,7 +220,7 @@ void FindDispatcher::ExpireWaiting(Clock::time_point now) {
 void FindDispatcher::GiveUpOverdue(Clock::time_point now) {
     for (auto& worker : m_workers) {
         InFlight& running = worker->inFlight;
-        if (!running.channel || running.givenUp) continue;
+        if (!running.channel || running.givenUp || !running.budget->InHis()) continue;
         if (now < running.budget->Deadline() + kGiveUpAfter) continue;
         running.givenUp = true;
         m_log.Log(QStringLiteral("Query Request error: the HIS did not answer within the time-out "

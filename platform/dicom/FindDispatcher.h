@@ -57,7 +57,8 @@ public:
     // and tells every running query's budget to stop.
     void BeginStop();
     // Waits for the workers at most `wait`, joining each that ended. Returns
-    // false when one is still held by the HIS (it is left to end on its own).
+    // false when one is still held by the HIS: the program should then end
+    // without waiting for it, as the destructor joins every thread.
     bool Join(std::chrono::milliseconds wait);
 
 private:

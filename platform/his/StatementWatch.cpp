@@ -37,6 +37,7 @@ StatementWatch::Call::~Call() {
 
 void StatementWatch::Call::Arm(const QString& what, std::function<void()> cancel) {
     std::lock_guard lock(m_state->mutex);
+    if (!m_state->armed) m_state->budget.EnterHis();
     m_state->armed = true;
     m_state->what = what;
     m_state->cancel = std::move(cancel);
@@ -47,6 +48,7 @@ void StatementWatch::Call::Arm(const QString& what, std::function<void()> cancel
 
 void StatementWatch::Call::Disarm() {
     std::lock_guard lock(m_state->mutex);
+    if (m_state->armed) m_state->budget.LeaveHis();
     m_state->armed = false;
     m_state->cancel = nullptr;
 }

@@ -40,13 +40,9 @@ private:
     std::thread m_thread;
 };
 
-TEST(FindChannel, ASlowPeerHoldsABoundedQueueAndItsWaitDoesNotSpendTheBudget) {
+TEST(FindChannel, ASlowPeerHoldsABoundedQueue) {
     int sent = 0;
-    std::atomic<bool> stop{false};
-    QueryBudget budget(QueryBudget::Clock::now(), 1s, stop);
     FindChannel channel(QStringLiteral("WORKLIST"), DicomDataset(), {kQueued, 10s});
-    channel.SetBudget(&budget);
-    const auto deadline = budget.Deadline();
     auto worker = std::make_unique<Worker>(channel, 5ms);
     for (; sent < 60; ++sent) {
         // Queued, plus the one the worker may have taken but not yet counted.
@@ -56,7 +52,6 @@ TEST(FindChannel, ASlowPeerHoldsABoundedQueueAndItsWaitDoesNotSpendTheBudget) {
     channel.SendFinal();
     worker.reset();  // joins once the final status was taken
     EXPECT_FALSE(channel.Abandoned());
-    EXPECT_GT(budget.Deadline() - deadline, 100ms);
 }
 
 TEST(FindChannel, APeerThatTakesNothingIsAbandonedAfterTheStallTime) {

@@ -15,21 +15,29 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A worker that holds each query until the test lets it go.
+// A worker that holds each query until the test lets it go: the first one
+// in a HIS call that ignores the cancel, the others in work of its own.
+struct Holds {
+    std::atomic<bool> releaseFirst{false};
+    std::atomic<bool> releaseOthers{false};
+    std::atomic<int> answered{0};
+};
+
 class HeldWorker : public QueryWorker {
 public:
-    explicit HeldWorker(std::atomic<bool>& release, std::atomic<int>& answered)
-        : m_release(release), m_answered(answered) {}
-    void Answer(QueryConnection& query, const QueryBudget&) override {
-        ++m_answered;
-        while (!m_release) std::this_thread::sleep_for(5ms);
+    explicit HeldWorker(Holds& holds) : m_holds(holds) {}
+    void Answer(QueryConnection& query, const QueryBudget& budget) override {
+        const bool first = ++m_holds.answered == 1;
+        std::atomic<bool>& release = first ? m_holds.releaseFirst : m_holds.releaseOthers;
+        if (first) budget.EnterHis();
+        while (!release) std::this_thread::sleep_for(5ms);
+        if (first) budget.LeaveHis();
         query.SendFinal();
     }
     bool OpenHis(const QueryBudget&) override { return true; }
 
 private:
-    std::atomic<bool>& m_release;
-    std::atomic<int>& m_answered;
+    Holds& m_holds;
 };
 
 std::shared_ptr<FindChannel> NewQuery() {
@@ -50,11 +58,9 @@ FindChannel::Event EndOf(FindChannel& channel, std::chrono::milliseconds wait) {
 
 TEST(QueryWorkers, DeadlinesHoldForQueriesThatWaitAndForAHisThatIgnoresTheCancel) {
     FakeLog log;
-    std::atomic<bool> release{false};
-    std::atomic<int> answered{0};
+    Holds holds;
     FindDispatcher queries(log);
-    queries.Start({1, 1s, [] {}},
-                  [&] { return std::make_unique<HeldWorker>(release, answered); });
+    queries.Start({1, 1s, [] {}}, [&] { return std::make_unique<HeldWorker>(holds); });
     const auto held = NewQuery();
     queries.Dispatch(held);
     const auto waiting = NewQuery();
@@ -65,13 +71,24 @@ TEST(QueryWorkers, DeadlinesHoldForQueriesThatWaitAndForAHisThatIgnoresTheCancel
     EXPECT_EQ(expired.kind, FindChannel::Kind::Failure);
     EXPECT_EQ(expired.why, ErrorCommentFor(FailureKind::HisTimeout));
     EXPECT_TRUE(log.Text().contains("no query worker came free within the time-out of 1 s"));
-    // The first one's worker does not come back: its modality is answered anyway.
+    // The first one's HIS call does not come back: its modality is answered anyway.
     const FindChannel::Event givenUp = EndOf(*held, 3000ms);
     EXPECT_EQ(givenUp.kind, FindChannel::Kind::Failure);
     EXPECT_EQ(givenUp.why, ErrorCommentFor(FailureKind::HisTimeout));
-    EXPECT_EQ(answered, 1);
+    EXPECT_EQ(holds.answered, 1);
+
+    // A worker busy outside the HIS (a long answer) is never given up.
+    holds.releaseFirst = true;
+    const auto busy = NewQuery();
+    queries.Dispatch(busy);
+    EXPECT_EQ(EndOf(*busy, 3000ms).kind, FindChannel::Kind::Idle);
+    holds.releaseOthers = true;
+    EXPECT_EQ(EndOf(*busy, 1000ms).kind, FindChannel::Kind::Success);
 
     // A stop ends what still waits and tells the budgets.
+    holds.releaseOthers = false;
+    const auto running = NewQuery();
+    queries.Dispatch(running);
     const auto late = NewQuery();
     queries.Dispatch(late);
     queries.BeginStop();
@@ -79,9 +96,8 @@ TEST(QueryWorkers, DeadlinesHoldForQueriesThatWaitAndForAHisThatIgnoresTheCancel
     const auto afterStop = NewQuery();
     queries.Dispatch(afterStop);
     EXPECT_EQ(EndOf(*afterStop, 1000ms).why, ErrorCommentFor(FailureKind::ServerStopping));
-    release = true;
+    holds.releaseOthers = true;
     EXPECT_TRUE(queries.Join(2000ms));
-    EXPECT_EQ(answered, 1);
 }
 
 // The lookup takes a while, as a busy HIS's does: without a lock per order
