@@ -26,7 +26,17 @@ protected:
         QObject::connect(&log, &TextActivityLog::Replacing, [this] { ++replacing; });
     }
 
+    // From now on the lines the log writer gets are in the sink; the test
+    // flushes the writer before it reads them.
+    std::shared_ptr<LineSink> WatchLines() {
+        auto sink = std::make_shared<LineSink>();
+        writer.AddSink(sink);
+        log.SetLineWriter(&writer);
+        return sink;
+    }
+
     FixedClock clock{QDateTime(QDate(2026, 12, 3), QTime(7, 8, 9))};
+    LogWriter writer;
     TextActivityLog log{clock};
     QStringList written;
     int replacing = 0;
@@ -99,10 +109,7 @@ TEST_F(ActivityLogTest, PiecesNeverContinueTheLineLeftOpen) {
 // a query starts the log afresh, in the order the associations began, until
 // the association ends; the writer gets each line once.
 TEST_F(ActivityLogTest, PinnedLinesOutliveEveryReplacementUntilUnpinned) {
-    LogWriter writer;
-    auto sink = std::make_shared<LineSink>();
-    writer.AddSink(sink);
-    log.SetLineWriter(&writer);
+    const auto sink = WatchLines();
     const QString stamp = TextActivityLog::Stamp(clock.now);
     const QString first = stamp + " Association 1 from 10.0.0.5: calling AE CT1";
     const QString second = stamp + " Association 2 from 10.0.0.6: calling AE MR2";
@@ -144,15 +151,11 @@ TEST_F(ActivityLogTest, WithoutKeepingTheTextEveryPieceIsStillWritten) {
 
 }  // namespace
 
-
 // Log pieces begin with their line break and AppendLog pieces end with one;
 // the writer gets complete lines either way, at once, without the empty
 // lines the pieces leave between them.
 TEST_F(ActivityLogTest, EveryCallGivesTheWriterWholeLines) {
-    LogWriter writer;
-    auto sink = std::make_shared<LineSink>();
-    writer.AddSink(sink);
-    log.SetLineWriter(&writer);
+    const auto sink = WatchLines();
     const QString stamp = TextActivityLog::Stamp(clock.now);
     log.Replace("CR" + kCrLf);
     log.Append(kCrLf + "PatientName 16 16 : " + kCrLf + "PatientID 16 32 : ");
