@@ -64,8 +64,8 @@ QStringList StartupSettings::LoadLate(SettingsStore& store) {
     const QString fallback = QLatin1String(kDefaultResultNumber);
     resultNumber = kResultNumber.Read(store, fallback);
     if (!IsResultNumber(resultNumber.trimmed())) {
-        late << QStringLiteral("Settings: ResultQueryNumber \"%1\" is not a number; using %2 "
-                               "instead (query number box).")
+        late << QStringLiteral("Settings: ResultQueryNumber \"%1\" is not a number from 0 to "
+                               "999999999; using %2 instead (query number box).")
                     .arg(resultNumber, fallback);
         resultNumber = fallback;
         SaveResultNumber(store, resultNumber);

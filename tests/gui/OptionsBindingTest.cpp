@@ -147,8 +147,8 @@ TEST_F(OptionsTest, ResultNumberIsAlwaysANumber) {
     EXPECT_EQ(StoredResultNumber(), "300");
     EXPECT_EQ(runtime->Settings().Current()->ResultLimit(), 300);
     const QString said = QStringLiteral(
-        "Settings: ResultQueryNumber \"abc\" is not a number; using 300 instead (query number "
-        "box).");
+        "Settings: ResultQueryNumber \"abc\" is not a number from 0 to 999999999; using 300 "
+        "instead (query number box).");
     EXPECT_TRUE(LogText().contains(said)) << LogText().toStdString();
     EXPECT_TRUE(OpenMessageTexts().contains(said));
 
