@@ -10,6 +10,7 @@ DesktopProgram::DesktopProgram(SettingsStore& store, const QString& homeFolder, 
       m_stateDump(WindowStateDump::FromEnvironment(m_window, m_runtime.Log())) {
     connect(&m_splash, &SplashWindow::Started, this, &DesktopProgram::Start);
     connect(&m_window, &MainWindow::Closed, qApp, &QCoreApplication::quit);
+    connect(&m_signals, &SignalWatcher::StatusRequested, this, [this] { m_runtime.LogStatus(); });
 }
 
 // Nothing the service does may reach the windows once they are gone.

@@ -7,7 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/ServerRuntime.h"
 #include "app/SplashWindow.h"
-#include "app/StopSignalWatcher.h"
+#include "app/SignalWatcher.h"
 #include "app/WindowStateDump.h"
 #include "platform/settings/SettingsStore.h"
 
@@ -35,6 +35,6 @@ private:
     ServerRuntime m_runtime;
     MainWindow m_window;
     SplashWindow m_splash;
-    StopSignalWatcher m_stopSignals;
+    SignalWatcher m_signals;
     std::unique_ptr<WindowStateDump> m_stateDump;
 };

@@ -2,12 +2,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QMessageBox>
 
-#include "platform/ErrorTrap.h"
 #include "app/SecurityView.h"
-#include "app/StopSignalWatcher.h"
+#include "app/SignalWatcher.h"
 #include "app/WidgetSwitches.h"
+#include "platform/ErrorTrap.h"
+#include "tools/MessageBoxes.h"
 
 namespace {
 // The design's client area, 16410 x 10950 twips.
@@ -20,6 +20,7 @@ MainWindow::MainWindow(ServerRuntime& runtime, ProgramFile program, QWidget* par
       m_runtime(runtime),
       m_ui(*this),
       m_status(m_ui, this),
+      m_strip(m_ui, runtime.Status()),
       m_tools(std::make_unique<ToolsWorker>(
           [&runtime] { return runtime.MakeHisConnection(); }, runtime.Settings(),
           [&runtime] { return runtime.QueryTimeoutSeconds(); }, this)),
@@ -94,19 +95,13 @@ void MainWindow::Load() {
                 ShowSecurity(m_ui, m_runtime.Security());
             };
             hooks.switches = [this] { return WidgetSwitches(m_ui); };
-            hooks.stopRequested = [] { return StopSignalWatcher::StopRequested(); };
+            hooks.stopRequested = [] { return SignalWatcher::StopRequested(); };
             m_runtime.Load(hooks);
         },
         report);
 }
 
-void MainWindow::ShowMessage(const QString& text) {
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, MainWindowUi::Caption(), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
-}
+void MainWindow::ShowMessage(const QString& text) { MessageBoxes::Warn(*this, text); }
 
 void MainWindow::SSTab1_Click(int index) { m_ui.fraLog->setVisible(index == 0); }
 
@@ -114,10 +109,27 @@ void MainWindow::cmdDLLUpdate_Click() { m_update.Run(); }
 
 void MainWindow::EndProgram() {
     m_runtime.StopListening();
+    m_stopConfirmed = true;
     QCoreApplication::quit();
 }
 
+// The application closes its windows on its way out as well (a stop signal,
+// the update): only the operator's own close is asked about.
 void MainWindow::closeEvent(QCloseEvent* event) {
-    event->accept();
-    emit Closed();
+    if (m_stopConfirmed || SignalWatcher::StopRequested()) {
+        event->accept();
+        emit Closed();
+        return;
+    }
+    event->ignore();
+    // One question at a time; an answered one may not be deleted yet.
+    if (m_stopQuestion && m_stopQuestion->isVisible()) {
+        m_stopQuestion->raise();
+        return;
+    }
+    m_stopQuestion = MessageBoxes::Ask(*this, StopQuestion(), [this](bool yes) {
+        if (!yes) return;
+        m_stopConfirmed = true;
+        close();
+    });
 }

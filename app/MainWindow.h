@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -7,6 +9,7 @@
 #include "app/MainWindowUi.h"
 #include "app/OptionsBinding.h"
 #include "app/ServerRuntime.h"
+#include "app/StatusStrip.h"
 #include "app/WidgetStatusView.h"
 #include "app/WidgetSwitches.h"
 #include "tools/ModeListings.h"
@@ -17,9 +20,12 @@
 #include "update/WindowUpdateView.h"
 
 // The main window "MWLServer": a view over the running service. It shows the
-// activity log, lends its controls to the service as switches and status
-// view, binds the options to the settings store, and wires the operator's
-// tools and the program update to their buttons.
+// activity log and the status strip, lends its controls to the service as
+// switches and status view, binds the options to the settings store, and
+// wires the operator's tools and the program update to their buttons.
+// Closing it stops the worklist service for every modality, so the operator
+// is asked first; a stop signal (the service manager's) and the update end it
+// without a question.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +41,8 @@ public:
     // A message box that does not wait for the operator, so the service
     // keeps loading and serving while it is shown.
     void ShowMessage(const QString& text);
+
+    static QString StopQuestion() { return QStringLiteral("Stop the worklist service?"); }
 
     const MainWindowUi& Ui() const { return m_ui; }
     LogView& Log() { return m_logView; }
@@ -61,6 +69,7 @@ private:
     ServerRuntime& m_runtime;
     MainWindowUi m_ui;
     WidgetStatusView m_status;
+    StatusStrip m_strip;
     std::unique_ptr<ToolsWorker> m_tools;
     LogView m_logView;
     OptionsBinding m_options;
@@ -69,5 +78,7 @@ private:
     ModeListings m_listings;
     WindowUpdateView m_updateView;
     ProgramUpdate m_update;
+    QPointer<QMessageBox> m_stopQuestion;
+    bool m_stopConfirmed = false;  // the window closes without asking
     bool m_loaded = false;
 };

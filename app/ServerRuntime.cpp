@@ -12,6 +12,7 @@ namespace {
 // After the listener's own stop (answers in flight get two seconds), how long
 // the query workers may take to return.
 constexpr auto kWorkersJoinWait = std::chrono::milliseconds(1000);
+constexpr int kStatusNoticeMs = 1000;
 }  // namespace
 
 ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* parent)
@@ -19,11 +20,21 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
       m_store(store),
       m_homeFolder(std::move(homeFolder)),
       m_log(m_clock),
+      m_serviceStatus(m_clock),
+      m_notifier(SystemdNotifier::FromEnvironment()),
       m_logOutputs(m_log),
       m_options(store),
-      m_watch(m_log),
+      m_watch(m_log, &m_serviceStatus),
       m_queries(m_log),
-      m_listener(m_queries, m_log) {}
+      m_listener(m_queries, m_log, &m_serviceStatus) {
+    if (!m_notifier.Active()) return;
+    m_statusNotice.setSingleShot(true);
+    m_statusNotice.setInterval(kStatusNoticeMs);
+    connect(&m_statusNotice, &QTimer::timeout, this, &ServerRuntime::TellStatus);
+    connect(&m_serviceStatus, &ServiceStatus::Changed, this, [this] {
+        if (!m_statusNotice.isActive()) m_statusNotice.start();
+    });
+}
 
 ServerRuntime::~ServerRuntime() { Shutdown(); }
 
@@ -37,10 +48,11 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
     m_log.Replace(QStringLiteral("started..."));
     for (const QString& line : logFile) m_log.Log(line);
     PublishMode(hooks.showMessage);
-    m_loaded.LoadLate(m_store);
+    for (const QString& problem : m_loaded.LoadLate(m_store)) Report(problem, hooks.showMessage);
     hooks.servicePrepared();
     const Switches switches =
         hooks.switches ? hooks.switches() : StoredSwitches(m_store, m_loaded);
+    CheckStudyUidSwitch(switches.generateStudyUid, hooks.showMessage);
     m_settings.Change([&](QuerySnapshot& snapshot) {
         snapshot.resultLimitText = m_loaded.resultNumber;
         snapshot.switches = switches;
@@ -67,6 +79,7 @@ void ServerRuntime::PublishMode(const MessageSink& showMessage) {
     const WorklistSource& source = SourceFor(mode);
     const QString base =
         source.BaseStatement(source.DialectOf(OdbcConnectionString(connectionString).Dialect()));
+    m_serviceStatus.HisExpected(!source.ConnectionFile().isEmpty());
     m_settings.Change([&](QuerySnapshot& snapshot) {
         snapshot.mode = mode;
         snapshot.connectionString = connectionString;
@@ -78,6 +91,7 @@ void ServerRuntime::PublishMode(const MessageSink& showMessage) {
 void ServerRuntime::ChangeMode(ModeOptions::Option option, const MessageSink& showMessage) {
     m_options.Click(option);
     PublishMode(showMessage);
+    CheckStudyUidSwitch(m_settings.Current()->switches.generateStudyUid, showMessage);
     const QString name = SourceFor(m_options.ConnectionMode()).Name();
     m_queries.Post([this, name](QueryWorker& worker, const QueryBudget& budget) {
         const bool open = worker.OpenHis(budget);
@@ -104,12 +118,25 @@ void ServerRuntime::LoadNetworkSettings() {
                   .arg(QueryTimeoutSeconds()));
 }
 
+// Every database mode's Study UID step names TALVEK's request tables; only
+// the modes whose HIS has them can keep the switch on.
+void ServerRuntime::CheckStudyUidSwitch(bool ticked, const MessageSink& showMessage) {
+    const WorklistSource& source = SourceFor(m_options.ConnectionMode());
+    if (!ticked || source.ConnectionFile().isEmpty() || source.HasTalvekRequestTables()) return;
+    Report(QStringLiteral("Generate Study UID is ticked, but the %1 HIS has no TALVEK request "
+                          "tables: every query with an order fails while it stays ticked.")
+               .arg(source.Name()),
+           showMessage);
+}
+
 int ServerRuntime::QueryTimeoutSeconds() const {
     return m_loaded.queryTimeoutSeconds > 0 ? m_loaded.queryTimeoutSeconds
                                             : OdbcHisConnection::kDefaultQueryTimeoutSeconds;
 }
 
-std::unique_ptr<HisConnection> ServerRuntime::MakeHisConnection() {
+std::unique_ptr<HisConnection> ServerRuntime::MakeHisConnection() { return MakeOdbcConnection(); }
+
+std::unique_ptr<OdbcHisConnection> ServerRuntime::MakeOdbcConnection() {
     auto his = std::make_unique<OdbcHisConnection>(m_log, QString(), &m_watch);
     // Every call it makes is under a query's or a tool's budget. Not open, it
     // reads its mode's file again first.
@@ -125,10 +152,16 @@ void ServerRuntime::StartQueries() {
     options.workers = m_loaded.queryWorkers;
     options.budget = std::chrono::seconds(QueryTimeoutSeconds());
     options.onArrival = [this] { m_status->SetCommState(QStringLiteral("Communicating...")); };
+    // Twice within the manager's time, as it asks.
+    options.aliveEvery =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_notifier.WatchdogTime() / 2);
+    options.onAlive = [this] { m_notifier.Watchdog(); };
     const QueryHandler::Shared shared{m_log,    m_settings,      m_uids,      m_clock,
                                       *m_status, m_studyUidLocks, m_orderFiles};
     m_queries.Start(options, [this, shared] {
-        return std::make_unique<QueryHandler>(MakeHisConnection(), shared);
+        auto his = MakeOdbcConnection();
+        his->SetStatus(&m_serviceStatus);
+        return std::make_unique<QueryHandler>(std::move(his), shared);
     });
     m_queries.Post([](QueryWorker& worker, const QueryBudget& budget) { worker.OpenHis(budget); });
 }
@@ -137,25 +170,47 @@ void ServerRuntime::StartQueries() {
 // correct the setting and start again; the TLS port and the plain port serve
 // without each other.
 void ServerRuntime::StartListener(const MessageSink& showMessage) {
+    QStringList problems;
+    const auto report = [&](const QString& problem) {
+        problems << problem;
+        Report(problem, showMessage);
+    };
     bool ok = false;
     const qint64 port = m_loaded.portText.toLongLong(&ok);
     ListenerSecurity security = m_security.listener;
-    if (security.plainPortEnabled && (!ok || port < 1 || port > 65535)) {
-        Report(QStringLiteral("Cannot listen on port %1: not a TCP port number.")
-                   .arg(m_loaded.portText),
-               showMessage);
-        if (security.tls.port == 0) return;
+    const bool badPort = security.plainPortEnabled && (!ok || port < 1 || port > 65535);
+    if (badPort) {
+        report(QStringLiteral("Cannot listen on port %1: not a TCP port number.")
+                   .arg(m_loaded.portText));
         security.plainPortEnabled = false;
     }
     try {
-        const WorklistListener::Started started =
-            m_listener.Start(static_cast<int>(port), m_network.limits, security);
-        for (const QString& note : started.notes) m_log.Log(note);
-        for (const QString& problem : started.problems) Report(problem, showMessage);
-        m_port = m_listener.PlainPort();
+        if (!badPort || security.tls.port != 0) {
+            const WorklistListener::Started started =
+                m_listener.Start(static_cast<int>(port), m_network.limits, security);
+            for (const QString& note : started.notes) m_log.Log(note);
+            for (const QString& problem : started.problems) report(problem);
+            m_port = m_listener.PlainPort();
+        }
     } catch (const MwlError& error) {
-        Report(error.Description(), showMessage);
+        report(error.Description());
     }
+    m_serviceStatus.SetPorts(m_listener.PlainPort(), m_listener.TlsPort());
+    TellServiceManager(problems);
+}
+
+// Ready once a port serves; otherwise the manager's status says why not, and
+// its start time-out takes its course.
+void ServerRuntime::TellServiceManager(const QStringList& problems) {
+    if (!Listening()) m_notListening = problems.join(QLatin1Char(' '));
+    TellStatus();
+    if (Listening()) m_notifier.Ready();
+}
+
+void ServerRuntime::TellStatus() {
+    ServiceStatus::Parts parts = ServiceStatus::PartsOf(m_serviceStatus.Current());
+    if (!m_notListening.isEmpty()) parts.ports = QStringLiteral("Not listening: ") + m_notListening;
+    m_notifier.Status(ServiceStatus::Text(parts));
 }
 
 void ServerRuntime::Report(const QString& problem, const MessageSink& showMessage) {
@@ -174,6 +229,7 @@ QString ServerRuntime::ListeningNote() const {
 bool ServerRuntime::Shutdown() {
     if (m_shutDown) return m_cleanStop;
     m_shutDown = true;
+    m_notifier.Stopping();
     m_queries.BeginStop();
     m_watch.CancelAll();
     m_listener.Stop();

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -11,11 +12,14 @@
 #include "app/SecuritySettings.h"
 #include "app/StartupSettings.h"
 #include "platform/Clock.h"
+#include "platform/ServiceStatus.h"
+#include "platform/SystemdNotifier.h"
 #include "platform/TextActivityLog.h"
 #include "platform/dicom/FindDispatcher.h"
 #include "platform/dicom/UidGenerator.h"
 #include "platform/dicom/WorklistListener.h"
 #include "platform/his/HisConnection.h"
+#include "platform/his/OdbcHisConnection.h"
 #include "platform/his/StatementWatch.h"
 #include "worklist/QuerySettings.h"
 #include "worklist/StatusView.h"
@@ -30,6 +34,11 @@
 // Nothing here waits for the HIS on the thread that calls it: the query
 // workers open their connections, and run every statement, on threads of
 // their own.
+//
+// Under a service manager (NOTIFY_SOCKET) it says READY once a port
+// listens, keeps STATUS at the status strip's text, sends WATCHDOG from the
+// query workers' monitor while a worker can take a query, and STOPPING at
+// the stop; without one, none of that happens.
 class ServerRuntime : public QObject {
     Q_OBJECT
 public:
@@ -67,6 +76,10 @@ public:
     // string). A query worker opens the new mode's HIS connection and says
     // in the log how that went.
     void ChangeMode(ModeOptions::Option option, const MessageSink& showMessage);
+    // "Generate Study UID" ticked in a mode whose HIS lacks the tables the
+    // Study UID step uses: a warning for the log and the operator (the
+    // queries still run as they are told).
+    void CheckStudyUidSwitch(bool ticked, const MessageSink& showMessage);
     // Stops within a few seconds, whatever the HIS and the peers do: new
     // connections are refused at once, queries waiting for a worker fail, the
     // HIS statements in flight are cancelled, answers in progress get two
@@ -82,6 +95,9 @@ public:
     int QueryTimeoutSeconds() const;
 
     TextActivityLog& Log() { return m_log; }
+    ServiceStatus& Status() { return m_serviceStatus; }
+    // The status strip's text as a line of the log ("Status: ...").
+    void LogStatus() { m_log.Log(QStringLiteral("Status: ") + m_serviceStatus.Text()); }
     LogOutputs& LogOutput() { return m_logOutputs; }
     ModeOptions& Options() { return m_options; }
     StartupSettings& Loaded() { return m_loaded; }
@@ -105,11 +121,18 @@ private:
     void PublishMode(const MessageSink& showMessage);
     void StartQueries();
     void StartListener(const MessageSink& showMessage);
+    void TellServiceManager(const QStringList& problems);
+    void TellStatus();
+    std::unique_ptr<OdbcHisConnection> MakeOdbcConnection();
 
     SettingsStore& m_store;
     QString m_homeFolder;
     SystemClock m_clock;
     TextActivityLog m_log;
+    ServiceStatus m_serviceStatus;
+    SystemdNotifier m_notifier;
+    QTimer m_statusNotice;  // STATUS at most once a second
+    QString m_notListening;  // why no port listens, for the manager's status
     LogOutputs m_logOutputs;
     UuidUidGenerator m_uids;
     ModeOptions m_options;

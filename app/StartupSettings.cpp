@@ -59,9 +59,28 @@ void StartupSettings::LoadQueryWorkers(const SettingsStore& store) {
                     .arg(kDefaultQueryWorkers);
 }
 
-void StartupSettings::LoadLate(const SettingsStore& store) {
-    resultNumber = kResultNumber.Read(store, QStringLiteral("300"));
+QStringList StartupSettings::LoadLate(SettingsStore& store) {
+    QStringList late;
+    const QString fallback = QLatin1String(kDefaultResultNumber);
+    resultNumber = kResultNumber.Read(store, fallback);
+    if (!IsResultNumber(resultNumber.trimmed())) {
+        late << QStringLiteral("Settings: ResultQueryNumber \"%1\" is not a number from 0 to "
+                               "999999999; using %2 instead (query number box).")
+                    .arg(resultNumber, fallback);
+        resultNumber = fallback;
+        SaveResultNumber(store, resultNumber);
+    }
     generateStudyUid = kStudyUid.Read(store, QStringLiteral("0")) == QLatin1String("1");
+    return late;
+}
+
+QRegularExpression StartupSettings::ResultNumberRule() {
+    return QRegularExpression(QStringLiteral("[0-9]{1,9}"));
+}
+
+bool StartupSettings::IsResultNumber(const QString& text) {
+    const QRegularExpression whole(QRegularExpression::anchoredPattern(ResultNumberRule().pattern()));
+    return whole.match(text).hasMatch();
 }
 
 void StartupSettings::SavePort(SettingsStore& store, const QString& text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -22,14 +23,17 @@ struct StartupSettings {
     QStringList problems;
 
     static constexpr int kDefaultQueryWorkers = 4;
+    static constexpr const char* kDefaultResultNumber = "300";
     static constexpr int kMaxQueryWorkers = 64;
 
     // Port, HL7 folder, institution name and the HIS query time-out; the port
     // is stored back normalised and the institution name stored again, as
     // their boxes do.
     void LoadEarly(SettingsStore& store);
-    // Result limit and the Study UID switch.
-    void LoadLate(const SettingsStore& store);
+    // Result limit and the Study UID switch. A stored result limit that is
+    // not a number is replaced by the default, in the store as well; the
+    // lines for the log that say so are returned.
+    QStringList LoadLate(SettingsStore& store);
     void LoadQueryWorkers(const SettingsStore& store);
 
     // What the bound boxes save when the operator changes them. The result
@@ -40,6 +44,9 @@ struct StartupSettings {
     static void SaveResultNumber(SettingsStore& store, const QString& text);
     static void SaveGenerateStudyUid(SettingsStore& store, bool on);
 
+    // The result limit box's rule: digits only, at most nine of them.
+    static QRegularExpression ResultNumberRule();
+    static bool IsResultNumber(const QString& text);
     // The leading decimal number of the text ("0105x" gives "105"; no leading
     // number gives "0").
     static QString NormalisePort(const QString& stored);

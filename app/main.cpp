@@ -5,7 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/DesktopProgram.h"
 #include "app/HeadlessServer.h"
-#include "app/StopSignalWatcher.h"
+#include "app/SignalWatcher.h"
 #include "platform/settings/QtSettingsStore.h"
 
 namespace {
@@ -21,7 +21,7 @@ QString HomeFolder(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    StopSignalWatcher::CatchStopSignals();
+    SignalWatcher::CatchSignals();
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const CommandLine line = CommandLine::Parse(arguments);

@@ -27,20 +27,38 @@ QString TextActivityLog::Stamp(const QDateTime& when) {
 }
 
 void TextActivityLog::Log(const QString& text) {
-    const QDateTime now = m_clock.Now();
-    const QString stamp = Stamp(now);
     {
         std::lock_guard lock(m_mutex);
-        Apply(Change::Append, kCrLf + stamp + QLatin1Char(' ') + text, text, stamp,
-              now.toMSecsSinceEpoch());
+        LogLocked(text, std::nullopt);
     }
     Notify();
+}
+
+void TextActivityLog::LogPinned(quint64 key, const QString& text) {
+    {
+        std::lock_guard lock(m_mutex);
+        LogLocked(text, key);
+    }
+    Notify();
+}
+
+void TextActivityLog::LogLocked(const QString& text, std::optional<quint64> pinKey) {
+    const QDateTime now = m_clock.Now();
+    const QString stamp = Stamp(now);
+    const QString line = stamp + QLatin1Char(' ') + text;
+    Apply(Change::Append, kCrLf + line, text, stamp, now.toMSecsSinceEpoch());
+    if (pinKey) m_pinned.push_back({*pinKey, line + kCrLf});
+}
+
+void TextActivityLog::Unpin(quint64 key) {
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_pinned, [key](const Pinned& pinned) { return pinned.key == key; });
 }
 
 void TextActivityLog::AppendLog(const QString& text) {
     {
         std::lock_guard lock(m_mutex);
-        Apply(Change::Append, text + kCrLf, text, QString(), NowMs());
+        Apply(Change::Append, LineStart(text) + text + kCrLf, text, QString(), NowMs());
     }
     Notify();
 }
@@ -61,12 +79,23 @@ void TextActivityLog::Prepend(const QString& line) {
     Notify();
 }
 
+// The lines of what is still going on come first, as they did before.
 void TextActivityLog::Replace(const QString& text) {
     {
         std::lock_guard lock(m_mutex);
-        Apply(Change::Replace, text, text, QString(), NowMs());
+        QString kept;
+        for (const Pinned& pinned : m_pinned) kept += pinned.line;
+        m_lineOpen = false;
+        Apply(Change::Replace, kept + text, text, QString(), NowMs());
     }
     Notify();
+}
+
+// An empty AppendLog only ends the open line, as it always has.
+QString TextActivityLog::LineStart(const QString& piece) const {
+    const bool startsLine = piece.isEmpty() || piece.startsWith(QLatin1Char('\r')) ||
+                            piece.startsWith(QLatin1Char('\n'));
+    return m_lineOpen && !startsLine ? kCrLf : QString();
 }
 
 // A copy of its own: the text's buffer is never shared with a reader on
@@ -94,6 +123,8 @@ void TextActivityLog::WatchChanges() {
 
 void TextActivityLog::Apply(Change change, const QString& piece, const QString& lineText,
                             const QString& stamp, qint64 msecsSinceEpoch) {
+    if (change != Change::Prepend && !piece.isEmpty())
+        m_lineOpen = !piece.endsWith(QLatin1Char('\n')) && !piece.endsWith(QLatin1Char('\r'));
     // The text never shares its buffer with a piece, which the window's
     // thread receives: a writer may then grow it in place at any time.
     if (m_keepText) {

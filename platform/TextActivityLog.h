@@ -3,6 +3,7 @@
 #include <QObject>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/ActivityLog.h"
@@ -16,7 +17,10 @@ class Mailbox;
 // writer (standard output, the log file): every call gives complete lines,
 // each stamped with the moment it was written. A Log line begins with its
 // CR LF and an AppendLog line ends with one, so a Log line is complete at
-// once instead of waiting for the next piece; empty lines are left out.
+// once instead of waiting for the next piece; empty lines are left out. The
+// text itself never runs two lines together either: an AppendLog that would
+// continue a line left open (after "started..." or a Log line) begins on a
+// line of its own.
 //
 // Any thread may write: the query workers, the network threads and the
 // window all do. Each call is applied whole, under one lock, so the text,
@@ -34,6 +38,8 @@ public:
     void Append(const QString& text) override;
     void Prepend(const QString& line) override;
     void Replace(const QString& text) override;
+    void LogPinned(quint64 key, const QString& text) override;
+    void Unpin(quint64 key) override;
     QString Text() const override;
 
     // Without a window nobody reads the text, only the pieces as they are
@@ -64,9 +70,18 @@ private:
         QString piece;
     };
 
+    struct Pinned {
+        quint64 key;
+        QString line;  // as the text shows it, with its CR LF
+    };
+
     // With the lock held: the text, the writer's lines and the observers' change.
     void Apply(Change change, const QString& piece, const QString& lineText,
                const QString& stamp, qint64 msecsSinceEpoch);
+    // With the lock held: the line break a piece needs in front so that it
+    // does not continue the line left open.
+    QString LineStart(const QString& piece) const;
+    void LogLocked(const QString& text, std::optional<quint64> pinKey);
     void Notify();
     void Deliver();
     void ToLines(const QString& text, const QString& stamp, qint64 msecsSinceEpoch);
@@ -75,6 +90,8 @@ private:
     mutable std::mutex m_mutex;
     LogWriter* m_lines = nullptr;
     QString m_text;
+    bool m_lineOpen = false;  // the text ends inside a line
+    std::vector<Pinned> m_pinned;
     bool m_keepText = true;
     bool m_watched = false;
     bool m_deliveryPosted = false;  // a delivery is on its way to the log's thread

@@ -43,13 +43,16 @@ void SqlConsole::cmdRunSQL_Click() {
     });
 }
 
-// Tools thread.
+// Tools thread. Every run ends with a line in the log saying what it did;
+// a statement without rows (an UPDATE) shows how many rows it changed.
 void SqlConsole::Run(HisConnection& his, const QString& sql) {
     QString lines;
-    int count = 0;
+    qint64 count = 0;
+    std::optional<qint64> changed;
     try {
         his.EnsureCurrent();
         const std::unique_ptr<Recordset> records = his.Execute(sql);
+        changed = records->RowsChanged();
         while (!records->Eof()) {
             lines += QStringLiteral("\r\n") + RecordLine(*records);
             if (++count % kLinesPerBatch == 0) Show(std::exchange(lines, QString()));
@@ -59,7 +62,20 @@ void SqlConsole::Run(HisConnection& his, const QString& sql) {
         Show(lines);
         throw;
     }
+    if (changed) lines = QStringLiteral("\r\n   ") + ChangedText(*changed);
     Show(lines);
+    m_log.Log(QStringLiteral("SQL console: %1.").arg(changed ? ChangedText(*changed)
+                                                           : ListedText(count)));
+}
+
+QString SqlConsole::ChangedText(qint64 rows) {
+    if (rows < 0) return QStringLiteral("the statement ran; the HIS does not say how many rows it changed");
+    return QStringLiteral("%1 %2 changed").arg(rows).arg(QLatin1String(rows == 1 ? "row" : "rows"));
+}
+
+QString SqlConsole::ListedText(qint64 records) {
+    if (records == 0) return QStringLiteral("the statement returned no records");
+    return QStringLiteral("%1 %2 listed").arg(records).arg(QLatin1String(records == 1 ? "record" : "records"));
 }
 
 void SqlConsole::Show(const QString& lines) {

@@ -27,6 +27,10 @@ public:
     // Three spaces, then TranD, RequestNum, HN, "MLN^MFN^^", MASBirthDate and
     // MASS joined by " , "; NULL reads as "".
     static QString RecordLine(const Recordset& record);
+    // "3 rows changed", for a statement that gives no rows.
+    static QString ChangedText(qint64 rows);
+    // "2 records listed", for one that gives rows.
+    static QString ListedText(qint64 records);
 
 private:
     void Run(HisConnection& his, const QString& sql);

@@ -88,6 +88,9 @@ public:
     virtual void FillMatch(MatchFill& fill) const = 0;
     // The Study Instance UID of one order record.
     virtual QString StudyUid(const QueryRun& run, const Recordset& record) const = 0;
+    // The mode's HIS holds TALVEK's request tables, which the Study UID step
+    // of every database mode reads and writes with "Generate Study UID".
+    virtual bool HasTalvekRequestTables() const { return false; }
     // Answers the query: one pending match per order, up to the result
     // limit; the handler sends the final status. False when it stopped early
     // because the modality cancelled or went away.

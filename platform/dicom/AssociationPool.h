@@ -19,6 +19,7 @@
 class ActivityLog;
 class ConnectionWatchdog;
 class FindDispatcher;
+class ServiceStatus;
 
 // The listening ports (the plain one, the TLS one, or both) and a fixed set
 // of worker threads, one per association that may be served at once. The threads are made at start
@@ -42,7 +43,7 @@ public:
     };
 
     AssociationPool(FindDispatcher& dispatcher, ActivityLog& log, const AssociationLimits& limits,
-                    const AccessRules& access);
+                    const AccessRules& access, ServiceStatus* status = nullptr);
     ~AssociationPool();
 
     // Opens the ports on all interfaces and starts the threads; throws

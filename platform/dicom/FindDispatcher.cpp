@@ -44,15 +44,15 @@ bool FindDispatcher::Running() const {
 }
 
 void FindDispatcher::Dispatch(const std::shared_ptr<FindChannel>& channel) {
-    // Before a worker can take it, so "Communicating..." never follows the
-    // end of the very query it announces.
-    m_options.onArrival();
     {
         std::lock_guard lock(m_mutex);
         if (!m_started || m_stop.load()) {
             channel->EndWithFailure(FailureKind::ServerStopping);
             return;
         }
+        // Once the query is accepted and before a worker can take it, so
+        // "Communicating..." never follows the end of the query it announces.
+        m_options.onArrival();
         Item item;
         item.channel = channel;
         item.budget = std::make_unique<QueryBudget>(channel->Arrived(), m_options.budget, m_stop);
@@ -148,15 +148,13 @@ bool FindDispatcher::TakeNext(Worker& self, Item& item) {
     } else {
         m_idle.push_back(&self);
         self.wake.wait(lock, [&] { return m_stop.load() || self.handed.has_value(); });
-        if (m_stop.load()) {
-            if (self.handed && self.handed->channel)
-                self.handed->channel->EndWithFailure(FailureKind::ServerStopping);
-            return false;
-        }
+        // A query handed over before the stop has begun: it is answered
+        // like any other in flight, within the stop's grace.
+        if (!self.handed) return false;
         item = std::move(*self.handed);
         self.handed.reset();
     }
-    if (item.channel) self.inFlight = {item.channel.get(), item.budget.get(), false};
+    self.inFlight = {item.channel.get(), item.budget.get(), false};
     return true;
 }
 
@@ -186,12 +184,18 @@ void FindDispatcher::Answer(QueryWorker& worker, Item& item) {
 
 void FindDispatcher::RunMonitor() {
     std::unique_lock lock(m_mutex);
+    const auto aliveEvery = m_options.aliveEvery;
+    m_nextAlive = Clock::now();
     while (!m_stop.load()) {
+        TellAlive(lock, Clock::now());
+        if (m_stop.load()) break;
         const bool busy = !m_queue.empty() ||
                           std::any_of(m_workers.begin(), m_workers.end(),
                                       [](const auto& w) { return w->inFlight.channel != nullptr; });
         if (busy)
             m_monitor.wait_for(lock, kMonitorTick);
+        else if (aliveEvery.count() > 0)
+            m_monitor.wait_until(lock, m_nextAlive);
         else
             m_monitor.wait(lock);
         if (m_stop.load()) break;
@@ -199,6 +203,26 @@ void FindDispatcher::RunMonitor() {
         ExpireWaiting(now);
         GiveUpOverdue(now);
     }
+}
+
+// With the lock held; the call itself is made without it.
+void FindDispatcher::TellAlive(std::unique_lock<std::mutex>& lock, Clock::time_point now) {
+    if (m_options.aliveEvery.count() <= 0 || now < m_nextAlive) return;
+    m_nextAlive = now + m_options.aliveEvery;
+    if (!AnyWorkerAvailable(now)) return;
+    lock.unlock();
+    m_options.onAlive();
+    lock.lock();
+}
+
+// With the lock held. A worker past its deadline by more than the grace is
+// held by the HIS; one that ended (its factory failed) takes nothing.
+bool FindDispatcher::AnyWorkerAvailable(Clock::time_point now) const {
+    return std::any_of(m_workers.begin(), m_workers.end(), [now](const auto& worker) {
+        const InFlight& running = worker->inFlight;
+        if (worker->ended) return false;
+        return !running.budget || now < running.budget->Deadline() + kGiveUpAfter;
+    });
 }
 
 // With the lock held.

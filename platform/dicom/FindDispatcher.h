@@ -40,6 +40,14 @@ public:
         std::chrono::seconds budget{20};
         // Called on the association's thread as each query arrives.
         std::function<void()> onArrival = [] {};
+        // Called on the monitor thread about every aliveEvery while a worker
+        // can take a query: one is free, or its query is within its time.
+        // When every worker is held past its deadline by a HIS that ignores
+        // the cancel (or none is left) the calls stop, so whoever expects
+        // them (the service manager's watchdog) knows the service is hung.
+        // Zero: never.
+        std::chrono::milliseconds aliveEvery{0};
+        std::function<void()> onAlive = [] {};
     };
 
     explicit FindDispatcher(ActivityLog& log);
@@ -68,7 +76,7 @@ private:
         std::unique_ptr<QueryBudget> budget;
     };
     struct InFlight {
-        FindChannel* channel = nullptr;
+        FindChannel* channel = nullptr;  // null for a job
         const QueryBudget* budget = nullptr;
         bool givenUp = false;
     };
@@ -89,6 +97,8 @@ private:
     void Answer(QueryWorker& worker, Item& item);
     void ExpireWaiting(std::chrono::steady_clock::time_point now);
     void GiveUpOverdue(std::chrono::steady_clock::time_point now);
+    bool AnyWorkerAvailable(std::chrono::steady_clock::time_point now) const;
+    void TellAlive(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point now);
 
     ActivityLog& m_log;
     Options m_options;
@@ -101,5 +111,6 @@ private:
     std::vector<Worker*> m_idle;  // the one that came free last at the back
     std::vector<std::unique_ptr<Worker>> m_workers;
     std::thread m_monitorThread;
+    std::chrono::steady_clock::time_point m_nextAlive;
     bool m_started = false;
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/ActivityLog.h"
+#include "platform/ServiceStatus.h"
 #include "platform/dicom/DicomText.h"
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/FindDispatcher.h"
@@ -133,12 +134,17 @@ QString WorklistAssociation::PeerText() const {
              Printable(dul.calledAPTitle), TlsNoteOf(m_association));
 }
 
+// The start stays at the head of the window's log while the association is
+// open, so a query's fresh log still says whom it answers.
 QString WorklistAssociation::Serve(unsigned long long id) {
     m_id = id;
-    Note(QStringLiteral("Association %1 from %2").arg(m_id).arg(PeerText()));
+    m_context.log.LogPinned(m_id, QStringLiteral("Association %1 from %2").arg(m_id).arg(PeerText()));
+    if (m_context.status) m_context.status->AssociationOpened();
     const auto began = std::chrono::steady_clock::now();
     const QString end = RunCommands();
     const std::chrono::duration<double> lasted = std::chrono::steady_clock::now() - began;
+    m_context.log.Unpin(m_id);
+    if (m_context.status) m_context.status->AssociationClosed();
     return QStringLiteral("Association %1 ended after %2 s: %3")
         .arg(m_id)
         .arg(lasted.count(), 0, 'f', 2)
@@ -245,6 +251,7 @@ OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
     if (identifier.refusal) {
         const QString why = ErrorCommentFor(*identifier.refusal);
         Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(why));
+        CountQuery(false);
         return SendStatus(request, presentation, STATUS_FIND_Failed_UnableToProcess, why);
     }
     FindChannel::Limits limits;
@@ -279,8 +286,10 @@ OFCondition WorklistAssociation::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& 
                 break;
             }
             case FindChannel::Kind::Success:
+                CountQuery(true);
                 return Released(SendResponse(request, presentation, STATUS_FIND_Success));
             case FindChannel::Kind::Failure:
+                CountQuery(false);
                 return Released(SendStatus(request, presentation,
                                            STATUS_FIND_Failed_UnableToProcess, event.why));
             case FindChannel::Kind::Idle:
@@ -354,6 +363,15 @@ void WorklistAssociation::Hold(bool hold) {
 }
 
 void WorklistAssociation::Note(const QString& text) { m_context.log.Log(text); }
+
+// What the modality was told: a final success, or a failure status.
+void WorklistAssociation::CountQuery(bool answered) {
+    if (!m_context.status) return;
+    if (answered)
+        m_context.status->QueryAnswered();
+    else
+        m_context.status->QueryFailed();
+}
 
 std::chrono::seconds WorklistAssociation::DimseTime() const {
     return std::chrono::seconds(m_context.limits.dimseTimeout);

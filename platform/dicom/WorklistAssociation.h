@@ -12,17 +12,20 @@
 
 class ActivityLog;
 class FindChannel;
+class ServiceStatus;
 class FindDispatcher;
 class WorkerSlot;
 
 // What every association shares: the way to the handler, the activity log,
-// the limits, who may associate and the listener's stop flag.
+// the limits, who may associate, the listener's stop flag and the status
+// the associations and their queries are counted in (null: none).
 struct AssociationContext {
     FindDispatcher& dispatcher;
     ActivityLog& log;
     const AssociationLimits& limits;
     const AccessRules& access;
     const std::atomic<bool>& stopping;
+    ServiceStatus* status = nullptr;
 };
 
 // Serves one received association request on its worker thread: negotiates,
@@ -68,6 +71,7 @@ private:
     OFCondition Released(OFCondition status);
     void Hold(bool hold);
     void Note(const QString& text);
+    void CountQuery(bool answered);
     QString AbstractSyntaxOf(T_ASC_PresentationContextID presentation) const;
 
     T_ASC_Association* m_association;

@@ -22,8 +22,9 @@ namespace {
 
 }  // namespace
 
-WorklistListener::WorklistListener(FindDispatcher& dispatcher, ActivityLog& log)
-    : m_dispatcher(dispatcher), m_log(log) {
+WorklistListener::WorklistListener(FindDispatcher& dispatcher, ActivityLog& log,
+                                   ServiceStatus* status)
+    : m_dispatcher(dispatcher), m_log(log), m_status(status) {
     // The toolkit narrates every association at its default level; the
     // activity log is the operator's record, so keep only its warnings.
     OFLog::configure(OFLogger::WARN_LOG_LEVEL);
@@ -85,7 +86,8 @@ WorklistListener::Started WorklistListener::Start(int port, const AssociationLim
     qputenv("TCP_NODELAY", "1");
     AssociationLimits used = limits;
     used.maxAssociations = std::max(used.maxAssociations, 1);
-    auto pool = std::make_unique<AssociationPool>(m_dispatcher, m_log, used, security.access);
+    auto pool = std::make_unique<AssociationPool>(m_dispatcher, m_log, used, security.access,
+                                                  m_status);
     pool->Start(ports);
     m_pool = std::move(pool);
     if (!security.plainPortEnabled)

@@ -10,6 +10,7 @@
 #include "platform/dicom/SocketTuning.h"
 
 class AssociationPool;
+class ServiceStatus;
 class TlsTransportLayer;
 
 // The DICOM listener: serves associations on worker threads (as many at once
@@ -25,8 +26,10 @@ public:
     };
 
     // Each association and its end, refusals, and counts of connections that
-    // never became one, go to the log, from the network threads.
-    WorklistListener(FindDispatcher& dispatcher, ActivityLog& log);
+    // never became one, go to the log, from the network threads; the open
+    // associations and the queries' outcomes are counted in the status.
+    WorklistListener(FindDispatcher& dispatcher, ActivityLog& log,
+                     ServiceStatus* status = nullptr);
     ~WorklistListener();
 
     // Starts listening on all interfaces, on the plain port (unless the
@@ -51,6 +54,7 @@ private:
 
     FindDispatcher& m_dispatcher;
     ActivityLog& m_log;
+    ServiceStatus* m_status;
     QuickAckTransportLayer m_plainTransport;
     std::unique_ptr<TlsTransportLayer> m_tlsTransport;
     std::unique_ptr<AssociationPool> m_pool;

@@ -2,6 +2,8 @@
 
 #include <odbcinst.h>
 
+#include <QStringList>
+
 OdbcConnectionString::OdbcConnectionString(QString text) : m_text(std::move(text)) {
     const qsizetype size = m_text.size();
     qsizetype at = 0;
@@ -83,4 +85,30 @@ QString OdbcConnectionString::WithLockWait(qint64 milliseconds) const {
     if (ok && given >= 0 && given <= milliseconds) return m_text;
     QString text = m_text;
     return text.replace(timeout->start, timeout->end - timeout->start, wait);
+}
+
+QString OdbcConnectionString::Where() const {
+    const auto named = [this](std::initializer_list<const char*> keywords) {
+        for (const char* keyword : keywords)
+            if (const auto value = Value(QLatin1String(keyword)); value && !value->trimmed().isEmpty())
+                return value->trimmed();
+        return QString();
+    };
+    if (IsSqlite()) {
+        const QString file = named({"Database"});
+        return file.isEmpty() ? QString() : QStringLiteral("database file ") + file;
+    }
+    QStringList parts;
+    if (const QString server = named({"Server", "Servername", "Host"}); !server.isEmpty()) {
+        const QString port = named({"Port"});
+        parts << QStringLiteral("server ") + server +
+                     (port.isEmpty() ? QString() : QStringLiteral(" port ") + port);
+    } else if (const QString socket = named({"Socket"}); !socket.isEmpty()) {
+        parts << QStringLiteral("socket ") + socket;
+    } else if (const QString dsn = named({"DSN"}); !dsn.isEmpty()) {
+        parts << QStringLiteral("data source ") + dsn;
+    }
+    if (const QString database = named({"Database"}); !database.isEmpty())
+        parts << QStringLiteral("database ") + database;
+    return parts.join(QStringLiteral(", "));
 }

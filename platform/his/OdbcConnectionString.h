@@ -27,6 +27,10 @@ public:
     // The database file of a SQLite connection; empty for other drivers, a
     // data source name, an in-memory database or a URI.
     QString SqliteFile() const;
+    // Where the database is, for the log, never with credentials: "database
+    // file /srv/his.db", "server his port 1433, database Radiology", "socket
+    // /run/mysqld.sock", "data source RIS"; empty when the text says none.
+    QString Where() const;
     // For SQLite the text with a lock wait ("Timeout", in milliseconds) of at
     // most the given time: a shorter wait already in the text is kept. Other
     // drivers' texts come back unchanged.

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/MwlError.h"
+#include "platform/ServiceStatus.h"
 #include "platform/his/OdbcConnectionString.h"
 #include "platform/his/OdbcRecordset.h"
 
@@ -134,9 +135,8 @@ void OdbcHisConnection::Open(QSqlDatabase& db) {
         // replaced at the next query instead of being served as current.
         m_openedFile = FileStampOf(m_databaseFile);
         if (!m_openedFile) {
-            m_log.AppendLog(
-                QStringLiteral("Cannot Connect. The HIS database file %1 does not exist.")
-                    .arg(m_databaseFile));
+            CannotConnect(
+                QStringLiteral("The HIS database file %1 does not exist.").arg(m_databaseFile));
             return;
         }
     }
@@ -150,9 +150,25 @@ void OdbcHisConnection::Open(QSqlDatabase& db) {
         call.Arm(QStringLiteral("the connection attempt"));
         opened = db.open();
     }
-    if (opened) return;
+    if (opened) return Answered();
     m_openedFile.reset();
-    m_log.AppendLog(QStringLiteral("Cannot Connect. ") + db.lastError().text());
+    const QString where = parsed.Where();
+    CannotConnect(db.lastError().text() +
+                  (where.isEmpty() ? QString() : QStringLiteral(" (HIS: %1)").arg(where)));
+}
+
+// An event of its own, stamped, whatever was logged before it.
+void OdbcHisConnection::CannotConnect(const QString& why) {
+    m_log.Log(QStringLiteral("Cannot Connect. ") + why);
+    Failed(FailureKind::HisNotAvailable);
+}
+
+void OdbcHisConnection::Answered() const {
+    if (m_status) m_status->HisAnswered();
+}
+
+void OdbcHisConnection::Failed(FailureKind kind) const {
+    if (m_status) m_status->HisFailed(ErrorCommentFor(kind));
 }
 
 void OdbcHisConnection::EnsureCurrent() {
@@ -160,11 +176,13 @@ void OdbcHisConnection::EnsureCurrent() {
     if (m_databaseFile.isEmpty() || !m_openedFile) return;
     const std::optional<FileStamp> now = FileStampOf(m_databaseFile);
     if (now && now->SameFile(*m_openedFile)) return;
-    if (!now)
+    if (!now) {
+        Failed(FailureKind::HisNotAvailable);
         throw MwlError(
             QStringLiteral("The HIS database file %1 was moved or deleted.").arg(m_databaseFile),
             FailureKind::HisNotAvailable);
-    m_log.AppendLog(
+    }
+    m_log.Log(
         QStringLiteral("The HIS database file %1 was replaced; reopening it.").arg(m_databaseFile));
     Reopen();
 }
@@ -212,6 +230,7 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
         }
         if (ran) {
             call.Disarm();
+            Answered();
             auto recordset = std::make_unique<OdbcRecordset>(static_cast<RecordsetHost*>(this), std::move(query));
             if (!recordset->Eof()) m_streaming = recordset.get();
             return recordset;
@@ -246,12 +265,15 @@ MwlError OdbcHisConnection::Failure(const QSqlError& error,
             QStringLiteral("The server is stopping; the HIS statement was cancelled (%1).")
                 .arg(error.text()),
             FailureKind::ServerStopping);
-    if (cancelled == StatementWatch::Cancelled::Deadline || budget.Expired())
+    if (cancelled == StatementWatch::Cancelled::Deadline || budget.Expired()) {
+        Failed(FailureKind::HisTimeout);
         return MwlError(QStringLiteral("The HIS did not answer within the time-out of %1 s "
                                        "(QueryTimeoutSeconds): %2")
                             .arg(budget.Seconds())
                             .arg(error.text()),
                         FailureKind::HisTimeout);
+    }
+    Failed(FailureKind::HisQueryFailed);
     return MwlError(error.text(), FailureKind::HisQueryFailed);
 }
 

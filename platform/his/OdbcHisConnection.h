@@ -13,6 +13,7 @@
 #include "platform/his/RecordsetHost.h"
 
 class QSqlQuery;
+class ServiceStatus;
 
 // HIS connection over Qt Sql's ODBC driver, used by the one thread that made
 // it. A statement executed while an earlier recordset is still being read
@@ -61,6 +62,9 @@ public:
     void SetQueryTimeout(int seconds);
     int QueryTimeoutSeconds() const { return m_timeoutSeconds; }
     bool IsOpen() const override;
+    // The HIS state of the service: every answer and failure of this
+    // connection is recorded there (null: nowhere).
+    void SetStatus(ServiceStatus* status) { m_status = status; }
 
 private:
     // RecordsetHost
@@ -76,9 +80,13 @@ private:
     const QueryBudget& CallBudget();
     bool RetryAfterLock(const QSqlError& error) const;
     void LimitStatementTime(const QSqlQuery& query) const;
+    void CannotConnect(const QString& why);
+    void Answered() const;
+    void Failed(FailureKind kind) const;
 
     ActivityLog& m_log;
     StatementWatch* m_watch;
+    ServiceStatus* m_status = nullptr;
     QString m_connectionString;
     std::optional<SqlDialect> m_dialect;
     ConnectionStringSource m_source;

@@ -8,6 +8,7 @@
 
 OdbcRecordset::OdbcRecordset(RecordsetHost* host, QSqlQuery query)
     : m_host(host), m_query(std::move(query)), m_columns(m_query.record()) {
+    if (!m_query.isSelect()) m_rowsChanged = m_query.numRowsAffected();
     m_eof = !m_query.isSelect() || !Fetch(m_row);
     if (m_eof) Release();
 }

@@ -26,6 +26,7 @@ public:
     void MoveNext() override;
     QVariant Field(const QString& name) const override;
     void LimitRemaining(qint64 rows) override { m_wanted = rows; }
+    std::optional<qint64> RowsChanged() const override { return m_rowsChanged; }
 
     // Reads the remaining rows the caller can still use into memory and
     // releases the statement. A fetch error is kept and raised when reading
@@ -48,4 +49,5 @@ private:
     std::vector<QVariant> m_row;
     std::deque<std::vector<QVariant>> m_rest;
     std::optional<MwlError> m_restError;  // where buffering stopped on an error
+    std::optional<qint64> m_rowsChanged;   // a statement without rows
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ServiceStatus.h"
+
 namespace {
 constexpr auto kTick = std::chrono::milliseconds(100);
 // A call waiting this long is named in the activity log.
@@ -38,6 +40,7 @@ StatementWatch::Call::~Call() {
 void StatementWatch::Call::Arm(const QString& what, std::function<void()> cancel) {
     std::lock_guard lock(m_state->mutex);
     if (!m_state->armed) m_state->budget.EnterHis();
+    EndWait();
     m_state->armed = true;
     m_state->what = what;
     m_state->cancel = std::move(cancel);
@@ -49,8 +52,15 @@ void StatementWatch::Call::Arm(const QString& what, std::function<void()> cancel
 void StatementWatch::Call::Disarm() {
     std::lock_guard lock(m_state->mutex);
     if (m_state->armed) m_state->budget.LeaveHis();
+    EndWait();
     m_state->armed = false;
     m_state->cancel = nullptr;
+}
+
+// With the state's lock held: a call named as waiting has returned.
+void StatementWatch::Call::EndWait() {
+    if (m_state->armed && m_state->named && m_watch && m_watch->m_status)
+        m_watch->m_status->HisWaitOver(m_state.get());
 }
 
 StatementWatch::Cancelled StatementWatch::Call::CancelledFor() const {
@@ -58,7 +68,8 @@ StatementWatch::Cancelled StatementWatch::Call::CancelledFor() const {
     return m_state->cancelled;
 }
 
-StatementWatch::StatementWatch(ActivityLog& log) : m_log(log), m_thread([this] { Run(); }) {}
+StatementWatch::StatementWatch(ActivityLog& log, ServiceStatus* status)
+    : m_log(log), m_status(status), m_thread([this] { Run(); }) {}
 
 StatementWatch::~StatementWatch() {
     {
@@ -119,6 +130,7 @@ void StatementWatch::Look(CallState& state, Clock::time_point now, bool stopAll)
                       .arg(state.what)
                       .arg(std::chrono::duration_cast<std::chrono::seconds>(kNamedAfter).count())
                       .arg(state.budget.Seconds()));
+        if (m_status) m_status->HisWaiting(&state, state.since);
     }
     const bool stopping = stopAll || state.budget.Stopping();
     if (!stopping && now < state.budget.Deadline()) return;

@@ -13,6 +13,7 @@
 #include "platform/QueryBudget.h"
 
 struct CallState;
+class ServiceStatus;
 
 // Watches every HIS call in flight (a connection attempt, a statement, a
 // fetch) from a thread of its own. A call that has waited two seconds is
@@ -21,10 +22,11 @@ struct CallState;
 // the server stops, is cancelled: the driver's cancel is made from this
 // thread, which ODBC allows while the call runs on another. Drivers whose
 // cancel is not safe from another thread give no cancel and bound their
-// waits themselves.
+// waits themselves. A named call shows the HIS as waiting in the status
+// until it returns.
 class StatementWatch {
 public:
-    explicit StatementWatch(ActivityLog& log);
+    explicit StatementWatch(ActivityLog& log, ServiceStatus* status = nullptr);
     ~StatementWatch();
     StatementWatch(const StatementWatch&) = delete;
     StatementWatch& operator=(const StatementWatch&) = delete;
@@ -49,6 +51,8 @@ public:
         Cancelled CancelledFor() const;
 
     private:
+        void EndWait();
+
         StatementWatch* m_watch;
         std::shared_ptr<CallState> m_state;
     };
@@ -66,6 +70,7 @@ private:
     void Look(CallState& state, Clock::time_point now, bool stopAll);
 
     ActivityLog& m_log;
+    ServiceStatus* m_status;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<std::shared_ptr<CallState>> m_calls;

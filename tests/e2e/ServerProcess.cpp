@@ -139,6 +139,11 @@ testing::AssertionResult ServerProcess::Spawn() {
         return testing::AssertionFailure() << "no temporary folder or no free port";
     WriteSettings();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // A test run under a service manager must not have the servers it starts
+    // report to that manager.
+    for (const char* variable : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
+        environment.remove(QLatin1String(variable));
+    for (const auto& [name, value] : m_settings.environment) environment.insert(name, value);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
                        m_folder.filePath(QStringLiteral("config")));
     QStringList arguments = {QStringLiteral("--headless")};

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <optional>
+#include <utility>
+#include <vector>
 
 // How long a test waits for a line of the activity log when a loaded
 // machine (or a sanitizer build) may hold the server up.
@@ -37,6 +39,10 @@ struct ServerSettings {
     // The port the program reports it listens on ("listening on port N");
     // the worklist port when unset.
     std::optional<int> reportedPort;
+    // Variables added to the program's environment (a service manager's
+    // NOTIFY_SOCKET, for one); those of a manager the test runs under are
+    // never passed on.
+    std::vector<std::pair<QString, QString>> environment;
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings

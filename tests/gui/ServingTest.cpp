@@ -48,7 +48,11 @@ TEST_F(ServingTest, ModeClickWhileServingUsesTheNewModesStatementAndDatabase) {
     EXPECT_EQ(corvante.PatientIds(), (QStringList{"P1", "P2"}));
     EXPECT_EQ(SqlBox(), BaseSqlFor(ConnectionMode::Corvante));
     EXPECT_EQ(Find<QLabel>("lblComm")->text(), "Communicating...Done.");
-    EXPECT_EQ(LogText().split("\r\n").first(), "CR");
+    // The query's fresh log keeps the start of the association it answers.
+    const QStringList lines = LogText().split("\r\n");
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(IsAssociationStart(lines[0])) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], "CR");
 
     // The order-file mode answers from the folder and runs no statement.
     Find<QRadioButton>("optBramwoods")->click();
@@ -172,6 +176,7 @@ TEST_F(ServingTest, ClosingDuringAQueryAnswersItAndEndsCleanly) {
         if (queried && !closedMidQuery && lblComm->text() == "Communicating...") {
             closedMidQuery = true;
             program.Window().close();
+            EXPECT_TRUE(AnswerStopQuestion(program.Window(), true));
         }
     });
     watch.start(1);
@@ -258,6 +263,7 @@ TEST_F(ServingTest, ALockedHisNeverHoldsTheWindowAndClosingEndsAtOnce) {
             closed = true;
             closing.restart();
             program.Window().close();
+            EXPECT_TRUE(AnswerStopQuestion(program.Window(), true));
         }
     });
     watch.start(10);
@@ -269,7 +275,9 @@ TEST_F(ServingTest, ALockedHisNeverHoldsTheWindowAndClosingEndsAtOnce) {
     EXPECT_TRUE(closed);
     EXPECT_GE(countdown.size(), 2) << countdown.join(' ').toStdString();
     EXPECT_GE(gapWhileWaiting, 0);
-    EXPECT_LT(gapWhileWaiting, 200);
+    // A window held by the HIS would stop for the whole 20 s time-out; a
+    // loaded machine repainting every tab can still take a few hundred ms.
+    EXPECT_LT(gapWhileWaiting, 1000);
     EXPECT_LT(closeToEnd, 3000);
     EXPECT_FALSE(program.Runtime().Listening());
     const FindOutcome outcome = scu.Finish();

@@ -58,6 +58,22 @@ TEST_F(SqlConsoleTest, AppendsOneLinePerRecordAtEveryRun) {
     EXPECT_TRUE(Find<QPushButton>("cmdRunSQL")->isEnabled());
 }
 
+// A statement that gives no rows says how many it changed, in the result box
+// and in the log; a run that lists records says how many.
+TEST_F(SqlConsoleTest, EveryRunSaysWhatItDid) {
+    Open();
+    Run("update xray_worklist set gender = 'F' where worklistid <> 3");
+    EXPECT_EQ(Result(), "\n   2 rows changed");
+    EXPECT_TRUE(LastLogLine().endsWith(" SQL console: 2 rows changed.")) << LastLogLine().toStdString();
+    Run("delete from xray_worklist where worklistid = 3");
+    EXPECT_EQ(Result(), "\n   2 rows changed\n   1 row changed");
+    Run(kRecordColumns + "where gender = 'F'");
+    EXPECT_TRUE(LastLogLine().endsWith(" SQL console: 2 records listed."));
+    Run(kRecordColumns + "where 1 = 0");
+    EXPECT_TRUE(LastLogLine().endsWith(" SQL console: the statement returned no records."));
+    EXPECT_EQ(Result().count('\n'), 4);
+}
+
 // A temporary table lives only as long as its connection: once the failure
 // has reopened the connection, it is gone.
 TEST_F(SqlConsoleTest, AFailureIsLoggedAndReopensTheConnection) {

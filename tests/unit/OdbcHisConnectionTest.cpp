@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include "Fakes.h"
+#include "platform/ServiceStatus.h"
 #include "platform/his/OdbcConnectionString.h"
 #include "platform/his/OdbcHisConnection.h"
 
@@ -119,14 +120,37 @@ TEST_F(OdbcHisConnectionTest, ReopenWhileARecordsetIsOpen) {
     EXPECT_EQ(seen.size(), 3);
 }
 
-TEST(OdbcHisConnection, FailedOpenIsLoggedNotThrown) {
+// A failed open is a time-stamped line of its own that says where the HIS
+// is (never with its password), and the service's status shows the HIS
+// failing until a statement gets through.
+TEST(OdbcHisConnection, FailedOpenIsLoggedWithWhereTheHisIsNotThrown) {
+    QTemporaryDir folder;
     FakeLog log;
-    OdbcHisConnection his(log, "Driver=NoSuchDriverHere;Database=/nonexistent/x.db");
+    ServiceStatus status(TestClock());
+    OdbcHisConnection his(log, "Driver=NoSuchDriverHere;Server=his.example;Port=1433;"
+                               "Database=Radiology;UID=ris;PWD=s3cret");
+    his.SetStatus(&status);
     EXPECT_NO_THROW(his.Reopen());
     EXPECT_FALSE(his.IsOpen());
-    EXPECT_TRUE(log.Text().startsWith("Cannot Connect. ")) << log.Text().toStdString();
-    EXPECT_TRUE(log.Text().endsWith("\r\n"));
+    ASSERT_EQ(log.Lines().size(), 2) << log.Text().toStdString();
+    EXPECT_TRUE(log.Lines()[1].startsWith(FakeLog::Stamped("Cannot Connect. ")));
+    EXPECT_TRUE(log.Lines()[1].endsWith(
+        " (HIS: server his.example port 1433, database Radiology)"))
+        << log.Text().toStdString();
+    EXPECT_FALSE(log.Text().contains("s3cret"));
     EXPECT_THROW(his.Execute("select 1"), MwlError);
+    EXPECT_TRUE(status.Text().endsWith("| HIS: failing (HIS not available at 09:15:42)"));
+
+    const QString file = QDir(folder.path()).filePath("his.db");
+    QFile(file).open(QIODevice::WriteOnly);
+    his.UseConnectionString("Driver=SQLite3;Database=" + file);
+    his.Reopen();
+    EXPECT_THROW(his.Execute("select * from nosuch"), MwlError);
+    EXPECT_TRUE(status.Text().endsWith("| HIS: failing (HIS query failed at 09:15:42)"));
+    his.Execute("select 1");
+    EXPECT_TRUE(status.Text().endsWith("| HIS: connected"));
+    EXPECT_EQ(OdbcConnectionString("Driver=SQLite3;Database=" + file).Where(),
+              "database file " + file);
 }
 
 TEST(OdbcHisConnection, NoConnectionStringMeansNoDatabase) {

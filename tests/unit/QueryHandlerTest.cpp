@@ -220,7 +220,7 @@ TEST_F(QueryHandlerTest, ShowRequestsEchoesTheRequestBeforeTheLoop) {
     const QString expected = "MR" + kCrLf + kCrLf + "PatientName 16 16 : " + kCrLf +
                              "PatientID 16 32 : " + kCrLf +
                              "ScheduledProcedureStepSequence 64 256 : " + kCrLf +
-                             FakeLog::Stamped("looping") +
+                             FakeLog::Stamped("looping") + kCrLf +
                              "returning: 16 16 DOE^JANE^Q" + kCrLf + "returning: 16 32 P1" +
                              kCrLf + kCrLf + FakeLog::Stamped("done.. P1 ");
     EXPECT_TRUE(fake.log.Text().startsWith(expected)) << fake.log.Text().toStdString();

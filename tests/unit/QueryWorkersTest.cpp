@@ -100,6 +100,43 @@ TEST(QueryWorkers, DeadlinesHoldForQueriesThatWaitAndForAHisThatIgnoresTheCancel
     EXPECT_TRUE(queries.Join(2000ms));
 }
 
+// The service manager's watchdog hears from the monitor while a worker can
+// take a query, also while one answers within its time, and no more once
+// every worker is held past its deadline by a HIS that ignores the cancel.
+TEST(QueryWorkers, AliveOnlyWhileAWorkerCanTakeAQuery) {
+    FakeLog log;
+    Holds holds;
+    std::atomic<int> alive{0};
+    FindDispatcher queries(log);
+    FindDispatcher::Options options{1, 1s, [] {}};
+    options.aliveEvery = 50ms;
+    options.onAlive = [&] { ++alive; };
+    queries.Start(options, [&] { return std::make_unique<HeldWorker>(holds); });
+    const auto waitFor = [&](int count) {
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (alive < count && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        return alive >= count;
+    };
+    ASSERT_TRUE(waitFor(3));
+
+    const auto held = NewQuery();
+    queries.Dispatch(held);
+    const auto dispatched = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor(alive + 3)) << "no sign of life while the query is within its time";
+    // Given up at its deadline and the grace after it: 2.5 s.
+    EXPECT_EQ(EndOf(*held, 5000ms).kind, FindChannel::Kind::Failure);
+    std::this_thread::sleep_until(dispatched + 2800ms);
+    const int hung = alive;
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(alive, hung) << "alive while the only worker is held by the HIS";
+
+    holds.releaseFirst = true;
+    EXPECT_TRUE(waitFor(hung + 2)) << "no sign of life once the worker came back";
+    queries.BeginStop();
+    EXPECT_TRUE(queries.Join(2000ms));
+}
+
 // The lookup takes a while, as a busy HIS's does: without a lock per order
 // both modalities would find no UID, make one each and write both.
 TEST(QueryWorkers, TwoModalitiesAskingForTheSameOrderGetOneStudyUidAndOneUpdate) {

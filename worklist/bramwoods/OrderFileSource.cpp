@@ -33,12 +33,12 @@ bool OrderFileSource::Answer(QueryRun& run) const {
     ActivityLog& log = run.log;
     const DicomDataset& request = run.keys.request;
     OrderFileCache& cache = run.resources.orderFiles;
-    const OrderFileCache::Listing listing =
-        cache.List(FolderOf(run.settings.switches.hl7FolderText));
+    const QString folder = FolderOf(run.settings.switches.hl7FolderText);
+    const OrderFileCache::Listing listing = cache.List(folder);
     // Once per folder (and whenever it changes): whether the file system
     // reports the folder's changes or every file is examined at every query.
     if (listing.revalidationChanged)
-        log.Log(QStringLiteral("Order files: %1.").arg(listing.revalidation));
+        log.Log(QStringLiteral("Order files in %1: %2.").arg(folder, listing.revalidation));
     const OrderFilter filter{FilterKey(request, Tags::PatientId),
                              FilterKey(request, Tags::PatientName),
                              FilterKey(request, Tags::AccessionNumber)};

@@ -9,6 +9,7 @@ class TalvekSource : public DatabaseSource {
 public:
     QString Name() const override { return QStringLiteral("TALVEK"); }
     QString ConnectionFile() const override { return QStringLiteral("\\DBServer.txt"); }
+    bool HasTalvekRequestTables() const override { return true; }
     QString BaseStatement(SqlDialect) const override { return QString(); }
     QString Statement(const StatementInput& input) const override;
     void FillMatch(MatchFill& fill) const override;
