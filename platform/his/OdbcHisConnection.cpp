@@ -175,6 +175,11 @@ void OdbcHisConnection::Recover() {
 }
 
 std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
+    return Execute(sql, {});
+}
+
+std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql,
+                                                      const SqlParameters& parameters) {
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.isOpen())
         throw MwlError(
@@ -198,6 +203,8 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
         // Prepared first, so the time-out is on the statement before it runs.
         bool ran = query.prepare(sql);
         if (ran) {
+            for (const auto& [name, value] : parameters)
+                query.bindValue(QLatin1Char(':') + name, value);
             handle->store(StatementHandle(query));
             LimitStatementTime(query);
             ran = query.exec();

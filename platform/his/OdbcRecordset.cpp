@@ -7,7 +7,10 @@
 #include <QSqlResult>
 
 OdbcRecordset::OdbcRecordset(RecordsetHost* host, QSqlQuery query)
-    : m_host(host), m_query(std::move(query)), m_columns(m_query.record()) {
+    : m_host(host),
+      m_query(std::move(query)),
+      m_columns(m_query.record()),
+      m_rowsAffected(m_query.isSelect() ? -1 : m_query.numRowsAffected()) {
     m_eof = !m_query.isSelect() || !Fetch(m_row);
     if (m_eof) Release();
 }

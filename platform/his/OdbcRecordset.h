@@ -26,6 +26,7 @@ public:
     void MoveNext() override;
     QVariant Field(const QString& name) const override;
     void LimitRemaining(qint64 rows) override { m_wanted = rows; }
+    qint64 RowsAffected() const override { return m_rowsAffected; }
 
     // Reads the remaining rows the caller can still use into memory and
     // releases the statement. A fetch error is kept and raised when reading
@@ -45,6 +46,7 @@ private:
     bool m_buffered = false;
     bool m_eof = true;
     qint64 m_wanted = -1;  // rows the caller can still use; -1: no limit
+    qint64 m_rowsAffected = -1;
     std::vector<QVariant> m_row;
     std::deque<std::vector<QVariant>> m_rest;
     std::optional<MwlError> m_restError;  // where buffering stopped on an error

@@ -18,4 +18,6 @@ public:
     // recordset that has to hold its remaining rows in memory (see
     // HisConnection::Execute) keeps no more than that.
     virtual void LimitRemaining(qint64 rows) { (void)rows; }
+    // How many rows an insert, update or delete touched; -1 when unknown.
+    virtual qint64 RowsAffected() const { return -1; }
 };
