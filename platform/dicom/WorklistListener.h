@@ -10,6 +10,7 @@
 #include "platform/dicom/SocketTuning.h"
 
 class AssociationPool;
+class StepHandler;
 class TlsTransportLayer;
 
 // The DICOM listener: serves associations on worker threads (as many at once
@@ -28,6 +29,11 @@ public:
     // never became one, go to the log, from the network threads.
     WorklistListener(FindDispatcher& dispatcher, ActivityLog& log);
     ~WorklistListener();
+
+    // From the next Start on, N-CREATE and N-SET of Modality Performed
+    // Procedure Steps go to the handler (not owned; it must outlive the
+    // listener's associations). Without one the SOP class is not accepted.
+    void SetStepHandler(StepHandler* steps) { m_steps = steps; }
 
     // Starts listening on all interfaces, on the plain port (unless the
     // security settings close it) and on the TLS port when one is set, and
@@ -50,6 +56,7 @@ private:
     void OpenTls(const ListenerSecurity& security, int plainPort, Started& started);
 
     FindDispatcher& m_dispatcher;
+    StepHandler* m_steps = nullptr;
     ActivityLog& m_log;
     QuickAckTransportLayer m_plainTransport;
     std::unique_ptr<TlsTransportLayer> m_tlsTransport;

@@ -1,0 +1,158 @@
+#include "platform/dicom/StepExchange.h"
+
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcvrat.h>
+
+#include <cstring>
+
+#include "platform/dicom/DicomText.h"
+#include "platform/dicom/IdentifierReader.h"
+
+namespace {
+
+StepAnswer Refuse(quint16 status, const char* comment) {
+    return StepAnswer::Failure(status, QString::fromLatin1(comment));
+}
+
+// The refusal of an attribute list the server does not parse.
+StepAnswer RefusalFor(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::IdentifierTooLarge:
+            return Refuse(StepStatus::ResourceLimitation, "Attribute list larger than 16 MiB");
+        case FailureKind::IdentifierTooManyItems:
+            return Refuse(StepStatus::ResourceLimitation, "Attribute list with more than 20000 items");
+        default:
+            break;
+    }
+    return Refuse(StepStatus::ProcessingFailure, "Attribute list cannot be read");
+}
+
+void CopyUid(char* target, size_t size, const QString& uid) {
+    OFStandard::strlcpy(target, uid.toLatin1().constData(), size);
+}
+
+}  // namespace
+
+StepExchange::StepExchange(T_ASC_Association* association,
+                           T_ASC_PresentationContextID presentation, int dimseTimeoutSeconds)
+    : m_association(association), m_presentation(presentation), m_timeout(dimseTimeoutSeconds) {}
+
+OFCondition StepExchange::AnswerCreate(T_DIMSE_N_CreateRQ& request, StepHandler* handler,
+                                       const QString& callingAeTitle) {
+    StepMessage message;
+    message.kind = StepMessage::Kind::Create;
+    message.callingAeTitle = callingAeTitle;
+    if (request.opts & O_NCREATE_AFFECTEDSOPINSTANCEUID)
+        message.instanceUid = QString::fromLatin1(request.AffectedSOPInstanceUID).trimmed();
+    std::optional<StepAnswer> refused;
+    if (const OFCondition read = ReadAttributes(request.DataSetType, message, refused); read.bad())
+        return read;
+    const StepAnswer answer =
+        refused ? *refused : Decide(handler, request.AffectedSOPClassUID, message);
+
+    T_DIMSE_Message response{};
+    response.CommandField = DIMSE_N_CREATE_RSP;
+    T_DIMSE_N_CreateRSP& created = response.msg.NCreateRSP;
+    created.MessageIDBeingRespondedTo = request.MessageID;
+    created.DimseStatus = answer.status;
+    created.opts = O_NCREATE_AFFECTEDSOPCLASSUID;
+    OFStandard::strlcpy(created.AffectedSOPClassUID, request.AffectedSOPClassUID,
+                        sizeof created.AffectedSOPClassUID);
+    const QString uid = answer.instanceUid.isEmpty() ? message.instanceUid : answer.instanceUid;
+    if (!uid.isEmpty()) {
+        CopyUid(created.AffectedSOPInstanceUID, sizeof created.AffectedSOPInstanceUID, uid);
+        created.opts |= O_NCREATE_AFFECTEDSOPINSTANCEUID;
+    }
+    return Send(response, answer, message.attributes);
+}
+
+OFCondition StepExchange::AnswerSet(T_DIMSE_N_SetRQ& request, StepHandler* handler,
+                                    const QString& callingAeTitle) {
+    StepMessage message;
+    message.kind = StepMessage::Kind::Set;
+    message.callingAeTitle = callingAeTitle;
+    message.instanceUid = QString::fromLatin1(request.RequestedSOPInstanceUID).trimmed();
+    std::optional<StepAnswer> refused;
+    if (const OFCondition read = ReadAttributes(request.DataSetType, message, refused); read.bad())
+        return read;
+    const StepAnswer answer =
+        refused ? *refused : Decide(handler, request.RequestedSOPClassUID, message);
+
+    T_DIMSE_Message response{};
+    response.CommandField = DIMSE_N_SET_RSP;
+    T_DIMSE_N_SetRSP& set = response.msg.NSetRSP;
+    set.MessageIDBeingRespondedTo = request.MessageID;
+    set.DimseStatus = answer.status;
+    set.opts = O_NSET_AFFECTEDSOPCLASSUID | O_NSET_AFFECTEDSOPINSTANCEUID;
+    OFStandard::strlcpy(set.AffectedSOPClassUID, request.RequestedSOPClassUID,
+                        sizeof set.AffectedSOPClassUID);
+    CopyUid(set.AffectedSOPInstanceUID, sizeof set.AffectedSOPInstanceUID, message.instanceUid);
+    return Send(response, answer, message.attributes);
+}
+
+// A message without a list is handled as one with an empty list; the
+// handler refuses what it then misses.
+OFCondition StepExchange::ReadAttributes(T_DIMSE_DataSetType type, StepMessage& message,
+                                         std::optional<StepAnswer>& refused) {
+    if (type == DIMSE_DATASET_NULL) return EC_Normal;
+    IdentifierReader::Result read = IdentifierReader::Read(
+        m_association, m_presentation, m_timeout, IdentifierReader::kStepLimits);
+    if (read.network.bad()) return read.network;
+    if (read.refusal) {
+        refused = RefusalFor(*read.refusal);
+        m_refusal = refused->errorComment;
+        return EC_Normal;
+    }
+    message.attributes = DicomDataset::InUtf8(std::move(read.dataset));
+    return EC_Normal;
+}
+
+StepAnswer StepExchange::Decide(StepHandler* handler, const char* sopClass,
+                                const StepMessage& message) {
+    if (handler == nullptr ||
+        std::strcmp(sopClass, UID_ModalityPerformedProcedureStepSOPClass) != 0) {
+        m_refusal = QStringLiteral("SOP class %1 not supported").arg(QString::fromLatin1(sopClass));
+        return Refuse(StepStatus::NoSuchSopClass, "Only Modality Performed Procedure Step");
+    }
+    return handler->Handle(message);
+}
+
+// The detail of a failure goes into the command; the values found invalid
+// (0106) are sent back as the response's data set.
+OFCondition StepExchange::Send(T_DIMSE_Message& response, const StepAnswer& answer,
+                               const DicomDataset& request) {
+    DcmDataset detail;
+    DcmDataset invalid;
+    if (!answer.Succeeded()) {
+        if (!answer.errorComment.isEmpty())
+            detail.putAndInsertString(DCM_ErrorComment,
+                                      EncodeLatin1(answer.errorComment.left(64)).c_str());
+        if (answer.errorId) detail.putAndInsertUint16(DCM_ErrorID, *answer.errorId);
+        if (!answer.attributeIds.empty() && answer.status != StepStatus::InvalidAttributeValue) {
+            auto* list = new DcmAttributeTag(DCM_AttributeIdentifierList);
+            for (size_t i = 0; i < answer.attributeIds.size(); ++i)
+                list->putTagVal(DcmTagKey(answer.attributeIds[i].group,
+                                          answer.attributeIds[i].element),
+                                static_cast<unsigned long>(i));
+            detail.insert(list, OFTrue);
+        }
+        if (answer.status == StepStatus::InvalidAttributeValue)
+            for (const Tag tag : answer.attributeIds) {
+                DcmElement* value = nullptr;
+                if (request.Root()->findAndGetElement(DcmTagKey(tag.group, tag.element), value)
+                        .good())
+                    invalid.insert(static_cast<DcmElement*>(value->clone()), OFTrue);
+            }
+    }
+    DcmDataset* data = invalid.card() > 0 ? &invalid : nullptr;
+    if (response.CommandField == DIMSE_N_CREATE_RSP)
+        response.msg.NCreateRSP.DataSetType = data ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
+    else
+        response.msg.NSetRSP.DataSetType = data ? DIMSE_DATASET_PRESENT : DIMSE_DATASET_NULL;
+    return DIMSE_sendMessageUsingMemoryData(m_association, m_presentation, &response,
+                                            detail.card() > 0 ? &detail : nullptr, data, nullptr,
+                                            nullptr, nullptr);
+}
