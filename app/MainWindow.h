@@ -7,6 +7,7 @@
 #include "app/MainWindowUi.h"
 #include "app/OptionsBinding.h"
 #include "app/ServerRuntime.h"
+#include "app/StepListView.h"
 #include "app/WidgetStatusView.h"
 #include "app/WidgetSwitches.h"
 #include "tools/ModeListings.h"
@@ -63,6 +64,7 @@ private:
     WidgetStatusView m_status;
     std::unique_ptr<ToolsWorker> m_tools;
     LogView m_logView;
+    StepListView m_stepList;
     OptionsBinding m_options;
     WorklistTestClient m_queryClient;
     SqlConsole m_console;

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <array>
 
 #include "app/ModeOptions.h"
@@ -115,6 +116,9 @@ public:
     QPushButton* cmdQuery;
     QPlainTextEdit* txtQueryResult;
 
+    // "&Performed Steps": the steps the modalities reported last.
+    QTableWidget* tblSteps;
+
 private:
     void BuildTitleBand(QWidget& window);
     QWidget* BuildLogTab();
@@ -123,6 +127,7 @@ private:
     QGroupBox* BuildSecurityFrame(QWidget* parent);
     QWidget* BuildTestTab();
     QWidget* BuildQueryTab();
+    QWidget* BuildStepsTab();
     QGroupBox* BuildRemoteFrame(QWidget* parent);
     QGroupBox* BuildLocalFrame(QWidget* parent);
 };

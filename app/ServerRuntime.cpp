@@ -23,7 +23,12 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
       m_options(store),
       m_watch(m_log),
       m_queries(m_log),
-      m_listener(m_queries, m_log) {}
+      m_steps({m_log, m_settings, m_orderFiles, m_uids, m_clock},
+              {[this](const QString& text) { return MakeJournalConnection(text); },
+               [this] { return MakeHisConnection(); }}),
+      m_listener(m_queries, m_log) {
+    m_listener.SetStepHandler(&m_steps);
+}
 
 ServerRuntime::~ServerRuntime() { Shutdown(); }
 
@@ -50,6 +55,7 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
         return;
     }
     StartQueries();
+    StartSteps();
     StartListener(hooks.showMessage);
 }
 
@@ -102,6 +108,9 @@ void ServerRuntime::LoadNetworkSettings() {
                              "(QueryTimeoutSeconds)")
                   .arg(m_loaded.queryWorkers)
                   .arg(QueryTimeoutSeconds()));
+    m_mpps.Load(m_store, m_homeFolder);
+    for (const QString& problem : m_mpps.problems) m_log.Log(problem);
+    m_log.Log(m_mpps.Description());
 }
 
 int ServerRuntime::QueryTimeoutSeconds() const {
@@ -116,6 +125,19 @@ std::unique_ptr<HisConnection> ServerRuntime::MakeHisConnection() {
     his->SetConnectionStringSource(
         [this] { return ReadINI(m_settings.Current()->mode, m_homeFolder); });
     return his;
+}
+
+// The journal's connections carry the HIS budget and are cancelled at a stop
+// like the HIS's.
+std::unique_ptr<HisConnection> ServerRuntime::MakeJournalConnection(const QString& connectionString) {
+    auto journal = std::make_unique<OdbcHisConnection>(m_log, connectionString, &m_watch);
+    journal->SetQueryTimeout(QueryTimeoutSeconds());
+    return journal;
+}
+
+// Its threads make their journal and HIS connections themselves.
+void ServerRuntime::StartSteps() {
+    m_steps.Start(m_mpps.steps, std::chrono::seconds(QueryTimeoutSeconds()));
 }
 
 // Each worker is made on its own thread, with its own HIS connection; the
@@ -175,8 +197,10 @@ bool ServerRuntime::Shutdown() {
     if (m_shutDown) return m_cleanStop;
     m_shutDown = true;
     m_queries.BeginStop();
+    m_steps.BeginStop();
     m_watch.CancelAll();
     m_listener.Stop();
     m_cleanStop = m_queries.Join(kWorkersJoinWait);
+    m_cleanStop = m_steps.Join(kWorkersJoinWait) && m_cleanStop;
     return m_cleanStop;
 }
