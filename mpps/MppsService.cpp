@@ -98,9 +98,14 @@ StepAnswer MppsService::Handle(const StepMessage& message) {
                                    QStringLiteral("Server shutting down"));
     m_requests.push_back(request);
     m_requestsChanged.notify_one();
-    if (m_answered.wait_for(lock, LongestAnswer(), [&] { return request->answer.has_value(); }))
-        return *request->answer;
+    // A stop does not wait for the journal: the listener must end in time.
+    m_answered.wait_for(lock, LongestAnswer(),
+                        [&] { return request->answer.has_value() || m_stop.load(); });
+    if (request->answer) return *request->answer;
     request->abandoned = true;
+    if (m_stop.load())
+        return StepAnswer::Failure(StepStatus::ProcessingFailure,
+                                   QStringLiteral("Server shutting down"));
     lock.unlock();
     m_shared.log.Log(QStringLiteral("MPPS %1 from %2: step %3 not answered within %4 s.")
                          .arg(KindOf(message), OneLine(message.callingAeTitle),

@@ -12,6 +12,7 @@
 
 #include "platform/MwlError.h"
 #include "platform/his/OdbcConnectionString.h"
+#include "platform/his/OdbcParameters.h"
 #include "platform/his/OdbcRecordset.h"
 
 namespace {
@@ -180,6 +181,11 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
 
 std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql,
                                                       const SqlParameters& parameters) {
+    // The values must stay readable as long as the driver may read them:
+    // the recordset keeps them.
+    std::shared_ptr<OdbcParameters> bound;
+    if (!parameters.isEmpty()) bound = std::make_shared<OdbcParameters>(sql, parameters);
+    const QString& statement = bound ? bound->Statement() : sql;
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.isOpen())
         throw MwlError(
@@ -201,17 +207,20 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql,
         QSqlQuery query(db);
         query.setForwardOnly(true);
         // Prepared first, so the time-out is on the statement before it runs.
-        bool ran = query.prepare(sql);
+        bool ran = query.prepare(statement);
         if (ran) {
-            for (const auto& [name, value] : parameters)
-                query.bindValue(QLatin1Char(':') + name, value);
             handle->store(StatementHandle(query));
+            if (bound) {
+                if (const QString problem = bound->BindTo(StatementHandle(query)); !problem.isEmpty())
+                    throw MwlError(problem, FailureKind::HisQueryFailed);
+            }
             LimitStatementTime(query);
             ran = query.exec();
         }
         if (ran) {
             call.Disarm();
             auto recordset = std::make_unique<OdbcRecordset>(static_cast<RecordsetHost*>(this), std::move(query));
+            recordset->KeepAlive(bound);
             if (!recordset->Eof()) m_streaming = recordset.get();
             return recordset;
         }
