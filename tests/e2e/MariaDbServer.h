@@ -22,6 +22,8 @@ public:
     testing::AssertionResult Start();
     // Runs statements in Database() with the mariadb command-line client.
     testing::AssertionResult Run(const QString& sql) const;
+    // The rows of a query, one line each, values separated by tabs.
+    QString Query(const QString& sql) const;
     // Shuts the server down (SIGTERM) and waits for it to end.
     testing::AssertionResult Stop();
 
