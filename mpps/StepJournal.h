@@ -9,6 +9,7 @@
 
 #include "mpps/PerformedStep.h"
 #include "platform/his/HisConnection.h"
+#include "platform/his/HisScope.h"
 
 // The journal of performed procedure steps: one row per step in the table
 // mpps_journal, on any ODBC database (SQLite by default; a MariaDB or SQL
@@ -27,17 +28,9 @@ public:
 
     // The calls made while a scope lasts wait for the database at most what
     // is left of its budget, and end at a stop.
-    class Scope {
+    class Scope : public HisScope {
     public:
-        Scope(StepJournal& journal, const QueryBudget& budget) : m_db(journal.m_db) {
-            m_db.BeginQuery(budget);
-        }
-        ~Scope() { m_db.EndQuery(); }
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
-
-    private:
-        HisConnection& m_db;
+        Scope(StepJournal& journal, const QueryBudget& budget) : HisScope(journal.m_db, budget) {}
     };
 
     // Opens the database when it is not open (or was replaced) and creates

@@ -5,21 +5,12 @@
 
 #include "platform/MoveFile.h"
 #include "platform/MwlError.h"
+#include "platform/his/HisScope.h"
 #include "worklist/SourceFor.h"
 #include "worklist/bramwoods/OrderFileCache.h"
 #include "worklist/bramwoods/OrderFileSource.h"
 
 namespace {
-
-// The HIS connection serves one write-back from BeginQuery to the end of scope.
-class HisScope {
-public:
-    HisScope(HisConnection& his, const QueryBudget& budget) : m_his(his) { m_his.BeginQuery(budget); }
-    ~HisScope() { m_his.EndQuery(); }
-
-private:
-    HisConnection& m_his;
-};
 
 // A free name in the folder: the file's own, else "name-2.HL7", "name-3.HL7", ...
 QString FreeName(const QString& folder, const QString& name) {

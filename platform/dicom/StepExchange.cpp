@@ -30,8 +30,25 @@ StepAnswer RefusalFor(FailureKind kind) {
     return Refuse(StepStatus::ProcessingFailure, "Attribute list cannot be read");
 }
 
-void CopyUid(char* target, size_t size, const QString& uid) {
-    OFStandard::strlcpy(target, uid.toLatin1().constData(), size);
+// The option bits of a response's affected SOP class and instance UIDs.
+struct UidFlags {
+    unsigned sopClass;
+    unsigned instance;
+};
+
+// An N-CREATE or N-SET response: to which request, about which instance,
+// with which status.
+template <typename Response>
+void Address(Response& response, DIC_US messageId, const char* sopClass, const QString& uid,
+             const StepAnswer& answer, UidFlags flags) {
+    response.MessageIDBeingRespondedTo = messageId;
+    response.DimseStatus = answer.status;
+    response.opts = flags.sopClass;
+    OFStandard::strlcpy(response.AffectedSOPClassUID, sopClass, sizeof response.AffectedSOPClassUID);
+    if (uid.isEmpty()) return;
+    OFStandard::strlcpy(response.AffectedSOPInstanceUID, uid.toLatin1().constData(),
+                        sizeof response.AffectedSOPInstanceUID);
+    response.opts |= flags.instance;
 }
 
 }  // namespace
@@ -47,25 +64,16 @@ OFCondition StepExchange::AnswerCreate(T_DIMSE_N_CreateRQ& request, StepHandler*
     message.callingAeTitle = callingAeTitle;
     if (request.opts & O_NCREATE_AFFECTEDSOPINSTANCEUID)
         message.instanceUid = QString::fromLatin1(request.AffectedSOPInstanceUID).trimmed();
-    std::optional<StepAnswer> refused;
-    if (const OFCondition read = ReadAttributes(request.DataSetType, message, refused); read.bad())
-        return read;
-    const StepAnswer answer =
-        refused ? *refused : Decide(handler, request.AffectedSOPClassUID, message);
-
+    StepAnswer answer;
+    if (const OFCondition received = Receive(request.DataSetType, request.AffectedSOPClassUID,
+                                             handler, message, answer);
+        received.bad())
+        return received;
     T_DIMSE_Message response{};
     response.CommandField = DIMSE_N_CREATE_RSP;
-    T_DIMSE_N_CreateRSP& created = response.msg.NCreateRSP;
-    created.MessageIDBeingRespondedTo = request.MessageID;
-    created.DimseStatus = answer.status;
-    created.opts = O_NCREATE_AFFECTEDSOPCLASSUID;
-    OFStandard::strlcpy(created.AffectedSOPClassUID, request.AffectedSOPClassUID,
-                        sizeof created.AffectedSOPClassUID);
-    const QString uid = answer.instanceUid.isEmpty() ? message.instanceUid : answer.instanceUid;
-    if (!uid.isEmpty()) {
-        CopyUid(created.AffectedSOPInstanceUID, sizeof created.AffectedSOPInstanceUID, uid);
-        created.opts |= O_NCREATE_AFFECTEDSOPINSTANCEUID;
-    }
+    Address(response.msg.NCreateRSP, request.MessageID, request.AffectedSOPClassUID,
+            answer.instanceUid.isEmpty() ? message.instanceUid : answer.instanceUid, answer,
+            {O_NCREATE_AFFECTEDSOPCLASSUID, O_NCREATE_AFFECTEDSOPINSTANCEUID});
     return Send(response, answer, message.attributes);
 }
 
@@ -75,22 +83,24 @@ OFCondition StepExchange::AnswerSet(T_DIMSE_N_SetRQ& request, StepHandler* handl
     message.kind = StepMessage::Kind::Set;
     message.callingAeTitle = callingAeTitle;
     message.instanceUid = QString::fromLatin1(request.RequestedSOPInstanceUID).trimmed();
-    std::optional<StepAnswer> refused;
-    if (const OFCondition read = ReadAttributes(request.DataSetType, message, refused); read.bad())
-        return read;
-    const StepAnswer answer =
-        refused ? *refused : Decide(handler, request.RequestedSOPClassUID, message);
-
+    StepAnswer answer;
+    if (const OFCondition received = Receive(request.DataSetType, request.RequestedSOPClassUID,
+                                             handler, message, answer);
+        received.bad())
+        return received;
     T_DIMSE_Message response{};
     response.CommandField = DIMSE_N_SET_RSP;
-    T_DIMSE_N_SetRSP& set = response.msg.NSetRSP;
-    set.MessageIDBeingRespondedTo = request.MessageID;
-    set.DimseStatus = answer.status;
-    set.opts = O_NSET_AFFECTEDSOPCLASSUID | O_NSET_AFFECTEDSOPINSTANCEUID;
-    OFStandard::strlcpy(set.AffectedSOPClassUID, request.RequestedSOPClassUID,
-                        sizeof set.AffectedSOPClassUID);
-    CopyUid(set.AffectedSOPInstanceUID, sizeof set.AffectedSOPInstanceUID, message.instanceUid);
+    Address(response.msg.NSetRSP, request.MessageID, request.RequestedSOPClassUID,
+            message.instanceUid, answer, {O_NSET_AFFECTEDSOPCLASSUID, O_NSET_AFFECTEDSOPINSTANCEUID});
     return Send(response, answer, message.attributes);
+}
+
+OFCondition StepExchange::Receive(T_DIMSE_DataSetType type, const char* sopClass,
+                                  StepHandler* handler, StepMessage& message, StepAnswer& answer) {
+    std::optional<StepAnswer> refused;
+    if (const OFCondition read = ReadAttributes(type, message, refused); read.bad()) return read;
+    answer = refused ? *refused : Decide(handler, sopClass, message);
+    return EC_Normal;
 }
 
 // A message without a list is handled as one with an empty list; the

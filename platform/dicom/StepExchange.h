@@ -25,6 +25,11 @@ public:
     const QString& Refusal() const { return m_refusal; }
 
 private:
+    // Reads the attribute list into the message and has it decided (or
+    // refused, when it cannot be used); a bad condition when the association
+    // cannot go on.
+    OFCondition Receive(T_DIMSE_DataSetType type, const char* sopClass, StepHandler* handler,
+                        StepMessage& message, StepAnswer& answer);
     // Reads the attribute list into the message; a failure answer when it
     // cannot be used, a bad condition when the association cannot go on.
     OFCondition ReadAttributes(T_DIMSE_DataSetType type, StepMessage& message,
