@@ -66,8 +66,8 @@ E_TransferSyntax TransferSyntaxOf(T_ASC_Association* association,
 constexpr size_t kStackPerLevel = 4096;
 constexpr size_t kStackBase = 1024 * 1024;
 
-// Runs the parse on a thread of its own when the items allowed may nest
-// deeper than an ordinary thread's stack holds.
+// Runs the parse on a thread of its own when the items may nest deeper than
+// an ordinary thread's stack holds.
 template <typename Parse>
 void WithStackFor(size_t levels, Parse&& parse) {
     if (levels <= IdentifierReader::kMaxItems) return parse();
@@ -116,7 +116,8 @@ IdentifierReader::Result IdentifierReader::Read(T_ASC_Association* association,
 IdentifierReader::Result IdentifierReader::Parse(std::string_view bytes, E_TransferSyntax syntax,
                                                  const Limits& limits) {
     Result result;
-    if (CountItemTags(bytes) > limits.items) {
+    const size_t items = CountItemTags(bytes);
+    if (items > limits.items) {
         result.refusal = FailureKind::IdentifierTooManyItems;
         return result;
     }
@@ -125,7 +126,7 @@ IdentifierReader::Result IdentifierReader::Parse(std::string_view bytes, E_Trans
     input.setEos();
     auto dataset = std::make_unique<DcmDataset>();
     OFCondition parsed;
-    WithStackFor(limits.items, [&] {
+    WithStackFor(items, [&] {
         dataset->transferInit();
         parsed = dataset->read(input, syntax);
         dataset->transferEnd();

@@ -26,8 +26,9 @@ struct IdentifierLimits {
 // item of its own, so the parser never recurses deeper than kMaxItems.
 //
 // A performed procedure step lists every image of its series, one item each:
-// its attribute lists get larger limits, and are parsed on a thread whose
-// stack holds as many nesting levels as they may have items.
+// its attribute lists get larger limits, and one with more items than a
+// query may hold is parsed on a thread whose stack holds as many nesting
+// levels as it has items.
 class IdentifierReader {
 public:
     using Limits = IdentifierLimits;
