@@ -200,12 +200,12 @@ void MppsService::RunWriteBack() {
         StepWriteBack writeBack(*his, m_shared.orderFiles, m_settings);
         WriteBackRunner runner({journal, writeBack, m_recent, m_shared.log, m_shared.clock,
                                 m_owner, m_budget, m_stop});
-        bool recentLoaded = false;
+        PassState state;
         const auto run = [&](const QString& uid) {
             runner.Run(uid, *m_shared.settings.Current());
         };
         do {
-            WriteBackPass(journal, run, recentLoaded);
+            WriteBackPass(journal, run, state);
         } while (WaitForWriteBackTurn());
     }
     his.reset();
@@ -213,9 +213,9 @@ void MppsService::RunWriteBack() {
     Ended();
 }
 
+// A journal that stays unavailable is logged once, not at every pass.
 void MppsService::WriteBackPass(StepJournal& journal,
-                                const std::function<void(const QString&)>& run,
-                                bool& recentLoaded) {
+                                const std::function<void(const QString&)>& run, PassState& state) {
     try {
         QStringList due;
         {
@@ -223,18 +223,21 @@ void MppsService::WriteBackPass(StepJournal& journal,
             const StepJournal::Scope scope(journal, budget);
             StepJournal::CreateFileFor(m_settings.journal);
             journal.Ready();
-            if (!recentLoaded) LoadRecent(journal);
-            recentLoaded = true;
+            if (!state.recentLoaded) LoadRecent(journal);
+            state.recentLoaded = true;
             due = journal.Due(m_shared.clock.Now());
         }
+        state.lastProblem.clear();
         for (const QString& uid : due) {
             if (m_stop.load()) return;
             run(uid);
         }
     } catch (const MwlError& error) {
         if (PolicyFor(error.Kind()).reopensHis) journal.Recover();
-        m_shared.log.Log(QStringLiteral("MPPS write-back: the journal failed, the next try is "
-                                        "in %1 s: %2")
+        if (error.Description() == state.lastProblem) return;
+        state.lastProblem = error.Description();
+        m_shared.log.Log(QStringLiteral("MPPS write-back: the journal failed, tried again every "
+                                        "%1 s: %2")
                              .arg(m_settings.retryInterval.count())
                              .arg(error.Description()));
     }

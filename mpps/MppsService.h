@@ -85,9 +85,14 @@ private:
     std::shared_ptr<Request> NextRequest();
     void Answer(Request& request, const StepAnswer& answer);
     StepAnswer Record(StepJournal& journal, const StepMessage& message);
-    // One pass of the write-back thread; false when the journal failed.
+    // What one pass of the write-back thread leaves the next.
+    struct PassState {
+        bool recentLoaded = false;
+        QString lastProblem;  // the journal's failure logged last
+    };
+    // One pass of the write-back thread over the steps that are due.
     void WriteBackPass(StepJournal& journal, const std::function<void(const QString&)>& run,
-                       bool& recentLoaded);
+                       PassState& state);
     bool WaitForWriteBackTurn();
     void LoadRecent(StepJournal& journal);
     void NoteMessage(const StepMessage& message, const StepAnswer& answer,
