@@ -31,9 +31,14 @@ MppsService::MppsService(const Shared& shared, Connections connections)
       m_connections(std::move(connections)),
       m_owner(QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
 
+// A thread the database still holds is let go: the program ends at once
+// after an unclean stop (see ServerRuntime::Shutdown), before it could
+// return into this object.
 MppsService::~MppsService() {
     BeginStop();
-    Join(std::chrono::milliseconds(3000));
+    if (Join(std::chrono::milliseconds(3000))) return;
+    for (std::thread* thread : {&m_journalThread, &m_writeBackThread})
+        if (thread->joinable()) thread->detach();
 }
 
 void MppsService::Start(const StepSettings& settings, std::chrono::seconds budget) {
