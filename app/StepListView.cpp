@@ -13,7 +13,7 @@ void StepListView::Refresh() {
     m_table.setRowCount(static_cast<int>(steps.size()));
     for (int row = 0; row < static_cast<int>(steps.size()); ++row) {
         const RecentStep& step = steps[static_cast<size_t>(row)];
-        const QString cells[] = {step.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+        const QString cells[] = {step.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                                  step.accession, step.patient, step.station, step.state,
                                  step.writeBack};
         for (int column = 0; column < 6; ++column)

@@ -230,7 +230,7 @@ void MppsService::WriteBackPass(StepJournal& journal,
             journal.Ready();
             if (!state.recentLoaded) LoadRecent(journal);
             state.recentLoaded = true;
-            due = journal.Due(m_shared.clock.Now());
+            due = journal.Due(m_shared.clock.NowUtc());
         }
         state.lastProblem.clear();
         for (const QString& uid : due) {

@@ -19,7 +19,7 @@ QString DateTimeText(const DicomDataset& step, Tag dateTag, Tag timeTag) {
     QTime time = QTime::fromString(digits.leftJustified(6, QLatin1Char('0')).left(6),
                                    QStringLiteral("HHmmss"));
     if (!time.isValid()) time = QTime(0, 0);
-    return QDateTime(date, time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return date.toString(QStringLiteral("yyyy-MM-dd ")) + time.toString(QStringLiteral("HH:mm:ss"));
 }
 
 }  // namespace

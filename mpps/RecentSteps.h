@@ -9,7 +9,7 @@
 
 // One performed step as the window lists it.
 struct RecentStep {
-    QDateTime time;  // local, of the last accepted message
+    QDateTime time;  // UTC, of the last accepted message
     QString instanceUid;
     QString accession;
     QString patient;

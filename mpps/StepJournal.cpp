@@ -59,9 +59,8 @@ QString Text(const Recordset& row, const char* column) {
 }
 
 QDateTime TimeOf(const QString& text) {
-    QDateTime when = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    when.setTimeSpec(Qt::UTC);
-    return when;
+    return QDateTime(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")),
+                     QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss.zzz")), Qt::UTC);
 }
 
 // The values every row of a step shows: its state and what identifies it.

@@ -28,7 +28,7 @@ StepRecorder::Outcome StepRecorder::Create(const StepMessage& message) {
     step.instanceUid = message.instanceUid.isEmpty() ? m_uids.NewUid() : message.instanceUid;
     step.callingAeTitle = message.callingAeTitle;
     step.attributes = message.attributes;
-    step.created = step.updated = m_clock.Now().toUTC();
+    step.created = step.updated = m_clock.NowUtc();
     if (m_journal.Find(step.instanceUid) || !m_journal.Insert(step))
         return {StepAnswer::Failure(StepStatus::DuplicateInstance,
                                     QStringLiteral("Performed procedure step exists already")),
@@ -48,7 +48,7 @@ StepRecorder::Outcome StepRecorder::Set(const StepMessage& message) {
         step->attributes.Replace(message.attributes);
         if (message.attributes.Contains(StepTags::Status))
             step->state = *StepStateFrom(message.attributes.Item(StepTags::Status).Text());
-        step->updated = m_clock.Now().toUTC();
+        step->updated = m_clock.NowUtc();
         step->version = read + 1;
         if (m_journal.Update(*step, read)) return Accepted(*step);
     }

@@ -17,7 +17,7 @@ void WriteBackRunner::Run(const QString& instanceUid, const QuerySnapshot& snaps
     StepJournal& journal = m_context.journal;
     const QueryBudget held(QueryBudget::Clock::now(), Hold(), m_context.stop);
     const StepJournal::Scope scope(journal, held);
-    if (!journal.Claim(instanceUid, m_context.owner, m_context.clock.Now(), Hold())) return;
+    if (!journal.Claim(instanceUid, m_context.owner, m_context.clock.NowUtc(), Hold())) return;
     std::optional<PerformedStep> step;
     try {
         // The state may change while its predecessor is written back: the
@@ -65,7 +65,7 @@ QString WriteBackRunner::ResultText(const PerformedStep& step) {
 }
 
 RecentStep WriteBackRunner::Entry(const PerformedStep& step) {
-    return {step.updated.toLocalTime(),
+    return {step.updated,
             step.instanceUid,
             step.Accessions().join(QStringLiteral(", ")),
             step.PatientName(),
