@@ -25,6 +25,7 @@ MainWindow::MainWindow(ServerRuntime& runtime, ProgramFile program, QWidget* par
           [&runtime] { return runtime.MakeHisConnection(); }, runtime.Settings(),
           [&runtime] { return runtime.QueryTimeoutSeconds(); }, this)),
       m_logView(runtime.Log(), *m_ui.Logger),
+      m_stepList(runtime.PerformedSteps(), *m_ui.tblSteps),
       m_options(m_ui, runtime, [this](const QString& text) { ShowMessage(text); }),
       m_queryClient(
           {*m_ui.RemoteNode, *m_ui.RemotePort, *m_ui.RemoteAE, *m_ui.txtLastname,

@@ -10,6 +10,7 @@
 #include "app/OptionsBinding.h"
 #include "app/ServerRuntime.h"
 #include "app/StatusStrip.h"
+#include "app/StepListView.h"
 #include "app/WidgetStatusView.h"
 #include "app/WidgetSwitches.h"
 #include "tools/ModeListings.h"
@@ -72,6 +73,7 @@ private:
     StatusStrip m_strip;
     std::unique_ptr<ToolsWorker> m_tools;
     LogView m_logView;
+    StepListView m_stepList;
     OptionsBinding m_options;
     WorklistTestClient m_queryClient;
     SqlConsole m_console;

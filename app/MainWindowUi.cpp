@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QFormLayout>
+#include <QHeaderView>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QRegularExpressionValidator>
@@ -86,6 +87,7 @@ MainWindowUi::MainWindowUi(QWidget& window) {
     SSTab1->addTab(BuildOptionsTab(), QStringLiteral("&Options"));
     SSTab1->addTab(BuildTestTab(), QStringLiteral("&Test"));
     SSTab1->addTab(BuildQueryTab(), QStringLiteral("DICOM &Query"));
+    SSTab1->addTab(BuildStepsTab(), QStringLiteral("&Performed Steps"));
     auto* tabMargin = new QVBoxLayout;
     tabMargin->setContentsMargins(Px(120), Px(120), Px(120), Px(120));
     tabMargin->addWidget(SSTab1);
@@ -367,6 +369,22 @@ QWidget* MainWindowUi::BuildQueryTab() {
     layout->addLayout(keys);
     layout->addWidget(cmdQuery, 0, Qt::AlignLeft);
     layout->addWidget(txtQueryResult, 1);
+    return page;
+}
+
+QWidget* MainWindowUi::BuildStepsTab() {
+    auto* page = new QWidget;
+    tblSteps = Make<QTableWidget>(page, "tblSteps");
+    tblSteps->setColumnCount(6);
+    tblSteps->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Accession"),
+                                         QStringLiteral("Patient"), QStringLiteral("Station"),
+                                         QStringLiteral("State"), QStringLiteral("Write-back")});
+    tblSteps->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tblSteps->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tblSteps->verticalHeader()->hide();
+    tblSteps->horizontalHeader()->setStretchLastSection(true);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(tblSteps);
     return page;
 }
 

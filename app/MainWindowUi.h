@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <array>
 
 #include "app/ModeOptions.h"
@@ -124,6 +125,9 @@ public:
     QPushButton* cmdQuery;
     QPlainTextEdit* txtQueryResult;
 
+    // "&Performed Steps": the steps the modalities reported last.
+    QTableWidget* tblSteps;
+
 private:
     void BuildTitleBand(QWidget& window);
     void BuildStatusStrip(QWidget& window);
@@ -133,6 +137,7 @@ private:
     QGroupBox* BuildSecurityFrame(QWidget* parent);
     QWidget* BuildTestTab();
     QWidget* BuildQueryTab();
+    QWidget* BuildStepsTab();
     QGroupBox* BuildRemoteFrame(QWidget* parent);
     QGroupBox* BuildLocalFrame(QWidget* parent);
 };

@@ -26,7 +26,11 @@ ServerRuntime::ServerRuntime(SettingsStore& store, QString homeFolder, QObject* 
       m_options(store),
       m_watch(m_log, &m_serviceStatus),
       m_queries(m_log),
+      m_steps({m_log, m_settings, m_orderFiles, m_uids, m_clock},
+              {[this](const QString& text) { return MakeJournalConnection(text); },
+               [this] { return MakeHisConnection(); }}),
       m_listener(m_queries, m_log, &m_serviceStatus) {
+    m_listener.SetStepHandler(&m_steps);
     if (!m_notifier.Active()) return;
     m_statusNotice.setSingleShot(true);
     m_statusNotice.setInterval(kStatusNoticeMs);
@@ -62,6 +66,7 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
         return;
     }
     StartQueries();
+    StartSteps();
     StartListener(hooks.showMessage);
 }
 
@@ -116,6 +121,9 @@ void ServerRuntime::LoadNetworkSettings() {
                              "(QueryTimeoutSeconds)")
                   .arg(m_loaded.queryWorkers)
                   .arg(QueryTimeoutSeconds()));
+    m_mpps.Load(m_store, m_homeFolder);
+    for (const QString& problem : m_mpps.problems) m_log.Log(problem);
+    m_log.Log(m_mpps.Description());
 }
 
 // Every database mode's Study UID step names TALVEK's request tables; only
@@ -143,6 +151,19 @@ std::unique_ptr<OdbcHisConnection> ServerRuntime::MakeOdbcConnection() {
     his->SetConnectionStringSource(
         [this] { return ReadINI(m_settings.Current()->mode, m_homeFolder); });
     return his;
+}
+
+// The journal's connections carry the HIS budget and are cancelled at a stop
+// like the HIS's.
+std::unique_ptr<HisConnection> ServerRuntime::MakeJournalConnection(const QString& connectionString) {
+    auto journal = std::make_unique<OdbcHisConnection>(m_log, connectionString, &m_watch);
+    journal->SetQueryTimeout(QueryTimeoutSeconds());
+    return journal;
+}
+
+// Its threads make their journal and HIS connections themselves.
+void ServerRuntime::StartSteps() {
+    m_steps.Start(m_mpps.steps, std::chrono::seconds(QueryTimeoutSeconds()));
 }
 
 // Each worker is made on its own thread, with its own HIS connection; the
@@ -231,8 +252,10 @@ bool ServerRuntime::Shutdown() {
     m_shutDown = true;
     m_notifier.Stopping();
     m_queries.BeginStop();
+    m_steps.BeginStop();
     m_watch.CancelAll();
     m_listener.Stop();
     m_cleanStop = m_queries.Join(kWorkersJoinWait);
+    m_cleanStop = m_steps.Join(kWorkersJoinWait) && m_cleanStop;
     return m_cleanStop;
 }

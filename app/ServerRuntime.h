@@ -8,9 +8,11 @@
 
 #include "app/LogOutputs.h"
 #include "app/ModeOptions.h"
+#include "app/MppsSettings.h"
 #include "app/NetworkSettings.h"
 #include "app/SecuritySettings.h"
 #include "app/StartupSettings.h"
+#include "mpps/MppsService.h"
 #include "platform/Clock.h"
 #include "platform/ServiceStatus.h"
 #include "platform/SystemdNotifier.h"
@@ -28,7 +30,7 @@
 
 // Everything the running service consists of, and the load sequence that
 // brings it up: settings, log, the query workers with their HIS
-// connections, the listener. The window and the headless mode each supply
+// connections, the performed procedure step service, the listener. The window and the headless mode each supply
 // the status view and the operator's switches.
 //
 // Nothing here waits for the HIS on the thread that calls it: the query
@@ -68,8 +70,8 @@ public:
     void Attach(StatusView& status) { m_status = &status; }
 
     // The load sequence: settings, log, the snapshot every query reads, the
-    // query workers and only then the listener, so no query ever meets a
-    // half-loaded service.
+    // query workers, the performed procedure step service and only then the
+    // listener, so no query ever meets a half-loaded service.
     void Load(const LoadHooks& hooks);
     // A mode chosen while serving: saves the options and takes effect for the
     // queries that start from now on (base statement, the mode's connection
@@ -103,6 +105,9 @@ public:
     StartupSettings& Loaded() { return m_loaded; }
     const SecuritySettings& Security() const { return m_security; }
     QuerySettings& Settings() { return m_settings; }
+    // The performed steps of late, for the window; its observer is set
+    // before Load.
+    RecentSteps& PerformedSteps() { return m_steps.Recent(); }
     bool Listening() const { return m_listener.Listening(); }
     int Port() const { return m_port; }
     SettingsStore& Store() { return m_store; }
@@ -120,6 +125,8 @@ private:
     void Report(const QString& problem, const MessageSink& showMessage);
     void PublishMode(const MessageSink& showMessage);
     void StartQueries();
+    void StartSteps();
+    std::unique_ptr<HisConnection> MakeJournalConnection(const QString& connectionString);
     void StartListener(const MessageSink& showMessage);
     void TellServiceManager(const QStringList& problems);
     void TellStatus();
@@ -139,6 +146,7 @@ private:
     StartupSettings m_loaded;
     NetworkSettings m_network;
     SecuritySettings m_security;
+    MppsSettings m_mpps;
     QuerySettings m_settings;
     NoStatus m_noStatus;
     StatusView* m_status = &m_noStatus;
@@ -146,6 +154,8 @@ private:
     StudyUidLocks m_studyUidLocks;
     OrderFileCache m_orderFiles;
     FindDispatcher m_queries;
+    // Before the listener, whose associations hand it their steps.
+    MppsService m_steps;
     WorklistListener m_listener;
     int m_port = 0;
     bool m_shutDown = false;

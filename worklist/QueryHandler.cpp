@@ -1,26 +1,13 @@
 #include "worklist/QueryHandler.h"
 
 #include "platform/MwlError.h"
+#include "platform/his/HisScope.h"
 #include "worklist/SourceFor.h"
 #include "worklist/Tags.h"
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kWorklistRoot = QStringLiteral("WORKLIST");
-
-// The HIS connection serves one query from BeginQuery to the end of scope.
-class HisQueryScope {
-public:
-    HisQueryScope(HisConnection& his, const QueryBudget& budget) : m_his(his) {
-        m_his.BeginQuery(budget);
-    }
-    ~HisQueryScope() { m_his.EndQuery(); }
-    HisQueryScope(const HisQueryScope&) = delete;
-    HisQueryScope& operator=(const HisQueryScope&) = delete;
-
-private:
-    HisConnection& m_his;
-};
 }  // namespace
 
 QueryHandler::QueryHandler(std::unique_ptr<HisConnection> his, const Shared& shared)
@@ -38,7 +25,7 @@ void QueryHandler::DicomViewer1_QueryRequest(QueryConnection& connection,
         return;
     }
     const std::shared_ptr<const QuerySnapshot> settings = m_shared.settings.Current();
-    const HisQueryScope scope(*m_his, budget);
+    const HisScope scope(*m_his, budget);
     FollowConnectionString(*settings);
     try {
         if (Handle(connection, *settings)) Complete(connection);
@@ -50,7 +37,7 @@ void QueryHandler::DicomViewer1_QueryRequest(QueryConnection& connection,
 }
 
 bool QueryHandler::OpenHis(const QueryBudget& budget) {
-    const HisQueryScope scope(*m_his, budget);
+    const HisScope scope(*m_his, budget);
     FollowConnectionString(*m_shared.settings.Current());
     try {
         m_his->EnsureCurrent();

@@ -103,6 +103,14 @@ public:
     // keeps them.
     virtual std::optional<QString> DoneExamsStatement(SqlDialect dialect) const = 0;
 
+    // When a modality reports a performed step COMPLETED: the statement that
+    // marks its order done where the mode has one by default (the site's
+    // CompletedStatement replaces it); empty: none.
+    virtual QString DefaultCompletedStatement() const { return QString(); }
+    // The orders are files: a COMPLETED step moves them out of the order
+    // folder instead of running statements.
+    virtual bool OrdersAreFiles() const { return false; }
+
 protected:
     // The modality cancelled, went away or stopped reading: nobody receives
     // the rest, and the worker is free for the other modalities at once.

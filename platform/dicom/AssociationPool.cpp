@@ -53,13 +53,13 @@ QString PeerAddressOf(int socket) {
 
 thread_local AssociationPool::Worker* AssociationPool::t_current = nullptr;
 
-AssociationPool::AssociationPool(FindDispatcher& dispatcher, ActivityLog& log,
+AssociationPool::AssociationPool(FindDispatcher& dispatcher, StepHandler* steps, ActivityLog& log,
                                  const AssociationLimits& limits, const AccessRules& access,
                                  ServiceStatus* status)
     : m_log(log),
       m_limits(limits),
       m_access(access),
-      m_context{dispatcher, log, m_limits, m_access, m_stopping, status} {}
+      m_context{dispatcher, steps, log, m_limits, m_access, m_stopping, status} {}
 
 AssociationPool::~AssociationPool() { Stop(); }
 

@@ -20,6 +20,7 @@ class ActivityLog;
 class ConnectionWatchdog;
 class FindDispatcher;
 class ServiceStatus;
+class StepHandler;
 
 // The listening ports (the plain one, the TLS one, or both) and a fixed set
 // of worker threads, one per association that may be served at once. The threads are made at start
@@ -42,8 +43,10 @@ public:
         bool secure = false;
     };
 
-    AssociationPool(FindDispatcher& dispatcher, ActivityLog& log, const AssociationLimits& limits,
-                    const AccessRules& access, ServiceStatus* status = nullptr);
+    // steps may be null: performed procedure steps are then not accepted.
+    AssociationPool(FindDispatcher& dispatcher, StepHandler* steps, ActivityLog& log,
+                    const AssociationLimits& limits, const AccessRules& access,
+                    ServiceStatus* status = nullptr);
     ~AssociationPool();
 
     // Opens the ports on all interfaces and starts the threads; throws

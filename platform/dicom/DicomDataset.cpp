@@ -4,11 +4,14 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcelem.h>
 #include <dcmtk/dcmdata/dcitem.h>
+#include <dcmtk/dcmdata/dcostrmb.h>
+#include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dctag.h>
 
 #include "platform/MwlError.h"
 #include "platform/dicom/CharacterSet.h"
 #include "platform/dicom/DicomText.h"
+#include "platform/dicom/IdentifierReader.h"
 #include "platform/dicom/WireValue.h"
 
 namespace {
@@ -115,3 +118,68 @@ DicomDataset DicomDataset::AddSequenceItem(quint16 group, quint16 element) {
 QString DicomDataset::PatientId() const { return Item(0x0010, 0x0020).Text(); }
 
 QString DicomDataset::PatientName() const { return Item(0x0010, 0x0010).Text(); }
+
+DicomDataset DicomDataset::InUtf8(std::unique_ptr<DcmDataset> dataset) {
+    if (!dataset) dataset = std::make_unique<DcmDataset>();
+    OFString charset;
+    dataset->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
+    const QString declared = QString::fromLatin1(charset.c_str()).trimmed();
+    QString problem;
+    if (declared.isEmpty() || declared == QLatin1String("ISO_IR 6") ||
+        declared == QLatin1String("ISO_IR 100")) {
+        dataset->putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 100");
+        ConvertToUtf8(*dataset, problem);
+    }
+    DicomDataset result(std::move(dataset));
+    if (!problem.isEmpty()) result.m_textProblem = problem;
+    return result;
+}
+
+DicomDataset DicomDataset::Clone() const {
+    auto root = std::make_shared<DcmDataset>(*m_root);
+    DicomDataset copy(root, root.get(), m_utf8);
+    copy.m_textProblem = m_textProblem;
+    return copy;
+}
+
+QByteArray DicomDataset::ToBytes() const {
+    DcmDataset copy;
+    for (unsigned long i = 0; i < m_item->card(); ++i)
+        copy.insert(static_cast<DcmElement*>(m_item->getElement(i)->clone()));
+    const E_TransferSyntax syntax = EXS_LittleEndianExplicit;
+    const Uint32 length = copy.calcElementLength(syntax, EET_ExplicitLength);
+    QByteArray bytes(static_cast<qsizetype>(length), Qt::Uninitialized);
+    DcmOutputBufferStream out(bytes.data(), length);
+    copy.transferInit();
+    const OFCondition written = copy.write(out, syntax, EET_ExplicitLength, nullptr);
+    copy.transferEnd();
+    void* buffer = nullptr;
+    offile_off_t used = 0;
+    out.flushBuffer(buffer, used);
+    if (written.bad()) throw MwlError(QString::fromLatin1(written.text()));
+    bytes.truncate(static_cast<qsizetype>(used));
+    return bytes;
+}
+
+std::optional<DicomDataset> DicomDataset::FromBytes(const QByteArray& bytes) {
+    IdentifierReader::Result read =
+        IdentifierReader::Parse(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                                EXS_LittleEndianExplicit, IdentifierReader::kStepLimits);
+    if (!read.dataset) return std::nullopt;
+    return DicomDataset(std::move(read.dataset));
+}
+
+void DicomDataset::Replace(const DicomDataset& changes) {
+    for (unsigned long i = 0; i < changes.m_item->card(); ++i)
+        Check(m_item->insert(static_cast<DcmElement*>(changes.m_item->getElement(i)->clone()),
+                             OFTrue),
+              changes.m_item->getElement(i)->getTag());
+}
+
+unsigned long DicomDataset::SequenceItems(Tag tag) const {
+    DcmSequenceOfItems* sequence = nullptr;
+    if (m_item->findAndGetSequence(DcmTagKey(tag.group, tag.element), sequence).bad() ||
+        sequence == nullptr)
+        return 0;
+    return sequence->card();
+}

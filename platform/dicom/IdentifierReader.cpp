@@ -5,6 +5,7 @@
 #include <dcmtk/dcmdata/dcostrma.h>
 #include <dcmtk/dcmnet/dimse.h>
 
+#include <QThread>
 #include <string>
 
 namespace {
@@ -60,6 +61,22 @@ E_TransferSyntax TransferSyntaxOf(T_ASC_Association* association,
     return DcmXfer(context.acceptedTransferSyntax).getXfer();
 }
 
+// The toolkit's parser takes about 1.2 KiB of stack per nesting level; this
+// leaves room for sanitizer builds.
+constexpr size_t kStackPerLevel = 4096;
+constexpr size_t kStackBase = 1024 * 1024;
+
+// Runs the parse on a thread of its own when the items may nest deeper than
+// an ordinary thread's stack holds.
+template <typename Parse>
+void WithStackFor(size_t levels, Parse&& parse) {
+    if (levels <= IdentifierReader::kMaxItems) return parse();
+    std::unique_ptr<QThread> thread(QThread::create(std::forward<Parse>(parse)));
+    thread->setStackSize(static_cast<uint>(kStackBase + levels * kStackPerLevel));
+    thread->start();
+    thread->wait();
+}
+
 }  // namespace
 
 size_t IdentifierReader::CountItemTags(std::string_view bytes) {
@@ -73,10 +90,10 @@ size_t IdentifierReader::CountItemTags(std::string_view bytes) {
 
 IdentifierReader::Result IdentifierReader::Read(T_ASC_Association* association,
                                                 T_ASC_PresentationContextID presentation,
-                                                int timeoutSeconds) {
+                                                int timeoutSeconds, const Limits& limits) {
     Result result;
     std::string bytes;
-    CappedStream stream(bytes, kMaxBytes);
+    CappedStream stream(bytes, limits.bytes);
     T_ASC_PresentationContextID received = 0;
     const OFCondition status = DIMSE_receiveDataSetInFile(
         association, DIMSE_NONBLOCKING, timeoutSeconds, &received, &stream, nullptr, nullptr);
@@ -93,12 +110,14 @@ IdentifierReader::Result IdentifierReader::Read(T_ASC_Association* association,
                                              "Command and identifier on different contexts");
         return result;
     }
-    return Parse(bytes, TransferSyntaxOf(association, presentation));
+    return Parse(bytes, TransferSyntaxOf(association, presentation), limits);
 }
 
-IdentifierReader::Result IdentifierReader::Parse(std::string_view bytes, E_TransferSyntax syntax) {
+IdentifierReader::Result IdentifierReader::Parse(std::string_view bytes, E_TransferSyntax syntax,
+                                                 const Limits& limits) {
     Result result;
-    if (CountItemTags(bytes) > kMaxItems) {
+    const size_t items = CountItemTags(bytes);
+    if (items > limits.items) {
         result.refusal = FailureKind::IdentifierTooManyItems;
         return result;
     }
@@ -106,9 +125,12 @@ IdentifierReader::Result IdentifierReader::Parse(std::string_view bytes, E_Trans
     input.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
     input.setEos();
     auto dataset = std::make_unique<DcmDataset>();
-    dataset->transferInit();
-    const OFCondition parsed = dataset->read(input, syntax);
-    dataset->transferEnd();
+    OFCondition parsed;
+    WithStackFor(items, [&] {
+        dataset->transferInit();
+        parsed = dataset->read(input, syntax);
+        dataset->transferEnd();
+    });
     if (parsed.bad() && parsed != EC_StreamNotifyClient)
         result.refusal = FailureKind::IdentifierUnreadable;
     else

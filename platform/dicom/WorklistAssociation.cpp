@@ -13,6 +13,7 @@
 #include "platform/dicom/IdentifierReader.h"
 #include "platform/dicom/MatchSender.h"
 #include "platform/dicom/SocketTuning.h"
+#include "platform/dicom/StepExchange.h"
 #include "platform/dicom/TlsTransport.h"
 #include "platform/dicom/WorkerSlot.h"
 
@@ -23,10 +24,12 @@ constexpr unsigned kMatchesPerCancelCheck = 16;
 // Releasing or aborting waits for the peer's answer at most this long.
 constexpr auto kClosingTime = std::chrono::seconds(2);
 
+// The last one only when a step handler serves it.
 const char* const kSopClasses[] = {UID_VerificationSOPClass,
                                    UID_FINDModalityWorklistInformationModel,
                                    UID_FINDPatientRootQueryRetrieveInformationModel,
-                                   UID_FINDStudyRootQueryRetrieveInformationModel};
+                                   UID_FINDStudyRootQueryRetrieveInformationModel,
+                                   UID_ModalityPerformedProcedureStepSOPClass};
 const char* const kTransferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,
                                          UID_LittleEndianImplicitTransferSyntax};
 
@@ -99,8 +102,9 @@ WorklistAssociation::Negotiated WorklistAssociation::Negotiate() {
         return Negotiated::Rejected;
     }
     ASC_setAPTitles(params, nullptr, nullptr, params->DULparams.calledAPTitle);
+    const int sopClasses = static_cast<int>(std::size(kSopClasses)) - (m_context.steps ? 0 : 1);
     ASC_acceptContextsWithPreferredTransferSyntaxes(params, const_cast<const char**>(kSopClasses),
-                                                    static_cast<int>(std::size(kSopClasses)),
+                                                    sopClasses,
                                                     const_cast<const char**>(kTransferSyntaxes),
                                                     static_cast<int>(std::size(kTransferSyntaxes)));
     if (ASC_countAcceptedPresentationContexts(params) == 0) {
@@ -216,6 +220,9 @@ OFCondition WorklistAssociation::Handle(T_DIMSE_Message& message,
             return AnswerEcho(message.msg.CEchoRQ, presentation);
         case DIMSE_C_FIND_RQ:
             return AnswerFind(message.msg.CFindRQ, presentation);
+        case DIMSE_N_CREATE_RQ:
+        case DIMSE_N_SET_RQ:
+            return AnswerStep(message, presentation);
         case DIMSE_C_CANCEL_RQ:
             // The query it meant has ended already (its final response may
             // have crossed the cancel on the wire): nothing to stop.
@@ -261,6 +268,26 @@ OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
     m_context.dispatcher.Dispatch(channel);
     const OFCondition status = Stream(*channel, request, presentation);
     if (status.bad()) channel->Cancel();
+    return status;
+}
+
+// The step handler may take its whole answer time before the response goes
+// out; the peer is not held to the DIMSE time-out for that.
+OFCondition WorklistAssociation::AnswerStep(T_DIMSE_Message& message,
+                                            T_ASC_PresentationContextID presentation) {
+    const std::chrono::seconds handling =
+        m_context.steps ? m_context.steps->LongestAnswer() : std::chrono::seconds(0);
+    m_slot.SetDeadline(DimseTime() * 2 + handling);
+    StepExchange exchange(m_association, presentation, m_context.limits.dimseTimeout);
+    const QString calling = Printable(m_association->params->DULparams.callingAPTitle);
+    const OFCondition status =
+        message.CommandField == DIMSE_N_CREATE_RQ
+            ? exchange.AnswerCreate(message.msg.NCreateRQ, m_context.steps, calling)
+            : exchange.AnswerSet(message.msg.NSetRQ, m_context.steps, calling);
+    if (!exchange.Refusal().isEmpty())
+        Note(QStringLiteral("Association %1: performed procedure step message refused: %2")
+                 .arg(m_id)
+                 .arg(exchange.Refusal()));
     return status;
 }
 

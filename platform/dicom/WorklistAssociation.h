@@ -14,13 +14,16 @@ class ActivityLog;
 class FindChannel;
 class ServiceStatus;
 class FindDispatcher;
+class StepHandler;
 class WorkerSlot;
 
-// What every association shares: the way to the handler, the activity log,
-// the limits, who may associate, the listener's stop flag and the status
-// the associations and their queries are counted in (null: none).
+// What every association shares: the way to the handlers (of queries, and
+// of performed procedure steps when there is one), the activity log, the
+// limits, who may associate, the listener's stop flag and the status the
+// associations and their queries are counted in (null: none).
 struct AssociationContext {
     FindDispatcher& dispatcher;
+    StepHandler* steps;
     ActivityLog& log;
     const AssociationLimits& limits;
     const AccessRules& access;
@@ -30,8 +33,9 @@ struct AssociationContext {
 
 // Serves one received association request on its worker thread: negotiates,
 // answers C-ECHO, hands every C-FIND to the handler and streams its matches
-// the moment the handler pushes them. The only place that meets the
-// toolkit's DIMSE calls.
+// the moment the handler pushes them, and hands every N-CREATE and N-SET of
+// a performed procedure step to the step handler. The only place (with the
+// step exchange it uses) that meets the toolkit's DIMSE calls.
 class WorklistAssociation {
 public:
     WorklistAssociation(T_ASC_Association* association, WorkerSlot& slot,
@@ -58,6 +62,7 @@ private:
     OFCondition Handle(T_DIMSE_Message& message, T_ASC_PresentationContextID presentation);
     OFCondition AnswerEcho(T_DIMSE_C_EchoRQ& request, T_ASC_PresentationContextID presentation);
     OFCondition AnswerFind(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation);
+    OFCondition AnswerStep(T_DIMSE_Message& message, T_ASC_PresentationContextID presentation);
     OFCondition Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
                        T_ASC_PresentationContextID presentation);
     // A response without a dataset: the final status, with its detail.

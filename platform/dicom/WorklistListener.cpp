@@ -86,8 +86,8 @@ WorklistListener::Started WorklistListener::Start(int port, const AssociationLim
     qputenv("TCP_NODELAY", "1");
     AssociationLimits used = limits;
     used.maxAssociations = std::max(used.maxAssociations, 1);
-    auto pool = std::make_unique<AssociationPool>(m_dispatcher, m_log, used, security.access,
-                                                  m_status);
+    auto pool = std::make_unique<AssociationPool>(m_dispatcher, m_steps, m_log, used,
+                                                  security.access, m_status);
     pool->Start(ports);
     m_pool = std::move(pool);
     if (!security.plainPortEnabled)

@@ -11,6 +11,7 @@
 
 class AssociationPool;
 class ServiceStatus;
+class StepHandler;
 class TlsTransportLayer;
 
 // The DICOM listener: serves associations on worker threads (as many at once
@@ -31,6 +32,11 @@ public:
     WorklistListener(FindDispatcher& dispatcher, ActivityLog& log,
                      ServiceStatus* status = nullptr);
     ~WorklistListener();
+
+    // From the next Start on, N-CREATE and N-SET of Modality Performed
+    // Procedure Steps go to the handler (not owned; it must outlive the
+    // listener's associations). Without one the SOP class is not accepted.
+    void SetStepHandler(StepHandler* steps) { m_steps = steps; }
 
     // Starts listening on all interfaces, on the plain port (unless the
     // security settings close it) and on the TLS port when one is set, and
@@ -53,6 +59,7 @@ private:
     void OpenTls(const ListenerSecurity& security, int plainPort, Started& started);
 
     FindDispatcher& m_dispatcher;
+    StepHandler* m_steps = nullptr;
     ActivityLog& m_log;
     ServiceStatus* m_status;
     QuickAckTransportLayer m_plainTransport;

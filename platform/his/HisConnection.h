@@ -1,12 +1,20 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
+#include <QVariant>
 #include <memory>
 #include <optional>
 
 #include "platform/QueryBudget.h"
 #include "platform/his/Recordset.h"
 #include "platform/his/SqlDialect.h"
+
+// The values of a statement's named placeholders: (":Name" without the
+// colon, value). A null value of a type (QVariant(QMetaType::fromType<QString>()))
+// is SQL NULL.
+using SqlParameters = QList<QPair<QString, QVariant>>;
 
 // The connection to the hospital information system's database. Each query
 // worker and the tools have one of their own; it is used by one thread.
@@ -46,6 +54,13 @@ public:
     // empty recordset. Throws MwlError with the database's message on failure.
     // A recordset returned earlier stays readable.
     virtual std::unique_ptr<Recordset> Execute(const QString& sql) = 0;
+    // Runs one statement whose ":Name" placeholders are bound to the values
+    // of the parameters of that name by the driver, never written into the
+    // text: whatever a value holds, it stays one value. A parameter the
+    // statement does not name is left out. Otherwise as Execute(sql); the
+    // recordset says how many rows a change touched.
+    virtual std::unique_ptr<Recordset> Execute(const QString& sql,
+                                               const SqlParameters& parameters) = 0;
 
     virtual bool IsOpen() const = 0;
     // The SQL dialect of the connection's driver; none when the driver is

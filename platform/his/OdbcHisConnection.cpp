@@ -14,6 +14,7 @@
 #include "platform/MwlError.h"
 #include "platform/ServiceStatus.h"
 #include "platform/his/OdbcConnectionString.h"
+#include "platform/his/OdbcParameters.h"
 #include "platform/his/OdbcRecordset.h"
 
 namespace {
@@ -201,6 +202,16 @@ void OdbcHisConnection::Recover() {
 }
 
 std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
+    return Execute(sql, {});
+}
+
+std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql,
+                                                      const SqlParameters& parameters) {
+    // The values must stay readable as long as the driver may read them:
+    // the recordset keeps them.
+    std::shared_ptr<OdbcParameters> bound;
+    if (!parameters.isEmpty()) bound = std::make_shared<OdbcParameters>(sql, parameters);
+    const QString& statement = bound ? bound->Statement() : sql;
     QSqlDatabase& db = m_db;
     if (!db.isOpen())
         throw MwlError(
@@ -222,9 +233,13 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
         QSqlQuery query(db);
         query.setForwardOnly(true);
         // Prepared first, so the time-out is on the statement before it runs.
-        bool ran = query.prepare(sql);
+        bool ran = query.prepare(statement);
         if (ran) {
             handle->store(StatementHandle(query));
+            if (bound) {
+                if (const QString problem = bound->BindTo(StatementHandle(query)); !problem.isEmpty())
+                    throw MwlError(problem, FailureKind::HisQueryFailed);
+            }
             LimitStatementTime(query);
             ran = query.exec();
         }
@@ -232,6 +247,7 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
             call.Disarm();
             Answered();
             auto recordset = std::make_unique<OdbcRecordset>(static_cast<RecordsetHost*>(this), std::move(query));
+            recordset->KeepAlive(bound);
             if (!recordset->Eof()) m_streaming = recordset.get();
             return recordset;
         }

@@ -49,6 +49,8 @@ public:
     void ReopenAfterFailure() override;
     void EnsureCurrent() override;
     std::unique_ptr<Recordset> Execute(const QString& sql) override;
+    std::unique_ptr<Recordset> Execute(const QString& sql,
+                                       const SqlParameters& parameters) override;
     std::optional<SqlDialect> Dialect() const override { return m_dialect; }
 
     // Closes the connection; statements fail until the next Reopen.

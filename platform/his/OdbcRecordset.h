@@ -4,6 +4,7 @@
 #include <QSqlRecord>
 #include <QVariant>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -33,6 +34,8 @@ public:
     // reaches the row that failed. Never throws.
     void BufferRemaining();
     void Detach() { m_host = nullptr; }
+    // What the driver may still read while rows are fetched (bound values).
+    void KeepAlive(std::shared_ptr<const void> owned) { m_kept = std::move(owned); }
 
 private:
     // The next row into `row`; false at the end. Throws MwlError.
@@ -46,8 +49,10 @@ private:
     bool m_buffered = false;
     bool m_eof = true;
     qint64 m_wanted = -1;  // rows the caller can still use; -1: no limit
+    qint64 m_rowsAffected = -1;
     std::vector<QVariant> m_row;
     std::deque<std::vector<QVariant>> m_rest;
     std::optional<MwlError> m_restError;  // where buffering stopped on an error
     std::optional<qint64> m_rowsChanged;   // a statement without rows
+    std::shared_ptr<const void> m_kept;
 };

@@ -46,6 +46,16 @@ testing::AssertionResult HisDatabase::Run(const QString& file, const QString& sq
     return testing::AssertionSuccess();
 }
 
+QString HisDatabase::Query(const QString& file, const QString& sql) {
+    QProcess shell;
+    shell.start(QStringLiteral("sqlite3"), {file, sql});
+    if (!shell.waitForFinished(30000)) {
+        shell.kill();
+        shell.waitForFinished(2000);
+    }
+    return QString::fromUtf8(shell.readAllStandardOutput() + shell.readAllStandardError()).trimmed();
+}
+
 QList<HisOrder> HisDatabase::OpenOrders(int count, int firstId) {
     QList<HisOrder> orders;
     for (int id = firstId; id < firstId + count; ++id) {

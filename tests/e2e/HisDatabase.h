@@ -30,6 +30,8 @@ public:
     static testing::AssertionResult Create(const QString& file, const QList<HisOrder>& orders);
     // Runs statements on the file (creating it when missing).
     static testing::AssertionResult Run(const QString& file, const QString& sql);
+    // The rows of a query, one line each, values separated by "|".
+    static QString Query(const QString& file, const QString& sql);
     // count open orders with ids firstId, firstId + 1, ...; patient IDs "P<id>".
     static QList<HisOrder> OpenOrders(int count, int firstId = 1);
     static QString InsertStatement(const QList<HisOrder>& orders);

@@ -26,6 +26,8 @@ public:
     // Starts a client session that runs the statements and stays connected
     // until the process is ended (a lock it takes is held till then).
     std::unique_ptr<QProcess> Session(const QString& sql) const;
+    // The rows of a query, one line each, values separated by tabs.
+    QString Query(const QString& sql) const;
     // Shuts the server down (SIGTERM) and waits for it to end.
     testing::AssertionResult Stop();
 

@@ -19,10 +19,10 @@ TEST(ServerLifecycle, AnswersEchoAndStopsCleanlyOnSigterm) {
     EXPECT_TRUE(EchoSucceeds(server.Port(), &output)) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("Received Echo Response (Success)")))
         << output.toStdString();
-    // The listener's limits, the security and the HIS query limits in force
-    // are said first; then the log starts afresh.
+    // The listener's limits, the security, the HIS query limits and the MPPS
+    // settings in force are said first; then the log starts afresh.
     const QStringList lines = server.ActivityLog().trimmed().split(QLatin1Char('\n'));
-    ASSERT_GE(lines.size(), 4);
+    ASSERT_GE(lines.size(), 5);
     EXPECT_TRUE(lines[0].contains(QStringLiteral(" Network limits: 64 associations at once")))
         << server.ActivityLog().toStdString();
     EXPECT_TRUE(lines[1].contains(QStringLiteral(" Security: TLS off; plain DICOM port open")))
@@ -31,7 +31,12 @@ TEST(ServerLifecycle, AnswersEchoAndStopsCleanlyOnSigterm) {
         QStringLiteral(" HIS queries: 4 at once (QueryWorkers), each within 20 s "
                        "(QueryTimeoutSeconds)")))
         << server.ActivityLog().toStdString();
-    EXPECT_EQ(lines[3], QStringLiteral("started...")) << server.ActivityLog().toStdString();
+    EXPECT_TRUE(lines[3].endsWith(
+        " MPPS: journal in the SQLite file " + server.HomeFile("mpps-journal.db") +
+        "; HIS write-back by the mode's defaults; finished order files to \"done\"; a failed "
+        "write-back is tried again every 60 s"))
+        << server.ActivityLog().toStdString();
+    EXPECT_EQ(lines[4], QStringLiteral("started...")) << server.ActivityLog().toStdString();
     EXPECT_TRUE(server.Stop());
     // The last line is complete once the program has ended.
     EXPECT_TRUE(server.ActivityLog().endsWith(QLatin1Char('\n')));

@@ -93,6 +93,7 @@ void ServerProcess::WriteSettings() const {
                     .arg(*m_settings.queryTimeoutSeconds);
     if (!m_settings.network.isEmpty()) pacs += "[Network]\n" + m_settings.network;
     if (!m_settings.security.isEmpty()) pacs += "[Security]\n" + m_settings.security;
+    if (!m_settings.mpps.isEmpty()) pacs += "[MPPS]\n" + m_settings.mpps;
     WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),

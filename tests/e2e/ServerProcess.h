@@ -11,6 +11,11 @@
 #include <utility>
 #include <vector>
 
+// Failure messages show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 // How long a test waits for a line of the activity log when a loaded
 // machine (or a sanitizer build) may hold the server up.
 constexpr int kLogWaitMs = 15000;
@@ -36,6 +41,7 @@ struct ServerSettings {
     std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
     QString network;   // lines of the [Network] section, e.g. "MaxAssociations=2\n"
     QString security;  // lines of the [Security] section, e.g. "TlsPort=2762\n" or "LogFolder=/x\n"
+    QString mpps;      // lines of the [MPPS] section, e.g. "CompletedStatement=...\n"
     // The port the program reports it listens on ("listening on port N");
     // the worklist port when unset.
     std::optional<int> reportedPort;

@@ -87,11 +87,12 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndDesignedTexts) {
         EXPECT_EQ(TextOf(name), QString::fromUtf8(text)) << name;
 
     auto* tabs = Find<QTabWidget>("SSTab1");
-    ASSERT_EQ(tabs->count(), 4);
+    ASSERT_EQ(tabs->count(), 5);
     EXPECT_EQ(tabs->tabText(0), "&Log");
     EXPECT_EQ(tabs->tabText(1), "&Options");
     EXPECT_EQ(tabs->tabText(2), "&Test");
     EXPECT_EQ(tabs->tabText(3), "DICOM &Query");
+    EXPECT_EQ(tabs->tabText(4), "&Performed Steps");
     EXPECT_EQ(tabs->currentIndex(), 0);
     EXPECT_TRUE(Find<QPlainTextEdit>("Logger")->isReadOnly());
     EXPECT_TRUE(Find<QWidget>("fraPlsWait")->isHidden());

@@ -8,11 +8,13 @@
 #include <QLocale>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "e2e/HisDatabase.h"
+#include "e2e/MppsClient.h"
 #include "gui/WindowHarness.h"
 #include "tools/ModeListings.h"
 #include "unit/BaseSqlFor.h"
@@ -262,3 +264,39 @@ TEST_F(ListingWindowTest, OrderFolderListingGoesToItsBox) {
 }
 
 }  // namespace
+
+// A modality reports an order finished: its row is on the Performed Steps
+// tab, also after a restart, and "Exams Done..." lists the order.
+TEST_F(ListingWindowTest, ACompletedStepIsOnItsTabAndItsOrderAmongTheExamsDone) {
+    ASSERT_TRUE(MppsClient::Available());
+    ASSERT_TRUE(HisDatabase::Create(HomePath("corvante.db"), HisDatabase::OpenOrders(2)));
+    WriteConnectionFile("CORVANTE.txt", "corvante.db");
+    StoreMode("optCorvante");
+    Open();
+    const QString uid = QStringLiteral("1.2.826.0.1.3680043.10.7.1");
+    MppsClient modality(port);
+    EXPECT_EQ(Statuses(modality.Send({StepCall::Create(uid, {"2"}),
+                                      StepCall::Set(uid, QStringLiteral("COMPLETED"))})),
+              (std::vector<int>{0, 0}));
+    const QStringList row = {"2", "DOE^JANE", "CT01", "COMPLETED",
+                             "done (CompletedStatement changed 1 row(s))"};
+    const auto shown = [this] {
+        auto* table = Find<QTableWidget>("tblSteps");
+        QStringList cells;
+        for (int column = 1; table->rowCount() == 1 && column < 6; ++column)
+            cells << table->item(0, column)->text();
+        return cells;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), row, 10000);
+
+    Run("cmdDoneExams");
+    const QStringList lines = LogLines();
+    ASSERT_EQ(lines.size(), 2) << LogText().toStdString();
+    EXPECT_TRUE(
+        lines[1].endsWith(" , 2024-05-03 08:02:00 , 2 , P2 , LAST2^FIRST2^^ , 1970-01-01 , F"))
+        << lines[1].toStdString();
+
+    Close();
+    Open();
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), row, 10000);
+}

@@ -148,9 +148,12 @@ public:
         std::lock_guard lock(mutex);
         ensuredAt << statements.size();
     }
-    std::unique_ptr<Recordset> Execute(const QString& sql) override {
+    std::unique_ptr<Recordset> Execute(const QString& sql) override { return Execute(sql, {}); }
+    std::unique_ptr<Recordset> Execute(const QString& sql,
+                                       const SqlParameters& values) override {
         std::lock_guard lock(mutex);
         statements << sql;
+        parameters << values;
         if (!failWith.isEmpty()) throw MwlError(failWith, failKind);
         Rows rows;
         if (answer) {
@@ -163,6 +166,7 @@ public:
     }
 
     QStringList statements;
+    QList<SqlParameters> parameters;  // bound with each statement
     std::deque<Rows> results;
     std::function<Rows(const QString& sql)> answer;
     QString failWith;  // non-empty: every Execute throws MwlError with this text
@@ -186,6 +190,10 @@ public:
     void ReopenAfterFailure() override { m_his.ReopenAfterFailure(); }
     void EnsureCurrent() override { m_his.EnsureCurrent(); }
     std::unique_ptr<Recordset> Execute(const QString& sql) override { return m_his.Execute(sql); }
+    std::unique_ptr<Recordset> Execute(const QString& sql,
+                                       const SqlParameters& parameters) override {
+        return m_his.Execute(sql, parameters);
+    }
     bool IsOpen() const override { return m_his.IsOpen(); }
     std::optional<SqlDialect> Dialect() const override { return m_his.Dialect(); }
 

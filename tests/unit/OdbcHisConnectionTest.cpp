@@ -67,6 +67,31 @@ TEST_F(OdbcHisConnectionTest, EmptyResultAndStatementsWithoutRows) {
     EXPECT_TRUE(his->Execute("update orders set HN = 'X' where RequestNum = 99")->Eof());
 }
 
+// A value is bound, never spliced: quotes and SQL in it stay text; a name
+// the statement does not use is left out; a typed null is SQL NULL.
+TEST_F(OdbcHisConnectionTest, NamedParametersAreBoundAndChangesCountTheirRows) {
+    const SqlParameters values = {{"Hn", "P1' or '1'='1"},
+                                  {"Name", "x'); drop table orders; --"},
+                                  {"Unused", "anything"},
+                                  {"Middle", QVariant(QMetaType::fromType<QString>())}};
+    const auto none = his->Execute("update orders set MLN = :Name, MMN = :Middle where HN = :Hn",
+                                   values);
+    EXPECT_EQ(none->RowsChanged(), 0);
+    const auto one = his->Execute(
+        "update orders set MLN = :Name, MMN = :Middle where HN = :Hn or HN = :Other",
+        values + SqlParameters{{"Other", "P2"}});
+    EXPECT_EQ(one->RowsChanged(), 1);
+    auto records = his->Execute("select MLN, MMN from orders where HN = :Hn", {{"Hn", "P2"}});
+    ASSERT_FALSE(records->Eof());
+    EXPECT_EQ(records->Field("MLN").toString(), "x'); drop table orders; --");
+    EXPECT_TRUE(records->Field("MMN").isNull());
+    EXPECT_EQ(his->Execute("select HN from orders where MLN = 'DOE'")->Field("HN"), "P1");
+    // Quotes and comments hold no placeholders; a name without a value is refused.
+    auto quoted = his->Execute("select ':Hn' as A, /* :Hn */ :Hn as B -- :Hn\n", {{"Hn", "x"}});
+    EXPECT_EQ(quoted->Field("A").toString() + quoted->Field("B").toString(), ":Hnx");
+    EXPECT_THROW(his->Execute("select :Missing", {{"Hn", "x"}}), MwlError);
+}
+
 TEST_F(OdbcHisConnectionTest, FailingStatementCarriesTheDriverMessage) {
     try {
         his->Execute("select * from nosuch");

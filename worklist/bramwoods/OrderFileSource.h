@@ -10,8 +10,9 @@
 
 // BRAMWOODS: a folder of HL7 order files ("*.HL7"), one order per file, its
 // first line cut at "|" into fields. One item per file whose patient ID,
-// name and accession number fit the query; files are only read, never moved,
-// so every query sees every order again. No database, no result limit.
+// name and accession number fit the query. Queries only read the files; a
+// performed step reported COMPLETED moves its order's file out of the folder,
+// so later queries no longer see it. No database, no result limit.
 class OrderFileSource : public WorklistSource {
 public:
     using Sink = std::function<void(const QString&)>;
@@ -27,6 +28,7 @@ public:
     ListingPlan Listing(const QString&, SqlDialect) const override { return {{}, false, true}; }
     QString ListingLine(const Recordset&) const override { return QString(); }
     std::optional<QString> DoneExamsStatement(SqlDialect) const override { return std::nullopt; }
+    bool OrdersAreFiles() const override { return true; }
 
     // The "Test" listing of the folder: the path of each order file to the
     // listing, its first line to the activity log. A file that cannot be

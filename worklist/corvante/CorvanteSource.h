@@ -15,4 +15,8 @@ public:
     ListingPlan Listing(const QString& modalityBox, SqlDialect dialect) const override;
     QString ListingLine(const Recordset& record) const override;
     std::optional<QString> DoneExamsStatement(SqlDialect dialect) const override;
+    // The row of the order becomes one of the "Exams Done...".
+    QString DefaultCompletedStatement() const override {
+        return QStringLiteral("update xray_worklist set is_done=1 where worklistid=:AccessionNumber");
+    }
 };
