@@ -9,6 +9,9 @@
 // each as its box will hold it.
 struct StartupSettings {
     QString portText;
+    // The port as the settings hold it, before it was made a number: what
+    // the log names when it is no port.
+    QString portWritten;
     QString hl7Folder;
     QString institutionName;
     QString resultNumber;
@@ -39,6 +42,10 @@ struct StartupSettings {
     static void SaveInstitutionName(SettingsStore& store, const QString& text);
     static void SaveResultNumber(SettingsStore& store, const QString& text);
     static void SaveGenerateStudyUid(SettingsStore& store, bool on);
+
+    // The applications whose settings the program reads, the main one
+    // ("PACS") first.
+    static QStringList Applications();
 
     // The leading decimal number of the text ("0105x" gives "105"; no leading
     // number gives "0").

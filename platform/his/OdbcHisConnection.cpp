@@ -1,16 +1,23 @@
 #include "platform/his/OdbcHisConnection.h"
 
+#include <fcntl.h>
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAtomicInt>
+#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlResult>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "platform/FileHead.h"
 #include "platform/MwlError.h"
 #include "platform/his/OdbcConnectionString.h"
 #include "platform/his/OdbcRecordset.h"
@@ -38,6 +45,20 @@ SQLHANDLE StatementHandle(const QSqlQuery& query) {
 }
 
 constexpr auto kLockRetryPause = std::chrono::milliseconds(50);
+
+// Why the file cannot be read as a database file; empty when it can (or when
+// there is no file).
+QString FileAccessProblem(const QString& path) {
+    if (path.isEmpty()) return QString();
+    const int file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat info {};
+    const bool examined = ::fstat(file, &info) == 0;
+    ::close(file);
+    if (examined && !S_ISREG(info.st_mode))
+        return QStringLiteral("it is ") + FileKindText(info.st_mode);
+    return QString();
+}
 
 // SQLITE_BUSY and SQLITE_LOCKED: another connection holds the lock.
 bool IsLockWait(const QSqlError& error) {
@@ -134,9 +155,9 @@ void OdbcHisConnection::Open(QSqlDatabase& db) {
         // replaced at the next query instead of being served as current.
         m_openedFile = FileStampOf(m_databaseFile);
         if (!m_openedFile) {
-            m_log.AppendLog(
-                QStringLiteral("Cannot Connect. The HIS database file %1 does not exist.")
-                    .arg(m_databaseFile));
+            m_openFailure =
+                QStringLiteral("The HIS database file %1 does not exist.").arg(m_databaseFile);
+            m_log.AppendLog(QStringLiteral("Cannot Connect. ") + m_openFailure);
             return;
         }
     }
@@ -150,9 +171,17 @@ void OdbcHisConnection::Open(QSqlDatabase& db) {
         call.Arm(QStringLiteral("the connection attempt"));
         opened = db.open();
     }
-    if (opened) return;
+    if (opened) {
+        m_openFailure.clear();
+        return;
+    }
     m_openedFile.reset();
-    m_log.AppendLog(QStringLiteral("Cannot Connect. ") + db.lastError().text());
+    m_openFailure = db.lastError().text();
+    // SQLite's driver says only "connect failed"; the file itself tells why.
+    if (const QString why = FileAccessProblem(m_databaseFile); !why.isEmpty())
+        m_openFailure += QStringLiteral(" (the HIS database file %1 cannot be opened: %2)")
+                             .arg(m_databaseFile, why);
+    m_log.AppendLog(QStringLiteral("Cannot Connect. ") + m_openFailure);
 }
 
 void OdbcHisConnection::EnsureCurrent() {
@@ -184,11 +213,7 @@ void OdbcHisConnection::Recover() {
 
 std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
     QSqlDatabase& db = m_db;
-    if (!db.isOpen())
-        throw MwlError(
-            QStringLiteral("The HIS connection is not open (connection string: %1).")
-                .arg(m_connectionString.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")),
-            FailureKind::HisNotAvailable);
+    if (!db.isOpen()) throw NotOpen();
     if (m_streaming) m_streaming->BufferRemaining();
     CallBudget();
     StatementWatch::Call call(m_watch, Budget());
@@ -227,6 +252,19 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql) {
         if (QueryBudget::Clock::now() - attempt < kLockRetryPause)
             std::this_thread::sleep_for(kLockRetryPause);
     }
+}
+
+// Names why the last attempt to open failed, so the query's failure says
+// what is wrong with the HIS, not only that it could not be used.
+MwlError OdbcHisConnection::NotOpen() const {
+    if (m_connectionString.isEmpty())
+        return MwlError(QStringLiteral("The HIS connection is not open (connection string: none)."),
+                        FailureKind::HisNotAvailable);
+    if (m_openFailure.isEmpty())
+        return MwlError(QStringLiteral("The HIS connection is not open (connection string: set)."),
+                        FailureKind::HisNotAvailable);
+    return MwlError(QStringLiteral("The HIS connection is not open: ") + m_openFailure,
+                    FailureKind::HisNotAvailable);
 }
 
 bool OdbcHisConnection::RetryAfterLock(const QSqlError& error) const {

@@ -93,7 +93,10 @@ void ServerProcess::WriteSettings() const {
                     .arg(*m_settings.queryTimeoutSeconds);
     if (!m_settings.network.isEmpty()) pacs += "[Network]\n" + m_settings.network;
     if (!m_settings.security.isEmpty()) pacs += "[Security]\n" + m_settings.security;
-    WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
+    QByteArray pacsConf = pacs.toUtf8();
+    if (m_settings.pacsConf)
+        pacsConf = QByteArray(*m_settings.pacsConf).replace("%PORT%", QByteArray::number(m_port));
+    WriteText(settings + QStringLiteral("PACS.conf"), pacsConf);
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
                   QStringLiteral("[Settings]\nResultQueryNumber=%1\n")

@@ -37,6 +37,9 @@ struct ServerSettings {
     // The port the program reports it listens on ("listening on port N");
     // the worklist port when unset.
     std::optional<int> reportedPort;
+    // PACS.conf exactly as given, instead of the one made from the fields
+    // above; "%PORT%" in it stands for the worklist port.
+    std::optional<QByteArray> pacsConf;
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
