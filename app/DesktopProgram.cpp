@@ -7,6 +7,7 @@ DesktopProgram::DesktopProgram(SettingsStore& store, const QString& homeFolder, 
     : m_runtime(store, homeFolder),
       m_window(m_runtime),
       m_splash(delaySeconds),
+      m_hangUp([this] { m_runtime.LogOutput().ReopenLogFile(); }),
       m_stateDump(WindowStateDump::FromEnvironment(m_window, m_runtime.Log())) {
     connect(&m_splash, &SplashWindow::Started, this, &DesktopProgram::Start);
     connect(&m_window, &MainWindow::Closed, qApp, &QCoreApplication::quit);

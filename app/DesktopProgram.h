@@ -4,6 +4,7 @@
 #include <QString>
 #include <memory>
 
+#include "app/HangUpSignalWatcher.h"
 #include "app/MainWindow.h"
 #include "app/ServerRuntime.h"
 #include "app/SplashWindow.h"
@@ -14,7 +15,8 @@
 // The desktop program: the start-up window, then the main window over the
 // running service. It ends when the operator closes the main window or on
 // SIGINT or SIGTERM; the service then stops within a few seconds once the
-// event loop has returned (answers in progress get two seconds).
+// event loop has returned (answers in progress get two seconds). SIGHUP (a
+// closing terminal, a log rotation) opens the log file again.
 class DesktopProgram : public QObject {
     Q_OBJECT
 public:
@@ -36,5 +38,6 @@ private:
     MainWindow m_window;
     SplashWindow m_splash;
     StopSignalWatcher m_stopSignals;
+    HangUpSignalWatcher m_hangUp;
     std::unique_ptr<WindowStateDump> m_stateDump;
 };

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 HeadlessServer::HeadlessServer(SettingsStore& store, const QString& homeFolder)
-    : m_runtime(store, homeFolder) {
+    : m_runtime(store, homeFolder), m_hangUp([this] { m_runtime.LogOutput().ReopenLogFile(); }) {
     m_runtime.Log().KeepText(false);
     m_runtime.LogOutput().AddStandardOutput();
 }

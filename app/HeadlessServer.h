@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include "app/HangUpSignalWatcher.h"
 #include "app/ServerRuntime.h"
 #include "app/StopSignalWatcher.h"
 #include "platform/settings/SettingsStore.h"
@@ -10,6 +11,7 @@
 // The service without windows: the load sequence at once, the activity log on
 // standard output (whole lines, written off the service's threads), and a
 // clean stop on SIGINT or SIGTERM, also one that comes during the load.
+// SIGHUP opens the log file again.
 class HeadlessServer : public QObject {
     Q_OBJECT
 public:
@@ -22,4 +24,5 @@ public:
 private:
     ServerRuntime m_runtime;
     StopSignalWatcher m_stopSignals;
+    HangUpSignalWatcher m_hangUp;
 };

@@ -4,6 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/DesktopProgram.h"
+#include "app/HangUpSignalWatcher.h"
 #include "app/HeadlessServer.h"
 #include "app/StopSignalWatcher.h"
 #include "platform/settings/QtSettingsStore.h"
@@ -22,6 +23,7 @@ QString HomeFolder(const CommandLine& line) {
 
 int main(int argc, char* argv[]) {
     StopSignalWatcher::CatchStopSignals();
+    HangUpSignalWatcher::CatchHangUp();
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const CommandLine line = CommandLine::Parse(arguments);

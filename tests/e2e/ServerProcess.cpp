@@ -230,6 +230,10 @@ testing::AssertionResult ServerProcess::Stop() {
     return AwaitExit();
 }
 
+void ServerProcess::Signal(int signal) {
+    if (Running()) ::kill(static_cast<pid_t>(m_process.processId()), signal);
+}
+
 void ServerProcess::SendStop() {
     m_process.terminate();  // SIGTERM
     m_stopSent.start();

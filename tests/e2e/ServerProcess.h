@@ -84,6 +84,8 @@ public:
     qint64 PeakResidentKiB() const;
     // True when the program is still running after waiting timeoutMs for it to end.
     bool KeepsRunningFor(int timeoutMs);
+    // Sends the signal to the running program.
+    void Signal(int signal);
     // Sends SIGTERM and expects exit status 0 within five seconds.
     testing::AssertionResult Stop();
     // The two halves of Stop(): SIGTERM, then the wait for exit status 0.
