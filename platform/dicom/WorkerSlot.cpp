@@ -12,7 +12,7 @@ int Bits(int how) {
 
 }  // namespace
 
-void WorkerSlot::Attach(int socket, std::chrono::seconds requestTime) {
+void WorkerSlot::Attach(int socket, Clock::duration requestTime) {
     {
         std::lock_guard lock(m_mutex);
         m_socket = socket;
@@ -35,7 +35,7 @@ bool WorkerSlot::Attached() const {
     return m_socket >= 0;
 }
 
-void WorkerSlot::SetDeadline(std::chrono::seconds time) {
+void WorkerSlot::SetDeadline(Clock::duration time) {
     m_deadline.store(Ticks(Clock::now() + time), std::memory_order_relaxed);
 }
 

@@ -21,9 +21,9 @@ public:
         Ending,   // releasing or aborting
     };
 
-    // Worker thread: a connection was accepted; the request must be complete
+    // Worker thread: a connection was taken; the request must be complete
     // within requestTime.
-    void Attach(int socket, std::chrono::seconds requestTime);
+    void Attach(int socket, Clock::duration requestTime);
     // Worker thread: before the socket is closed.
     void Detach();
     bool Attached() const;
@@ -33,7 +33,7 @@ public:
 
     // Worker thread: what it does next must be over within time, or the
     // watchdog cuts the connection.
-    void SetDeadline(std::chrono::seconds time);
+    void SetDeadline(Clock::duration time);
     // The watchdog cut the connection because a deadline had passed.
     bool TimedOut() const { return m_timedOut.load(); }
 

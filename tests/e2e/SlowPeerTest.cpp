@@ -88,3 +88,39 @@ TEST(SlowPeer, AnAssociationWithNothingToSayIsReleasedAfterTheIdleTime) {
         << server.ActivityLog().toStdString();
     EXPECT_TRUE(server.Stop());
 }
+
+// Port scanners and broken load balancers open connections and never send:
+// none of them may cost a modality a wait, and each is closed at the request
+// deadline.
+TEST(SlowPeer, TwoHundredSilentSocketsCostARealAssociationNoWait) {
+    ServerProcess server({.network = QStringLiteral("AssociationRequestTimeout=2\n")});
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
+    ASSERT_TRUE(server.Start());
+    QElapsedTimer connected;
+    connected.start();
+    std::vector<int> silent;
+    for (int i = 0; i < 200; ++i) {
+        silent.push_back(ConnectRaw(server.Port()));
+        ASSERT_GE(silent.back(), 0) << "connection " << i;
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    ProbeAssociation probe(server.Port());
+    ASSERT_TRUE(probe.Open());
+    EXPECT_TRUE(probe.Echo());
+    const qint64 waited = timer.elapsed();
+    std::cout << "[ figures  ] association and C-ECHO with 200 silent sockets open: " << waited
+              << " ms" << std::endl;
+    EXPECT_LT(waited, 1000);
+    EXPECT_TRUE(probe.Release());
+
+    for (const int socket : silent) EXPECT_TRUE(ClosedByPeerWithin(socket, 6000));
+    EXPECT_GE(connected.elapsed(), 1500);
+    EXPECT_LT(connected.elapsed(), 6000);
+    for (const int socket : silent) ::close(socket);
+    EXPECT_TRUE(server.Stop());
+    EXPECT_TRUE(server.ActivityLog().contains(
+        QStringLiteral("Connections that ended without an association: 200")))
+        << server.ActivityLog().toStdString();
+}
