@@ -18,6 +18,9 @@ bool ClosedByPeerWithin(int socket, int timeoutMs);
 // An A-ASSOCIATE-RQ proposing Verification in Implicit VR Little Endian.
 std::string AssociateRequestPdu(const std::string& callingAeTitle = "RAWPEER");
 
+// A P-DATA-TF PDU carrying a C-ECHO-RQ on presentation context 1.
+std::string EchoRequestPdu();
+
 // What /proc says about a process.
 struct ProcessFigures {
     int threads = 0;
