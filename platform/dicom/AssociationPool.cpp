@@ -29,6 +29,10 @@ constexpr auto kAbortGrace = std::chrono::seconds(1);
 constexpr auto kReportPeriod = std::chrono::seconds(60);
 // The toolkit listens with a backlog of 50; a burst of modalities is larger.
 constexpr int kBacklog = 1024;
+// What an association's thread needs: the toolkit's parser recurses once per
+// nesting level of an identifier (at most IdentifierReader::kMaxItems), TLS
+// and the matches' encoding take little. 64 of them stay small this way.
+constexpr size_t kWorkerStackBytes = 1024 * 1024;
 
 // The peer's numeric address, as the toolkit writes it for an association.
 QString PeerAddressOf(int socket) {
@@ -112,9 +116,10 @@ void AssociationPool::StartThreads() {
         m_workers.push_back(std::make_unique<Worker>());
     m_watchdog = std::make_unique<ConnectionWatchdog>(Slots(), kReportPeriod, [this] { Report(); });
     m_watchdog->Start();
-    m_doorkeeper.thread = std::thread([this] { RunDoorkeeper(); });
+    m_doorkeeper.thread = SizedThread(kWorkerStackBytes, [this] { RunDoorkeeper(); });
     for (auto& worker : m_workers)
-        worker->thread = std::thread([this, &worker = *worker] { RunWorker(worker); });
+        worker->thread =
+            SizedThread(kWorkerStackBytes, [this, &worker = *worker] { RunWorker(worker); });
     std::vector<RequestPoller::Listening> listening;
     for (const Endpoint& endpoint : m_endpoints)
         listening.push_back({ListenSocket(endpoint), endpoint.port.secure});

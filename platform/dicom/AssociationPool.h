@@ -8,9 +8,9 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "platform/SizedThread.h"
 #include "platform/dicom/AccessRules.h"
 #include "platform/dicom/AssociationLimits.h"
 #include "platform/dicom/RequestPoller.h"
@@ -59,7 +59,7 @@ private:
     using Arrival = RequestPoller::Arrival;
     struct Worker {
         WorkerSlot slot;
-        std::thread thread;
+        SizedThread thread;
         QString peer;  // address of the connection taken last
         // While the toolkit takes over a connection: released once it has.
         std::unique_lock<std::mutex>* handover = nullptr;

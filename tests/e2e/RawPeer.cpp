@@ -131,10 +131,11 @@ std::string EchoRequestPdu() {
 }
 
 QString ProcessFigures::Describe() const {
-    return QStringLiteral("%1 threads, %2 mappings, RSS %3 kB")
+    return QStringLiteral("%1 threads, %2 mappings, RSS %3 kB, VmSize %4 kB")
         .arg(threads)
         .arg(mappings)
-        .arg(rssKb);
+        .arg(rssKb)
+        .arg(vmSizeKb);
 }
 
 ProcessFigures FiguresOf(long long pid) {
@@ -145,8 +146,10 @@ ProcessFigures FiguresOf(long long pid) {
         const QString text = QString::fromLatin1(status.readAll());
         static const QRegularExpression threads(QStringLiteral(R"(Threads:\s+(\d+))"));
         static const QRegularExpression rss(QStringLiteral(R"(VmRSS:\s+(\d+))"));
+        static const QRegularExpression size(QStringLiteral(R"(VmSize:\s+(\d+))"));
         figures.threads = threads.match(text).captured(1).toInt();
         figures.rssKb = rss.match(text).captured(1).toLong();
+        figures.vmSizeKb = size.match(text).captured(1).toLong();
     }
     QFile maps(base + QStringLiteral("maps"));
     if (maps.open(QIODevice::ReadOnly)) figures.mappings = maps.readAll().count('\n');

@@ -26,6 +26,7 @@ struct ProcessFigures {
     int threads = 0;
     int mappings = 0;  // lines of /proc/PID/maps
     long rssKb = 0;
+    long vmSizeKb = 0;  // the address space it holds
     QString Describe() const;
 };
 ProcessFigures FiguresOf(long long pid);
