@@ -11,6 +11,8 @@ DesktopProgram::DesktopProgram(SettingsStore& store, const QString& homeFolder, 
     connect(&m_splash, &SplashWindow::Started, this, &DesktopProgram::Start);
     connect(&m_window, &MainWindow::Closed, qApp, &QCoreApplication::quit);
     connect(&m_signals, &SignalWatcher::StatusRequested, this, [this] { m_runtime.LogStatus(); });
+    connect(&m_signals, &SignalWatcher::HangUp, this,
+            [this] { m_runtime.LogOutput().ReopenLogFile(); });
 }
 
 // Nothing the service does may reach the windows once they are gone.

@@ -14,7 +14,8 @@
 // The desktop program: the start-up window, then the main window over the
 // running service. It ends when the operator closes the main window or on
 // SIGINT or SIGTERM; the service then stops within a few seconds once the
-// event loop has returned (answers in progress get two seconds).
+// event loop has returned (answers in progress get two seconds). SIGHUP (a
+// closing terminal, a log rotation) opens the log file again.
 class DesktopProgram : public QObject {
     Q_OBJECT
 public:

@@ -13,6 +13,8 @@ HeadlessServer::HeadlessServer(SettingsStore& store, const QString& homeFolder)
     m_runtime.Log().KeepText(false);
     m_runtime.LogOutput().AddStandardOutput();
     connect(&m_signals, &SignalWatcher::StatusRequested, this, &HeadlessServer::LogStatus);
+    connect(&m_signals, &SignalWatcher::HangUp, this,
+            [this] { m_runtime.LogOutput().ReopenLogFile(); });
     connect(&m_statusMinute, &QTimer::timeout, this, [this] {
         if (m_runtime.Status().Generation() != m_statusLogged) LogStatus();
     });

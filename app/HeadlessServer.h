@@ -12,7 +12,7 @@
 // standard output (whole lines, written off the service's threads), and a
 // clean stop on SIGINT or SIGTERM, also one that comes during the load. What
 // the window's status strip shows goes to the log as one line a minute while
-// anything changes, and at once on SIGUSR1.
+// anything changes, and at once on SIGUSR1. SIGHUP opens the log file again.
 class HeadlessServer : public QObject {
     Q_OBJECT
 public:

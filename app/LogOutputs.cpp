@@ -4,7 +4,6 @@
 #include <mutex>
 
 #include "app/LogFileSettings.h"
-#include "platform/LogFile.h"
 #include "platform/StandardOutputSink.h"
 
 // Carries the log file's problems from the writer thread to the activity
@@ -58,8 +57,20 @@ QStringList LogOutputs::OpenLogFile(const SettingsStore& store) {
                      .arg(settings.file.filesKept);
     }
     // Added even when it cannot be opened yet: it tries again on its own.
+    m_file = file;
     Add(file);
     return lines;
+}
+
+void LogOutputs::ReopenLogFile() {
+    if (!m_file) {
+        m_log.Log(
+            QStringLiteral("SIGHUP: no activity log file to open again (LogFolder is not set)."));
+        return;
+    }
+    m_file->RequestReopen();
+    m_log.Log(
+        QStringLiteral("SIGHUP: the activity log file %1 was opened again.").arg(m_file->Path()));
 }
 
 void LogOutputs::Add(std::shared_ptr<LogSink> sink) {

@@ -1,5 +1,7 @@
 #include "app/ServerRuntime.h"
 
+#include <QFileInfo>
+
 #include "app/ConnectionFile.h"
 #include "app/StoredSwitches.h"
 #include "platform/MwlError.h"
@@ -50,6 +52,7 @@ void ServerRuntime::Load(const LoadHooks& hooks) {
     const QStringList logFile = m_logOutputs.OpenLogFile(m_store);
     LoadNetworkSettings();
     m_log.Replace(QStringLiteral("started..."));
+    LogSettingsFiles();
     for (const QString& line : logFile) m_log.Log(line);
     PublishMode(hooks.showMessage);
     for (const QString& problem : m_loaded.LoadLate(m_store)) Report(problem, hooks.showMessage);
@@ -137,6 +140,25 @@ void ServerRuntime::CheckStudyUidSwitch(bool ticked, const MessageSink& showMess
            showMessage);
 }
 
+// Which file the settings come from, so an operator who edits another one
+// learns why nothing changes; and each file that could not be read.
+void ServerRuntime::LogSettingsFiles() {
+    const QStringList applications = StartupSettings::Applications();
+    const QString main = m_store.Location(applications.front());
+    if (!main.isEmpty())
+        m_log.Log(QFileInfo::exists(main)
+                      ? QStringLiteral("Settings file: %1").arg(main)
+                      : QStringLiteral("Settings file: %1 (not there: every setting has its "
+                                       "default)")
+                            .arg(main));
+    for (const QString& application : applications)
+        if (const auto why = m_store.Problem(application))
+            m_log.Log(QStringLiteral("Settings file %1 cannot be read: %2. What could not be read "
+                                     "from it has its default, and nothing is saved to it until "
+                                     "it is corrected.")
+                          .arg(m_store.Location(application), *why));
+}
+
 int ServerRuntime::QueryTimeoutSeconds() const {
     return m_loaded.queryTimeoutSeconds > 0 ? m_loaded.queryTimeoutSeconds
                                             : OdbcHisConnection::kDefaultQueryTimeoutSeconds;
@@ -201,8 +223,9 @@ void ServerRuntime::StartListener(const MessageSink& showMessage) {
     ListenerSecurity security = m_security.listener;
     const bool badPort = security.plainPortEnabled && (!ok || port < 1 || port > 65535);
     if (badPort) {
-        report(QStringLiteral("Cannot listen on port %1: not a TCP port number.")
-                   .arg(m_loaded.portText));
+        report(QStringLiteral("Cannot listen on port \"%1\" (WorklistPort): not a TCP port "
+                              "number from 1 to 65535.")
+                   .arg(m_loaded.portWritten));
         security.plainPortEnabled = false;
     }
     try {

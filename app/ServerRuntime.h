@@ -122,6 +122,7 @@ private:
     };
 
     void LoadNetworkSettings();
+    void LogSettingsFiles();
     void Report(const QString& problem, const MessageSink& showMessage);
     void PublishMode(const MessageSink& showMessage);
     void StartQueries();

@@ -14,6 +14,7 @@ volatile std::sig_atomic_t g_stopRequested = 0;
 
 constexpr char kStop = 's';
 constexpr char kStatus = 'u';
+constexpr char kHangUp = 'h';
 
 void Tell(char byte) { [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1); }
 
@@ -23,6 +24,8 @@ void OnStopSignal(int) {
 }
 
 void OnStatusSignal(int) { Tell(kStatus); }
+
+void OnHangUpSignal(int) { Tell(kHangUp); }
 
 void Handle(int signal, void (*handler)(int)) {
     struct sigaction action {};
@@ -41,6 +44,7 @@ void SignalWatcher::CatchSignals() {
     Handle(SIGTERM, OnStopSignal);
     // Its default action would end the process.
     Handle(SIGUSR1, OnStatusSignal);
+    Handle(SIGHUP, OnHangUpSignal);
 }
 
 // Signal handlers may only write a byte; the event loop picks it up.
@@ -53,10 +57,13 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
         const ssize_t count = ::read(g_signalPipe[0], received, sizeof received);
         bool stop = false;
         bool status = false;
+        bool hangUp = false;
         for (ssize_t i = 0; i < count; ++i) {
             stop = stop || received[i] == kStop;
             status = status || received[i] == kStatus;
+            hangUp = hangUp || received[i] == kHangUp;
         }
+        if (hangUp) emit HangUp();
         if (status) emit StatusRequested();
         if (stop) QCoreApplication::quit();
     });
@@ -67,4 +74,6 @@ bool SignalWatcher::StopRequested() { return g_stopRequested != 0; }
 SignalWatcher::~SignalWatcher() {
     Handle(SIGINT, SIG_DFL);
     Handle(SIGTERM, SIG_DFL);
+    // Still not an end: the program is stopping by then.
+    Handle(SIGHUP, SIG_IGN);
 }

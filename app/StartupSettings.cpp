@@ -32,7 +32,8 @@ constexpr Key kQueryWorkers{"PACS", "Database", "QueryWorkers"};
 }  // namespace
 
 void StartupSettings::LoadEarly(SettingsStore& store) {
-    portText = NormalisePort(kPort.Read(store, QStringLiteral("105")));
+    portWritten = kPort.Read(store, QStringLiteral("105"));
+    portText = NormalisePort(portWritten);
     SavePort(store, portText);
     hl7Folder = kHl7Folder.Read(store, QString());
     institutionName = kInstitution.Read(store, QString());
@@ -101,6 +102,13 @@ void StartupSettings::SaveResultNumber(SettingsStore& store, const QString& text
 
 void StartupSettings::SaveGenerateStudyUid(SettingsStore& store, bool on) {
     kStudyUid.Write(store, on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QStringList StartupSettings::Applications() {
+    QStringList applications;
+    for (const Key& key : {kPort, kResultNumber, kStudyUid})
+        applications << QString::fromLatin1(key.application);
+    return applications;
 }
 
 QString StartupSettings::NormalisePort(const QString& stored) {

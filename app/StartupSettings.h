@@ -10,6 +10,9 @@
 // each as its box will hold it.
 struct StartupSettings {
     QString portText;
+    // The port as the settings hold it, before it was made a number: what
+    // the log names when it is no port.
+    QString portWritten;
     QString hl7Folder;
     QString institutionName;
     QString resultNumber;
@@ -47,6 +50,11 @@ struct StartupSettings {
     // The result limit box's rule: digits only, at most nine of them.
     static QRegularExpression ResultNumberRule();
     static bool IsResultNumber(const QString& text);
+
+    // The applications whose settings the program reads, the main one
+    // ("PACS") first.
+    static QStringList Applications();
+
     // The leading decimal number of the text ("0105x" gives "105"; no leading
     // number gives "0").
     static QString NormalisePort(const QString& stored);

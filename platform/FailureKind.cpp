@@ -24,6 +24,8 @@ FailurePolicy PolicyFor(FailureKind kind) {
             return {QStringLiteral("HIS query failed"), true};
         case FailureKind::HisTimeout:
             return {QStringLiteral("HIS did not answer in time")};
+        case FailureKind::OrderFolderNotAvailable:
+            return {QStringLiteral("Order folder not available")};
         case FailureKind::ServerConfiguration:
             return {QStringLiteral("Server configuration error")};
         case FailureKind::QueryAbandoned:

@@ -18,6 +18,7 @@ enum class FailureKind {
     HisNotAvailable,
     HisQueryFailed,
     HisTimeout,
+    OrderFolderNotAvailable,
     ServerConfiguration,
     QueryAbandoned,
     ServerStopping,

@@ -5,13 +5,15 @@
 #include <QString>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "platform/SizedThread.h"
 #include "platform/dicom/AccessRules.h"
 #include "platform/dicom/AssociationLimits.h"
+#include "platform/dicom/RequestPoller.h"
 #include "platform/dicom/SocketTuning.h"
 #include "platform/dicom/WorkerSlot.h"
 #include "platform/dicom/WorklistAssociation.h"
@@ -27,12 +29,12 @@ class StepHandler;
 // and joined at stop: no thread is created or left behind per connection, so a flood of connections
 // costs no thread churn and nothing accumulates.
 //
-// The workers take turns at accepting: one waits for a connection; once it
-// has one it hands the turn on and then reads the association request
-// itself, under a deadline for the whole request, so a silent or slow peer
-// holds up nobody else. When every worker is busy, a doorkeeper thread lets
-// new peers wait a few seconds for one to come free and then refuses them
-// (A-ASSOCIATE-RJ, local limit exceeded) until one does.
+// One poller thread accepts every connection and waits, for all of them at
+// once, until each one's association request has arrived (RequestPoller);
+// a worker takes it from there, so silent or slow peers hold up no worker
+// and no modality. A request that finds every worker busy waits up to a few
+// seconds of its own for one to come free; a doorkeeper thread then refuses
+// it (A-ASSOCIATE-RJ, local limit exceeded).
 class AssociationPool {
 public:
     // A port and the transport layer of its connections (not owned; it must
@@ -58,11 +60,13 @@ public:
     bool Running() const { return !m_endpoints.empty(); }
 
 private:
+    using Arrival = RequestPoller::Arrival;
     struct Worker {
         WorkerSlot slot;
-        std::thread thread;
-        bool hasTurn = false;
-        QString peer;  // address of the connection accepted last
+        SizedThread thread;
+        QString peer;  // address of the connection taken last
+        // While the toolkit takes over a connection: released once it has.
+        std::unique_lock<std::mutex>* handover = nullptr;
     };
     struct Endpoint {
         Port port;
@@ -71,20 +75,20 @@ private:
 
     void RunWorker(Worker& worker);
     void RunDoorkeeper();
-    bool TakeTurn(Worker& worker);
-    void PassTurn(Worker& worker);
+    bool TakeArrival(Arrival& arrival);
+    void Arrived(const Arrival& arrival);
     void Accepted(DcmNativeSocketType socket);
     void Open(const Port& port);
-    Endpoint* WaitForConnection(int timeoutMs);
-    OFCondition Receive(Endpoint& endpoint, T_ASC_Association*& association);
+    OFCondition Receive(Worker& worker, const Arrival& arrival, T_ASC_Association*& association);
     void NoteUnassociated(const Endpoint& endpoint, const Worker& worker,
                           const OFCondition& condition);
     QString Serve(T_ASC_Association* association, WorkerSlot& slot);
-    void RefuseOne(Endpoint& endpoint);
+    void Refuse(const Arrival& arrival);
     void Finish(Worker& worker, T_ASC_Association*& association);
-    void NoteAcceptFailure(const OFCondition& condition);
+    void NoteAcceptFailure(const QString& why);
     void StartThreads();
     void EndAssociations();
+    void DropWaiting();
     void Report();
     static int ListenSocket(const Endpoint& endpoint);
     std::vector<WorkerSlot*> Slots();
@@ -97,17 +101,15 @@ private:
     std::atomic<bool> m_stopping{false};
     const AssociationContext m_context;
     std::vector<Endpoint> m_endpoints;
-    std::atomic<size_t> m_nextEndpoint{0};  // where the next look for a connection starts
     std::vector<std::unique_ptr<Worker>> m_workers;
     Worker m_doorkeeper;
+    std::unique_ptr<RequestPoller> m_poller;
     std::unique_ptr<ConnectionWatchdog> m_watchdog;
 
     std::mutex m_mutex;
-    std::condition_variable m_turn;     // the turn at accepting is free
-    std::condition_variable m_changed;  // the number of busy workers changed
-    bool m_turnTaken = false;
-    int m_busy = 0;
-    std::chrono::steady_clock::time_point m_fullSince;  // every worker busy since
+    std::condition_variable m_arrived;  // workers: a request is waiting, or the stop came
+    std::condition_variable m_changed;  // doorkeeper: the waiting requests changed
+    std::deque<Arrival> m_waiting;      // requests no worker has taken yet, oldest first
 
     std::atomic<unsigned long long> m_nextId{1};
     std::atomic<unsigned long long> m_unassociated{0};

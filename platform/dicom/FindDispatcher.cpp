@@ -10,6 +10,9 @@ using Clock = std::chrono::steady_clock;
 // driver that ignored the cancel: its modality is answered without it.
 constexpr auto kGiveUpAfter = std::chrono::milliseconds(1500);
 constexpr auto kMonitorTick = std::chrono::milliseconds(100);
+// What a query needs: the HIS's ODBC driver and Qt Sql under the query's own
+// work; far less than the process default of 8 MiB each.
+constexpr size_t kWorkerStackBytes = 2 * 1024 * 1024;
 }  // namespace
 
 FindDispatcher::FindDispatcher(ActivityLog& log) : m_log(log) {}
@@ -33,7 +36,7 @@ void FindDispatcher::Start(const Options& options, WorkerFactory factory) {
     for (int i = 0; i < m_options.workers; ++i) {
         m_workers.push_back(std::make_unique<Worker>());
         Worker& worker = *m_workers.back();
-        worker.thread = std::thread([this, &worker] { RunWorker(worker); });
+        worker.thread = SizedThread(kWorkerStackBytes, [this, &worker] { RunWorker(worker); });
     }
     m_monitorThread = std::thread([this] { RunMonitor(); });
 }

@@ -12,6 +12,7 @@
 
 #include "platform/ActivityLog.h"
 #include "platform/QueryBudget.h"
+#include "platform/SizedThread.h"
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/QueryWorker.h"
 
@@ -81,7 +82,7 @@ private:
         bool givenUp = false;
     };
     struct Worker {
-        std::thread thread;
+        SizedThread thread;
         std::condition_variable wake;  // an item was handed to it, or the stop came
         std::optional<Item> handed;
         bool ended = false;

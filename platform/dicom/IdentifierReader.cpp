@@ -10,27 +10,27 @@
 
 namespace {
 
-// Collects what the toolkit receives, up to a limit; beyond it the stream
-// fails and the toolkit reads the rest of the data set without keeping it.
+// Collects what the toolkit receives, up to a limit. Beyond it the bytes are
+// taken and dropped, so the toolkit goes on reading the data set to its last
+// fragment as usual and the refusal goes out at once. (Failing the write
+// instead makes the toolkit skip to the next last fragment; when the one that
+// crosses the limit was the last, it would wait for one that never comes.)
 class CappedConsumer : public DcmConsumer {
 public:
     CappedConsumer(std::string& bytes, size_t limit) : m_bytes(bytes), m_limit(limit) {}
 
-    OFBool good() const override { return !m_overflow; }
-    OFCondition status() const override {
-        return m_overflow ? OFCondition(EC_TooManyBytesRequested) : OFCondition(EC_Normal);
-    }
+    OFBool good() const override { return OFTrue; }
+    OFCondition status() const override { return EC_Normal; }
     OFBool isFlushed() const override { return OFTrue; }
-    offile_off_t avail() const override {
-        return static_cast<offile_off_t>(m_limit - m_bytes.size());
-    }
+    offile_off_t avail() const override { return OFstatic_cast(offile_off_t, m_limit + 1); }
     offile_off_t write(const void* buf, offile_off_t buflen) override {
         const auto length = static_cast<size_t>(buflen);
         if (m_overflow || length > m_limit - m_bytes.size()) {
             m_overflow = true;
-            return 0;
+            std::string().swap(m_bytes);
+        } else {
+            m_bytes.append(static_cast<const char*>(buf), length);
         }
-        m_bytes.append(static_cast<const char*>(buf), length);
         return buflen;
     }
     void flush() override {}
@@ -97,12 +97,12 @@ IdentifierReader::Result IdentifierReader::Read(T_ASC_Association* association,
     T_ASC_PresentationContextID received = 0;
     const OFCondition status = DIMSE_receiveDataSetInFile(
         association, DIMSE_NONBLOCKING, timeoutSeconds, &received, &stream, nullptr, nullptr);
-    if (stream.Overflowed() && status == DIMSE_OUTOFRESOURCES) {
-        result.refusal = FailureKind::IdentifierTooLarge;
-        return result;
-    }
     if (status.bad()) {
         result.network = status;
+        return result;
+    }
+    if (stream.Overflowed()) {
+        result.refusal = FailureKind::IdentifierTooLarge;
         return result;
     }
     if (received != presentation) {

@@ -2,6 +2,7 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/dulstruc.h>
 
 #include <cstring>
 
@@ -162,19 +163,35 @@ QString WorklistAssociation::RunCommands() {
         // either it sees this wait or the wait sees the flag.
         m_slot.SetPhase(WorkerSlot::Phase::Waiting);
         if (m_context.stopping.load()) return Abort(QStringLiteral("the server is stopping"));
-        m_slot.SetDeadline(std::chrono::seconds(idle) + DimseTime());
+        m_slot.SetDeadline(std::chrono::seconds(idle) + kClosingTime);
+        if (!MessageComing(idle)) return EndIdle();
+        // From its first byte, the whole message (its identifier too) must
+        // arrive within the DIMSE time-out, however the bytes trickle in.
+        m_slot.SetDeadline(DimseTime());
         T_DIMSE_Message message{};
         T_ASC_PresentationContextID presentation = 0;
-        const OFCondition received = DIMSE_receiveCommand(m_association, DIMSE_NONBLOCKING, idle,
-                                                          &presentation, &message, nullptr);
+        m_receiving = true;
+        const OFCondition received =
+            DIMSE_receiveCommand(m_association, DIMSE_NONBLOCKING, ReadTimeoutSeconds(),
+                                 &presentation, &message, nullptr);
         if (received == DIMSE_NODATAAVAILABLE) return EndIdle();
         if (received == DUL_PEERREQUESTEDRELEASE || received == DUL_PEERABORTEDASSOCIATION ||
             received.bad())
             return Ended(received);
+        m_receiving = false;
         m_slot.SetPhase(WorkerSlot::Phase::Busy);
         const OFCondition handled = Handle(message, presentation);
         if (handled.bad()) return Ended(handled);
     }
+}
+
+// Bytes of the next message are there (received already, or waiting on the
+// connection), or the idle time passed without any.
+bool WorklistAssociation::MessageComing(int idleSeconds) {
+    const auto* key =
+        reinterpret_cast<const PRIVATE_ASSOCIATIONKEY*>(m_association->DULassociation);
+    if (key != nullptr && key->pdvIndex != -1) return true;
+    return ASC_dataWaiting(m_association, idleSeconds);
 }
 
 QString WorklistAssociation::Ended(const OFCondition& condition) {
@@ -184,23 +201,34 @@ QString WorklistAssociation::Ended(const OFCondition& condition) {
         ASC_acknowledgeRelease(m_association);
         return QStringLiteral("released by the peer");
     }
-    // A stopping listener interrupts the wait, which looks like the peer
-    // closing the connection.
+    // A stopping listener interrupts the wait, and the watchdog cuts a
+    // connection whose time is up; both look like the peer closing it.
     if (m_context.stopping.load()) return Abort(QStringLiteral("the server is stopping"));
+    if (m_slot.TimedOut())
+        return m_receiving ? QStringLiteral("the peer took longer than %1 s to send one message")
+                                 .arg(DimseTime().count())
+                           : StoppedReading(DimseTime());
     if (condition == DUL_PEERABORTEDASSOCIATION)
         return QStringLiteral("aborted or closed by the peer");
-    if (m_slot.TimedOut())
-        return QStringLiteral("the peer took longer than %1 s").arg(DimseTime().count());
     return Abort(TextOf(condition));
+}
+
+QString WorklistAssociation::StoppedReading(std::chrono::seconds time) const {
+    return QStringLiteral("the peer stopped reading: what was sent to it was not taken for %1 s")
+        .arg(time.count());
 }
 
 // Nothing came for the idle time: the association is released, or aborted
 // when the peer does not answer the release request.
 QString WorklistAssociation::EndIdle() {
     m_slot.SetPhase(WorkerSlot::Phase::Ending);
+    const std::chrono::seconds idleTime(m_context.limits.idleAssociationTimeout);
+    // A peer that is sent something and never takes it sends nothing either;
+    // a release request would not reach it.
+    if (m_slot.UnsentBytes() > 0)
+        return Abort(StoppedReading(idleTime) + QStringLiteral(", aborted"));
     m_slot.SetDeadline(kClosingTime);
-    const QString idle =
-        QStringLiteral("no message for %1 s").arg(m_context.limits.idleAssociationTimeout);
+    const QString idle = QStringLiteral("no message for %1 s").arg(idleTime.count());
     if (ASC_releaseAssociation(m_association).good()) return idle + QStringLiteral(", released");
     ASC_abortAssociation(m_association);
     return idle + QStringLiteral(", aborted");
@@ -251,10 +279,11 @@ OFCondition WorklistAssociation::AnswerEcho(T_DIMSE_C_EchoRQ& request,
 OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
                                             T_ASC_PresentationContextID presentation) {
     if (request.DataSetType == DIMSE_DATASET_NULL) return DIMSE_BADMESSAGE;
-    m_slot.SetDeadline(DimseTime());
+    m_receiving = true;
     IdentifierReader::Result identifier =
-        IdentifierReader::Read(m_association, presentation, m_context.limits.dimseTimeout);
+        IdentifierReader::Read(m_association, presentation, ReadTimeoutSeconds());
     if (identifier.network.bad()) return identifier.network;
+    m_receiving = false;
     if (identifier.refusal) {
         const QString why = ErrorCommentFor(*identifier.refusal);
         Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(why));
@@ -398,6 +427,13 @@ void WorklistAssociation::CountQuery(bool answered) {
         m_context.status->QueryAnswered();
     else
         m_context.status->QueryFailed();
+}
+
+// The toolkit's own time-out counts per PDU and in whole seconds; it is set
+// past the message's deadline, so the watchdog decides when a message has
+// taken too long, and the log says so.
+int WorklistAssociation::ReadTimeoutSeconds() const {
+    return m_context.limits.dimseTimeout + static_cast<int>(kClosingTime.count());
 }
 
 std::chrono::seconds WorklistAssociation::DimseTime() const {

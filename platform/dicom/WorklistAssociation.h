@@ -56,8 +56,10 @@ private:
     bool Admitted();
     QString PeerText() const;
     QString RunCommands();
+    bool MessageComing(int idleSeconds);
     QString Ended(const OFCondition& condition);
     QString EndIdle();
+    QString StoppedReading(std::chrono::seconds time) const;
     QString Abort(const QString& why);
     OFCondition Handle(T_DIMSE_Message& message, T_ASC_PresentationContextID presentation);
     OFCondition AnswerEcho(T_DIMSE_C_EchoRQ& request, T_ASC_PresentationContextID presentation);
@@ -73,6 +75,7 @@ private:
     OFCondition CheckForCancel(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presentation,
                                bool& cancelled);
     std::chrono::seconds DimseTime() const;
+    int ReadTimeoutSeconds() const;
     OFCondition Released(OFCondition status);
     void Hold(bool hold);
     void Note(const QString& text);
@@ -84,4 +87,5 @@ private:
     const AssociationContext& m_context;
     unsigned long long m_id = 0;
     bool m_holding = false;
+    bool m_receiving = false;  // a message is being received (else: answered)
 };

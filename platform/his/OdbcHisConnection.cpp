@@ -1,16 +1,23 @@
 #include "platform/his/OdbcHisConnection.h"
 
+#include <fcntl.h>
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAtomicInt>
+#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlResult>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "platform/FileHead.h"
 #include "platform/MwlError.h"
 #include "platform/ServiceStatus.h"
 #include "platform/his/OdbcConnectionString.h"
@@ -40,6 +47,20 @@ SQLHANDLE StatementHandle(const QSqlQuery& query) {
 }
 
 constexpr auto kLockRetryPause = std::chrono::milliseconds(50);
+
+// Why the file cannot be read as a database file; empty when it can (or when
+// there is no file).
+QString FileAccessProblem(const QString& path) {
+    if (path.isEmpty()) return QString();
+    const int file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat info {};
+    const bool examined = ::fstat(file, &info) == 0;
+    ::close(file);
+    if (examined && !S_ISREG(info.st_mode))
+        return QStringLiteral("it is ") + FileKindText(info.st_mode);
+    return QString();
+}
 
 // SQLITE_BUSY and SQLITE_LOCKED: another connection holds the lock.
 bool IsLockWait(const QSqlError& error) {
@@ -151,15 +172,25 @@ void OdbcHisConnection::Open(QSqlDatabase& db) {
         call.Arm(QStringLiteral("the connection attempt"));
         opened = db.open();
     }
-    if (opened) return Answered();
+    if (opened) {
+        m_openFailure.clear();
+        return Answered();
+    }
     m_openedFile.reset();
     const QString where = parsed.Where();
-    CannotConnect(db.lastError().text() +
-                  (where.isEmpty() ? QString() : QStringLiteral(" (HIS: %1)").arg(where)));
+    QString why = db.lastError().text() +
+                  (where.isEmpty() ? QString() : QStringLiteral(" (HIS: %1)").arg(where));
+    // SQLite's driver says only "connect failed"; the file itself tells why.
+    if (const QString problem = FileAccessProblem(m_databaseFile); !problem.isEmpty())
+        why += QStringLiteral(" (the HIS database file %1 cannot be opened: %2)")
+                   .arg(m_databaseFile, problem);
+    CannotConnect(why);
 }
 
-// An event of its own, stamped, whatever was logged before it.
+// An event of its own, stamped, whatever was logged before it; kept, so a
+// query that finds the connection closed says why.
 void OdbcHisConnection::CannotConnect(const QString& why) {
+    m_openFailure = why;
     m_log.Log(QStringLiteral("Cannot Connect. ") + why);
     Failed(FailureKind::HisNotAvailable);
 }
@@ -213,11 +244,7 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql,
     if (!parameters.isEmpty()) bound = std::make_shared<OdbcParameters>(sql, parameters);
     const QString& statement = bound ? bound->Statement() : sql;
     QSqlDatabase& db = m_db;
-    if (!db.isOpen())
-        throw MwlError(
-            QStringLiteral("The HIS connection is not open (connection string: %1).")
-                .arg(m_connectionString.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")),
-            FailureKind::HisNotAvailable);
+    if (!db.isOpen()) throw NotOpen();
     if (m_streaming) m_streaming->BufferRemaining();
     CallBudget();
     StatementWatch::Call call(m_watch, Budget());
@@ -262,6 +289,19 @@ std::unique_ptr<Recordset> OdbcHisConnection::Execute(const QString& sql,
         if (QueryBudget::Clock::now() - attempt < kLockRetryPause)
             std::this_thread::sleep_for(kLockRetryPause);
     }
+}
+
+// Names why the last attempt to open failed, so the query's failure says
+// what is wrong with the HIS, not only that it could not be used.
+MwlError OdbcHisConnection::NotOpen() const {
+    if (m_connectionString.isEmpty())
+        return MwlError(QStringLiteral("The HIS connection is not open (connection string: none)."),
+                        FailureKind::HisNotAvailable);
+    if (m_openFailure.isEmpty())
+        return MwlError(QStringLiteral("The HIS connection is not open (connection string: set)."),
+                        FailureKind::HisNotAvailable);
+    return MwlError(QStringLiteral("The HIS connection is not open: ") + m_openFailure,
+                    FailureKind::HisNotAvailable);
 }
 
 bool OdbcHisConnection::RetryAfterLock(const QSqlError& error) const {

@@ -81,6 +81,7 @@ private:
     // The budget a call outside a query runs under: a fresh one each time.
     const QueryBudget& CallBudget();
     bool RetryAfterLock(const QSqlError& error) const;
+    MwlError NotOpen() const;
     void LimitStatementTime(const QSqlQuery& query) const;
     void CannotConnect(const QString& why);
     void Answered() const;
@@ -103,4 +104,5 @@ private:
     // A SQLite connection's database file and which file it was when opened.
     QString m_databaseFile;
     std::optional<FileStamp> m_openedFile;
+    QString m_openFailure;  // why the last attempt to open failed
 };

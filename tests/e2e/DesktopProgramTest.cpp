@@ -14,7 +14,10 @@ TEST(DesktopProgram, WindowShowsTheQueryItAnsweredAndEndsOnSigterm) {
     ServerProcess server({.window = true});
     ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3)));
     ASSERT_TRUE(server.Start());
-    EXPECT_TRUE(server.WaitForWindow("log", "started..."));
+    // The load replaces the log with "started..."; the settings file in use follows.
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("Settings file: ")));
+    EXPECT_TRUE(server.ActivityLog().startsWith(QStringLiteral("started...\r\n")))
+        << server.ActivityLog().toStdString();
     EXPECT_TRUE(
         server.WindowState().value("title").toString().endsWith(QStringLiteral(" v.%1.%2.%3")
                                                                     .arg(MWL_VERSION_MAJOR)

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include "e2e/DicomPeer.h"
+#include "e2e/OrderFileWriter.h"
 #include "e2e/RecordingRelay.h"
 #include "e2e/ServerProcess.h"
 
@@ -104,9 +105,8 @@ QMap<int, QByteArray> Typical(int i) {
 // Order files with the content real folders hold, typical and awkward.
 void WriteOrders(const QString& folder) {
     const auto write = [&](const char* name, const QByteArray& bytes) {
-        QFile file(folder + QLatin1Char('/') + QLatin1String(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        ASSERT_TRUE(
+            WriteFinishedOrderFile(folder + QLatin1Char('/') + QLatin1String(name), bytes));
     };
     for (int i = 1; i <= 4; ++i)
         write(QByteArray("T" + QByteArray::number(i) + ".HL7").constData(),

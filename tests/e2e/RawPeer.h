@@ -18,11 +18,15 @@ bool ClosedByPeerWithin(int socket, int timeoutMs);
 // An A-ASSOCIATE-RQ proposing Verification in Implicit VR Little Endian.
 std::string AssociateRequestPdu(const std::string& callingAeTitle = "RAWPEER");
 
+// A P-DATA-TF PDU carrying a C-ECHO-RQ on presentation context 1.
+std::string EchoRequestPdu();
+
 // What /proc says about a process.
 struct ProcessFigures {
     int threads = 0;
     int mappings = 0;  // lines of /proc/PID/maps
     long rssKb = 0;
+    long vmSizeKb = 0;  // the address space it holds
     QString Describe() const;
 };
 ProcessFigures FiguresOf(long long pid);

@@ -94,7 +94,10 @@ void ServerProcess::WriteSettings() const {
     if (!m_settings.network.isEmpty()) pacs += "[Network]\n" + m_settings.network;
     if (!m_settings.security.isEmpty()) pacs += "[Security]\n" + m_settings.security;
     if (!m_settings.mpps.isEmpty()) pacs += "[MPPS]\n" + m_settings.mpps;
-    WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
+    QByteArray pacsConf = pacs.toUtf8();
+    if (m_settings.pacsConf)
+        pacsConf = QByteArray(*m_settings.pacsConf).replace("%PORT%", QByteArray::number(m_port));
+    WriteText(settings + QStringLiteral("PACS.conf"), pacsConf);
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
                   QStringLiteral("[Settings]\nResultQueryNumber=%1\n")
@@ -231,6 +234,10 @@ testing::AssertionResult ServerProcess::Stop() {
     if (!Running()) return testing::AssertionFailure() << "talvek-mwl had already ended";
     SendStop();
     return AwaitExit();
+}
+
+void ServerProcess::Signal(int signal) {
+    if (Running()) ::kill(static_cast<pid_t>(m_process.processId()), signal);
 }
 
 void ServerProcess::SendStop() {

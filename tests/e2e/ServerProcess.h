@@ -49,6 +49,9 @@ struct ServerSettings {
     // NOTIFY_SOCKET, for one); those of a manager the test runs under are
     // never passed on.
     std::vector<std::pair<QString, QString>> environment;
+    // PACS.conf exactly as given, instead of the one made from the fields
+    // above; "%PORT%" in it stands for the worklist port.
+    std::optional<QByteArray> pacsConf;
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
@@ -93,6 +96,8 @@ public:
     qint64 PeakResidentKiB() const;
     // True when the program is still running after waiting timeoutMs for it to end.
     bool KeepsRunningFor(int timeoutMs);
+    // Sends the signal to the running program.
+    void Signal(int signal);
     // Sends SIGTERM and expects exit status 0 within five seconds.
     testing::AssertionResult Stop();
     // The two halves of Stop(): SIGTERM, then the wait for exit status 0.

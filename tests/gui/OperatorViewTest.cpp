@@ -85,13 +85,18 @@ TEST_F(OperatorViewTest, LogLinesStandAloneStampedAndNamed) {
     EXPECT_TRUE(lines[1].endsWith(" update refused: HTTP 404"));
     for (QMessageBox* box : window->findChildren<QMessageBox*>()) box->close();
 
-    ASSERT_TRUE(QueryWhileServing(port).Succeeded());
+    // A folder that is not there fails the query, and the log says why.
+    const FindOutcome missingFolder = QueryWhileServing(port);
+    EXPECT_TRUE(missingFolder.FailedUnableToProcess());
+    EXPECT_EQ(missingFolder.ErrorComment(), "Order folder not available");
     lines = LogLines();
     const QString folderLine = " Order files in " + HomePath("no such folder") + "/: cannot be examined.";
     const qsizetype at = lines.indexOf(QRegularExpression(".*" + QRegularExpression::escape(folderLine)));
     ASSERT_GE(at, 1) << LogText().toStdString();
     EXPECT_TRUE(kStamped.match(lines[at]).hasMatch());
-    EXPECT_EQ(lines.value(at + 1), "starting");
+    EXPECT_TRUE(kStamped.match(lines.value(at + 1)).hasMatch());
+    EXPECT_TRUE(lines.value(at + 1).contains(" Query Request error: Order folder "))
+        << lines.value(at + 1).toStdString();
     EXPECT_TRUE(IsAssociationStart(lines[0])) << lines[0].toStdString();
 }
 

@@ -231,9 +231,11 @@ TEST_F(OptionsTest, PortNotANumberOrInUseIsLoggedAndShown) {
     EXPECT_EQ(Find<QLineEdit>("txtPort")->text(), "0");
     EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "0");
     EXPECT_FALSE(runtime->Listening());
-    EXPECT_TRUE(LogText().contains("Cannot listen on port 0")) << LogText().toStdString();
+    // Named as written, not as the number the box makes of it.
+    EXPECT_TRUE(LogText().contains("Cannot listen on port \"none\" (WorklistPort)"))
+        << LogText().toStdString();
     ASSERT_EQ(OpenMessageTexts().size(), 1);
-    EXPECT_TRUE(OpenMessageTexts()[0].contains("port 0"));
+    EXPECT_TRUE(OpenMessageTexts()[0].contains("port \"none\""));
     Close();
 
     QTcpServer occupant;

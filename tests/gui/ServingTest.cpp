@@ -13,6 +13,7 @@
 
 #include "app/DesktopProgram.h"
 #include "e2e/HisDatabase.h"
+#include "e2e/OrderFileWriter.h"
 #include "gui/WindowHarness.h"
 #include "unit/BaseSqlFor.h"
 
@@ -31,9 +32,7 @@ protected:
         ASSERT_TRUE(HisDatabase::Create(HomePath("other.db"), HisDatabase::OpenOrders(1, 7)));
         WriteConnectionFile("CORVANTE.txt", "corvante.db");
         ASSERT_TRUE(QDir(home.path()).mkpath("orders"));
-        QFile order(HomePath("orders/H81.HL7"));
-        ASSERT_TRUE(order.open(QIODevice::WriteOnly));
-        order.write(kOrderLine);
+        ASSERT_TRUE(WriteFinishedOrderFile(HomePath("orders/H81.HL7"), kOrderLine));
         StoreMain("txtHL7Folder", HomePath("orders"));
     }
     QString SqlBox() const { return Find<QPlainTextEdit>("txtSQLStr")->toPlainText(); }

@@ -239,7 +239,7 @@ protected:
     void WriteOrder(const QString& name, const QString& accession) {
         QFile file(orders.filePath(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(("BWH|||||||H1||DOE^ANA^||19800102|F|||||||" + accession + "||CT||20261201")
+        file.write(("BWH|||||||H1||DOE^ANA^||19800102|F|||||||" + accession + "||CT||20261201\r\n")
                        .toLatin1());
     }
 

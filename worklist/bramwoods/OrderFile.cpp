@@ -1,9 +1,10 @@
 #include "worklist/bramwoods/OrderFile.h"
 
-#include <QFile>
+#include <QDateTime>
 #include <QStringDecoder>
 #include <algorithm>
 
+#include "platform/FileHead.h"
 #include "platform/MwlError.h"
 
 QString CutToken(QString& source, const QString& delimiter) {
@@ -32,23 +33,31 @@ OrderFields::OrderFields(QString line) : m_line(std::move(line)) {
     m_line.squeeze();
 }
 
-QByteArray ReadFirstLine(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw MwlError(QStringLiteral("Cannot read order file %1: %2").arg(path, file.errorString()));
-    if (file.atEnd())
-        throw MwlError(QStringLiteral("Cannot read order file %1: it is empty").arg(path));
-    // Never more than the limit and its line end, however long the line.
-    QByteArray line = file.readLine(kMaxFirstLineBytes + 2);
-    const auto end =
-        std::find_if(line.cbegin(), line.cend(), [](char c) { return c == '\r' || c == '\n'; });
-    if (end == line.cend() && line.size() > kMaxFirstLineBytes)
-        throw MwlError(QStringLiteral("Cannot read order file %1: its first line is longer than "
-                                      "%2 bytes")
-                           .arg(path)
-                           .arg(kMaxFirstLineBytes));
-    line.truncate(end - line.cbegin());
-    return line;
+namespace {
+
+[[noreturn]] void CannotRead(const QString& path, const QString& why) {
+    throw MwlError(QStringLiteral("Cannot read order file %1: %2").arg(path, why));
+}
+
+bool ChangedJustNow(const FileStamp& stamp) {
+    const qint64 nowNs = QDateTime::currentMSecsSinceEpoch() * 1000000;
+    return stamp.modifiedNs > nowNs - kSettleMs * 1000000;
+}
+
+}  // namespace
+
+OrderLine ReadFirstLine(const QString& path) {
+    const FileHead head = ReadFileHead(path, kMaxFirstLineBytes);
+    if (head.problem) CannotRead(path, *head.problem);
+    if (head.ChangedWhileRead()) CannotRead(path, QStringLiteral("it changed while it was read"));
+    if (head.after.size == 0) CannotRead(path, QStringLiteral("it is empty"));
+    if (head.line.size() > kMaxFirstLineBytes)
+        CannotRead(
+            path, QStringLiteral("its first line is longer than %1 bytes").arg(kMaxFirstLineBytes));
+    if (!head.lineEnded && ChangedJustNow(head.after))
+        CannotRead(path, QStringLiteral("it is still being written (its first line has no line "
+                                        "end and it changed less than a second ago)"));
+    return {head.line, head.after};
 }
 
 QString DecodeOrderLine(const QByteArray& bytes) {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <array>
 
+#include "platform/FileStamp.h"
+
 // Returns the text before the first delimiter and leaves the text after it in
 // source; without a delimiter returns the whole source and empties it.
 QString CutToken(QString& source, const QString& delimiter);
@@ -37,10 +39,22 @@ private:
 // reading it whole would cost every query its time and memory.
 inline constexpr qsizetype kMaxFirstLineBytes = 64 * 1024;
 
+// A HIS may be writing an order file while it is read. A first line without
+// a line end that changed this recently may be cut short and is not read yet.
+inline constexpr qint64 kSettleMs = 1000;
+
+// The first line of one version of an order file, and that version's stamp.
+struct OrderLine {
+    QByteArray bytes;
+    FileStamp stamp;
+};
+
 // The first line of an order file (up to CR or LF). Throws MwlError naming
-// the file when it cannot be read, holds no line at all or its first line is
-// longer than kMaxFirstLineBytes.
-QByteArray ReadFirstLine(const QString& path);
+// the file when it cannot be read or is no regular file, holds no line at
+// all, its first line is longer than kMaxFirstLineBytes, or it may be torn:
+// it changed while it was read, or its first line has no line end and it
+// changed less than kSettleMs ago. Such a file is read again next time.
+OrderLine ReadFirstLine(const QString& path);
 
 // Order files are single-byte text (ISO 8859-1). A line that is valid UTF-8
 // and holds a multi-byte sequence was written as UTF-8 and is read as such:

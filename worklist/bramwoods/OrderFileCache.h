@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "platform/FileStamp.h"
 #include "platform/FolderWatch.h"
@@ -39,19 +40,27 @@ public:
         // changed since the last listing said.
         QString revalidation;
         bool revalidationChanged = false;
+        // Why the folder cannot be read (it is gone, cannot be opened or
+        // listed, or the file system mounted there is gone); the names are
+        // then empty, and the query must not pass for an empty worklist.
+        std::optional<QString> problem;
     };
 
     Listing List(const QString& folder);
-    // The "*.HL7" files of the folder, sorted, as it holds them now.
+    // The "*.HL7" entries of the folder, sorted, as it holds them now.
+    // Throws MwlError naming the folder when it cannot be read.
     static QStringList OrderFiles(const QString& folder);
     // The order file `name` of the listing. Throws MwlError naming the file
-    // when it cannot be read.
+    // when it cannot be read (or may be torn); nothing of it is kept then, so
+    // the next query reads it again.
     std::shared_ptr<const OrderItem> Item(const Listing& listing, const QString& name);
     // Drops entries of files that no query has used since the last call.
     void Prune();
 
 private:
     std::shared_ptr<const OrderItem> ItemLocked(const Listing& listing, const QString& name);
+    std::optional<QString> FolderProblem(const FolderStamps& folder);
+    static QString FolderError(const QString& folder, const QString& why);
 
     struct Entry {
         FileStamp stamp;
@@ -67,6 +76,7 @@ private:
     QStringList m_names;
     bool m_listed = false;
     bool m_watched = false;  // the folder is watched: what is examined now stays known
+    bool m_wasMountPoint = false;  // a file system was mounted on the folder
     // A new epoch begins whenever changes may have gone unreported: what was
     // examined before must be examined again.
     quint64 m_epoch = 1;

@@ -39,6 +39,7 @@ bool OrderFileSource::Answer(QueryRun& run) const {
     // reports the folder's changes or every file is examined at every query.
     if (listing.revalidationChanged)
         log.Log(QStringLiteral("Order files in %1: %2.").arg(folder, listing.revalidation));
+    if (listing.problem) throw MwlError(*listing.problem, FailureKind::OrderFolderNotAvailable);
     const OrderFilter filter{FilterKey(request, Tags::PatientId),
                              FilterKey(request, Tags::PatientName),
                              FilterKey(request, Tags::AccessionNumber)};
@@ -82,14 +83,14 @@ void OrderFileSource::ListHL7Folder(const QString& folderText, ActivityLog& log,
     const QString crlf = QStringLiteral("\r\n");
     const QString folder = FolderOf(folderText);
     appendToListing(crlf + QStringLiteral("starting"));
-    for (const QString& name : OrderFileCache::OrderFiles(folder)) {
-        appendToListing(crlf + folder + name);
-        try {
-            log.AppendLog(DecodeOrderLine(ReadFirstLine(folder + name)));
-        } catch (const MwlError& error) {
-            showMessage(error.Description());
-            return;
+    try {
+        for (const QString& name : OrderFileCache::OrderFiles(folder)) {
+            appendToListing(crlf + folder + name);
+            log.AppendLog(DecodeOrderLine(ReadFirstLine(folder + name).bytes));
         }
+    } catch (const MwlError& error) {
+        showMessage(error.Description());
+        return;
     }
     appendToListing(crlf + QStringLiteral("done"));
 }
