@@ -21,7 +21,6 @@ namespace {
 constexpr quint32 Key(Tag tag) { return static_cast<quint32>(tag.group) << 16 | tag.element; }
 
 constexpr Tag kSpecificCharacterSet{0x0008, 0x0005};
-const QByteArray kDeclaredCharacterSet = QByteArrayLiteral("ISO_IR 100");
 
 void PutLittleEndian(std::string& out, quint32 value, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -50,16 +49,16 @@ QString Normalized(const QByteArray& value, bool keepLeading) {
 
 }  // namespace
 
-QByteArray MatchDataset::WireValue(Tag tag, const QVariant& value) { return ::WireValue(tag, value); }
-
-void MatchDataset::Add(Tag tag, const QVariant& value) {
+ValueFixes MatchDataset::Add(Tag tag, const QVariant& value) {
     if (InfoOf(tag).evr == EVR_SQ) {
         // A sequence takes no text; null or "" stands for "no items".
         if (!value.isNull() && !value.toString().isEmpty()) Mismatch(tag, value);
         AddEmptySequence(tag);
-        return;
+        return 0;
     }
-    AddWire(tag, WireValue(tag, value));
+    ValueFixes fixes = 0;
+    AddWire(tag, LegalWireValue(tag, value, m_encoding, fixes));
+    return fixes;
 }
 
 void MatchDataset::AddWire(Tag tag, QByteArray wire) {
@@ -81,7 +80,13 @@ MatchDataset& MatchDataset::AddSequenceItem(Tag tag) {
     if (!element.sequence) element.items.clear();
     element.sequence = true;
     element.value.clear();
-    return element.items.emplace_back();
+    return element.items.emplace_back(m_encoding);
+}
+
+MatchDataset* MatchDataset::SequenceItem(Tag tag, size_t index) {
+    const Element* element = Find(Key(tag));
+    if (element == nullptr || index >= element->items.size()) return nullptr;
+    return const_cast<MatchDataset*>(&element->items[index]);
 }
 
 // Matches are built mostly in tag order: appending is the common case.
@@ -137,7 +142,7 @@ void MatchDataset::Encode(bool explicitVr, std::string& out) const {
         return;
     }
     MatchDataset declared = *this;
-    declared.AddWire(kSpecificCharacterSet, kDeclaredCharacterSet);
+    declared.AddWire(kSpecificCharacterSet, CharacterSetTerm(m_encoding));
     declared.EncodeElements(explicitVr, out);
 }
 

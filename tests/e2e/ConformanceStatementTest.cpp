@@ -18,12 +18,16 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <functional>
+#include <map>
 #include <set>
 #include <utility>
 
 #include "e2e/DicomPeer.h"
 #include "e2e/HisDatabase.h"
 #include "e2e/MariaDbServer.h"
+#include "e2e/ProbeAssociation.h"
 #include "e2e/RawPeer.h"
 #include "e2e/ServerProcess.h"
 #include "unit/ConformanceTables.h"
@@ -165,6 +169,28 @@ QString ReturnKeyQuery(const QTemporaryDir& folder, bool askAll) {
     const QString path = folder.filePath(askAll ? "all.dcm" : "none.dcm");
     file.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit);
     return path;
+}
+
+// Keys of a query, each with its value as bytes in the declared set.
+using KeyBytes = std::vector<std::pair<DcmTagKey, QByteArray>>;
+
+// One worklist query declaring the character set (none when empty).
+FindOutcome QueryDeclaring(int port, const QTemporaryDir& folder, const QString& declared,
+                           const KeyBytes& keys) {
+    DcmFileFormat query;
+    DcmDataset* dataset = query.getDataset();
+    if (!declared.isEmpty())
+        dataset->putAndInsertString(DCM_SpecificCharacterSet, declared.toLatin1().constData());
+    for (const auto& [tag, value] : keys) dataset->putAndInsertString(tag, value.constData());
+    DcmItem* step = nullptr;
+    dataset->findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
+    const QString path =
+        folder.filePath(QStringLiteral("query-%1.dcm").arg(declared.isEmpty() ? "none" : declared));
+    query.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit);
+    FindScu scu(port, {});
+    scu.SetQueryFile(path);
+    scu.Start();
+    return scu.Finish();
 }
 
 void CheckReturnKeys(int port, const QString& mode) {
@@ -326,6 +352,31 @@ TEST_F(ConformanceOnSqlite, AssociationPoliciesAsDocumented) {
     EXPECT_TRUE(EchoSucceeds(m_server.Port()));
 }
 
+// The documented Error Comments the server sends for what a peer can cause:
+// each row whose case a query here provokes is checked word for word (the
+// unit tests hold the table to the server's full list).
+TEST_F(ConformanceOnSqlite, ErrorCommentsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    const std::map<QString, std::function<QString()>> probes = {
+        {"Not a worklist query",
+         [&] { return FindScu::Run(m_server.Port(), WorklistKeys(), {"-S"}).ErrorComment(); }},
+        {"No Scheduled Procedure Step item in the query",
+         [&] { return FindScu::Run(m_server.Port(), {"PatientName="}).ErrorComment(); }},
+        {"Query identifier with more than 256 items", [&] {
+             ProbeAssociation probe(m_server.Port());
+             return probe.Open() ? probe.FindRaw(NestedIdentifier(300)).errorComment : QString();
+         }}};
+    int probed = 0;
+    for (const QString& comment : tables.ErrorComments()) {
+        const auto probe = probes.find(comment);
+        if (probe == probes.end()) continue;
+        ++probed;
+        EXPECT_EQ(probe->second(), comment);
+    }
+    EXPECT_EQ(probed, static_cast<int>(probes.size())) << "a probed Error Comment is undocumented";
+}
+
 // ---- BRAMWOODS over order files ----
 
 QByteArray OrderLine(const Order& order) {
@@ -371,10 +422,15 @@ TEST_F(ConformanceOnOrderFiles, BramwoodsReturnKeysAsDocumented) {
     CheckReturnKeys(m_server->Port(), "BRAMWOODS");
 }
 
-// A Latin-1 name is found whether the request declares ISO_IR 100, UTF-8 or
-// nothing, and comes back in ISO 8859-1 with its character set, unasked.
+// Every row of the character set table: a Latin-1 name in an order file is
+// found by a key in the set the query declares, and comes back in the
+// encoding the row names, with its character set, unasked.
 TEST_F(ConformanceOnOrderFiles, CharacterSetsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    ASSERT_FALSE(tables.CharacterSets().isEmpty());
     const QByteArray latin1 = QByteArray("PE") + '\xD1' + "A^JOS" + '\xC9' + '^';
+    const QString name = QString::fromLatin1(latin1);
     Order pena = kOrders[0];
     pena.patientId = "PD400";
     QList<QByteArray> fields = OrderLine(pena).split('|');
@@ -384,30 +440,70 @@ TEST_F(ConformanceOnOrderFiles, CharacterSetsAsDocumented) {
     file.write(fields.join('|'));
     file.close();
     QTemporaryDir folder;
-    const QByteArray utf8 = QString::fromLatin1(latin1).toUtf8();
-    for (const auto& [charset, name] :
-         {std::pair{"", latin1}, std::pair{"ISO_IR 100", latin1}, std::pair{"ISO_IR 192", utf8}}) {
-        SCOPED_TRACE(charset);
-        DcmFileFormat query;
-        DcmDataset* keys = query.getDataset();
-        if (*charset) keys->putAndInsertString(DCM_SpecificCharacterSet, charset);
-        keys->putAndInsertString(DCM_PatientName, name.constData());
-        DcmItem* step = nullptr;
-        keys->findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
-        const QString path =
-            folder.filePath(QStringLiteral("query%1.dcm").arg(*charset ? charset : "none"));
-        ASSERT_TRUE(
-            query.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit).good());
-        FindScu scu(m_server->Port(), {});
-        scu.SetQueryFile(path);
-        scu.Start();
-        const FindOutcome outcome = scu.Finish();
+    for (const CharacterSetRow& row : tables.CharacterSets()) {
+        SCOPED_TRACE(row.declared.toStdString());
+        KeyBytes keys{{DCM_PatientID, "PD400"}};
+        if (row.declared == QLatin1String("ISO_IR 192"))
+            keys.push_back({DCM_PatientName, name.toUtf8()});
+        else if (row.declared.isEmpty() || row.declared == QLatin1String("ISO_IR 100"))
+            keys.push_back({DCM_PatientName, latin1});
+        else
+            keys.push_back({DCM_PatientName, QByteArray()});
+        const FindOutcome outcome = QueryDeclaring(m_server->Port(), folder, row.declared, keys);
         ASSERT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
         ASSERT_EQ(outcome.PatientIds(), QStringList{"PD400"});
         DcmDataset& match = *outcome.matches[0]->getDataset();
-        EXPECT_EQ(Value(match, DCM_PatientName), latin1);
-        EXPECT_EQ(Value(match, DCM_SpecificCharacterSet), QByteArray("ISO_IR 100"));
+        EXPECT_EQ(Value(match, DCM_PatientName), row.utf8 ? name.toUtf8() : latin1);
+        EXPECT_EQ(Value(match, DCM_SpecificCharacterSet), row.returned.toLatin1());
     }
+}
+
+// The same for names a HIS holds in any script: with UTF-8 declared, Greek
+// and Japanese come back intact; otherwise in ISO 8859-1 as always, "?" for
+// what it lacks.
+TEST(ConformanceOnHisNames, CharacterSetsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    ASSERT_FALSE(tables.CharacterSets().isEmpty());
+    const std::map<QString, QString> names = {{"PG1", QString::fromUtf8("Παπαδοπούλου^Ελένη^")},
+                                              {"PJ1", QString::fromUtf8("山田^太郎^")},
+                                              {"PL1", QString::fromUtf8("Peña^José^")}};
+    QList<HisOrder> orders;
+    int id = 1;
+    for (const auto& [patientId, name] : names) {
+        HisOrder order = HisDatabase::OpenOrders(1, id++).front();
+        order.patientId = patientId;
+        const QStringList parts = name.split(QLatin1Char('^'));
+        order.lastName = parts[0];
+        order.firstName = parts[1];
+        order.middleName = QString();
+        orders << order;
+    }
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), orders));
+    ASSERT_TRUE(server.Start());
+    QTemporaryDir folder;
+    for (const CharacterSetRow& row : tables.CharacterSets()) {
+        SCOPED_TRACE(row.declared.toStdString());
+        const FindOutcome outcome = QueryDeclaring(server.Port(), folder, row.declared,
+                                                   {{DCM_PatientID, {}}, {DCM_PatientName, {}}});
+        ASSERT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+        ASSERT_EQ(outcome.matches.size(), names.size());
+        for (const auto& match : outcome.matches) {
+            DcmDataset& dataset = *match->getDataset();
+            const QString name = names.at(QString::fromLatin1(Value(dataset, DCM_PatientID)));
+            const QByteArray bytes = row.utf8 ? name.toUtf8() : name.toLatin1();
+            EXPECT_EQ(Value(dataset, DCM_PatientName), bytes);
+            // Unasked, the set is declared only for text beyond ASCII.
+            const bool declared =
+                !row.declared.isEmpty() || std::any_of(bytes.cbegin(), bytes.cend(), [](char c) {
+                    return static_cast<unsigned char>(c) >= 0x80;
+                });
+            EXPECT_EQ(Value(dataset, DCM_SpecificCharacterSet),
+                      declared ? row.returned.toLatin1() : QByteArray());
+        }
+    }
+    EXPECT_TRUE(server.Stop());
 }
 
 // ---- ORVELLINE over MariaDB ----

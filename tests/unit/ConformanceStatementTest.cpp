@@ -13,7 +13,8 @@
 
 namespace {
 
-bool IsModality(const MatchingRow& row) {
+template <typename Row>
+bool IsModality(const Row& row) {
     return row.tag.group == Tags::Modality.group && row.tag.element == Tags::Modality.element;
 }
 
@@ -158,7 +159,9 @@ void CheckReturnKeys(const QString& mode) {
         EXPECT_FALSE(match.SequenceItem(Tags::StepSequence, 1).has_value());
         for (const ReturnRow& row : tables.ReturnKeys()) {
             const QString presence = row.byMode[mode];
-            const bool expected = presence == "always" || (askAll && presence == "asked");
+            // The step's Modality picks the department: the request always holds it.
+            const bool asked = askAll || (row.inStep && IsModality(row));
+            const bool expected = presence == "always" || (asked && presence == "asked");
             EXPECT_EQ((row.inStep ? *matchStep : match).Contains(row.tag), expected)
                 << row.Name().toStdString() << " is \"" << presence.toStdString() << "\"";
         }
@@ -205,4 +208,19 @@ TEST(ConformanceStatement, PeltaPatientIdAloneNarrowsWhenItHasAValue) {
     ASSERT_EQ(fake.his.statements.size(), 1);
     EXPECT_TRUE(fake.his.statements[0].endsWith(" AND ORD.Hpercode = 'P1'"))
         << fake.his.statements[0].toStdString();
+}
+
+// The Error Comment table names every text the server can send, and no
+// other.
+TEST(ConformanceStatement, ErrorCommentsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    QStringList sent;
+    for (int kind = static_cast<int>(FailureKind::Unspecified);
+         kind <= static_cast<int>(FailureKind::ServerStopping); ++kind)
+        sent << ErrorCommentFor(static_cast<FailureKind>(kind));
+    QStringList documented = tables.ErrorComments();
+    sent.sort();
+    documented.sort();
+    EXPECT_EQ(documented, sent);
 }

@@ -217,12 +217,11 @@ TEST_F(QueryHandlerTest, ShowRequestsEchoesTheRequestBeforeTheLoop) {
     fake.his.results.push_back(CorvanteOrders(1));
     DicomDataset request = MakeRequest({Tags::PatientName, Tags::PatientId}, {}, "MR");
     Query(request);
-    const QString expected = "MR" + kCrLf + kCrLf + "PatientName 16 16 : " + kCrLf +
-                             "PatientID 16 32 : " + kCrLf +
-                             "ScheduledProcedureStepSequence 64 256 : " + kCrLf +
-                             FakeLog::Stamped("looping") +
-                             "returning: 16 16 DOE^JANE^Q" + kCrLf + "returning: 16 32 P1" +
-                             kCrLf + kCrLf + FakeLog::Stamped("done.. P1 ");
+    const QString expected =
+        "MR" + kCrLf + kCrLf + "PatientName 16 16 : " + kCrLf + "PatientID 16 32 : " + kCrLf +
+        "ScheduledProcedureStepSequence 64 256 : " + kCrLf + FakeLog::Stamped("looping") +
+        "returning: 16 16 DOE^JANE^Q" + kCrLf + "returning: 16 32 P1" + kCrLf +
+        "returning: 8 96 CR" + kCrLf + kCrLf + FakeLog::Stamped("done.. P1 ");
     EXPECT_TRUE(fake.log.Text().startsWith(expected)) << fake.log.Text().toStdString();
 }
 
