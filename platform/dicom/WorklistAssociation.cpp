@@ -10,6 +10,7 @@
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/FindDispatcher.h"
 #include "platform/dicom/IdentifierReader.h"
+#include "platform/dicom/Implementation.h"
 #include "platform/dicom/MatchSender.h"
 #include "platform/dicom/SocketTuning.h"
 #include "platform/dicom/TlsTransport.h"
@@ -98,6 +99,11 @@ WorklistAssociation::Negotiated WorklistAssociation::Negotiate() {
         return Negotiated::Rejected;
     }
     ASC_setAPTitles(params, nullptr, nullptr, params->DULparams.calledAPTitle);
+    OFStandard::strlcpy(params->ourImplementationClassUID, Implementation::kClassUid,
+                        sizeof params->ourImplementationClassUID);
+    OFStandard::strlcpy(params->ourImplementationVersionName,
+                        Implementation::VersionName().constData(),
+                        sizeof params->ourImplementationVersionName);
     ASC_acceptContextsWithPreferredTransferSyntaxes(params, const_cast<const char**>(kSopClasses),
                                                     static_cast<int>(std::size(kSopClasses)),
                                                     const_cast<const char**>(kTransferSyntaxes),

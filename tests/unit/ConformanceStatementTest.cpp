@@ -9,6 +9,7 @@
 
 #include "ConformanceTables.h"
 #include "Fakes.h"
+#include "platform/dicom/Implementation.h"
 #include "worklist/QueryHandler.h"
 
 namespace {
@@ -223,4 +224,17 @@ TEST(ConformanceStatement, ErrorCommentsAsDocumented) {
     sent.sort();
     documented.sort();
     EXPECT_EQ(documented, sent);
+}
+
+// The program's own implementation class UID and version name, as the
+// association policies say, legal for their VRs.
+TEST(ConformanceStatement, ImplementationAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    const QString uid = tables.Policy("Implementation Class UID");
+    EXPECT_EQ(uid, QLatin1String(Implementation::kClassUid));
+    EXPECT_TRUE(uid.startsWith("2.25.") && uid.size() <= 64) << uid.toStdString();
+    const QString name = tables.Policy("Implementation Version Name");
+    EXPECT_EQ(name, QString::fromLatin1(Implementation::VersionName()));
+    EXPECT_TRUE(name.startsWith("TALVEK_MWL_") && name.size() <= 16) << name.toStdString();
 }
