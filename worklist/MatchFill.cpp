@@ -39,7 +39,10 @@ MatchFill::MatchFill(const QueryRun& run, const WorklistSource& source, const Re
     m_name = {NamePart(record, QStringLiteral("MLN"), replace),
               NamePart(record, QStringLiteral("MFN"), replace),
               NamePart(record, QStringLiteral("MMN"), replace)};
+    // Room for every key asked (and the few always there) from the start.
+    m_response.Reserve(requested.KeyCount() + 2);
     m_step = &m_response.AddSequenceItem(Tags::StepSequence);
+    m_step->Reserve(requested.StepKeyCount());
 }
 
 void MatchFill::Top(Tag tag, const QVariant& value) {

@@ -1,5 +1,7 @@
 #include "worklist/RequestedAttributes.h"
 
+#include <algorithm>
+
 #include "platform/MwlError.h"
 
 namespace {
@@ -15,6 +17,9 @@ std::vector<Tag> KeysOf(const DicomDataset& level) {
     for (const DicomAttribute& attribute : level.Attributes())
         if (attribute.Element() != 0x0000 && attribute.Group() % 2 == 0)
             keys.push_back({attribute.Group(), attribute.Element()});
+    std::sort(keys.begin(), keys.end(), [](Tag a, Tag b) {
+        return a.group != b.group ? a.group < b.group : a.element < b.element;
+    });
     return keys;
 }
 }  // namespace
@@ -55,11 +60,9 @@ void RequestedAttributes::AnswerTheRest(MatchDataset& match, MatchDataset& step)
 }
 
 void RequestedAttributes::AnswerTheRest(MatchDataset& target, const std::vector<Tag>& keys) const {
-    for (const Tag tag : keys) {
-        if (target.Contains(tag)) continue;
-        target.Add(tag, QVariant());
-        if (m_showRequests) Echo(tag, QString());
-    }
+    const std::vector<Tag> added = target.AddEmptyWhereMissing(keys);
+    if (m_showRequests)
+        for (const Tag tag : added) Echo(tag, QString());
 }
 
 void RequestedAttributes::NoteFixes(const QString& order, Tag tag, ValueFixes fixes) const {

@@ -21,6 +21,10 @@ public:
                         const DicomDataset& requestStep);
 
     bool ShowsRequests() const { return m_showRequests; }
+    // How many keys the request asks for, at the top level and in its step
+    // item: what a match holds, give or take the few it always carries.
+    size_t KeyCount() const { return m_keys.size(); }
+    size_t StepKeyCount() const { return m_stepKeys.size(); }
     // The "returning:" line of an attribute given to the request.
     void Echo(Tag tag, const QVariant& value) const;
 

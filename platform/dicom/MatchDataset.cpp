@@ -83,6 +83,8 @@ MatchDataset& MatchDataset::AddSequenceItem(Tag tag) {
     return element.items.emplace_back(m_encoding);
 }
 
+void MatchDataset::Reserve(size_t elements) { m_elements.reserve(elements); }
+
 MatchDataset* MatchDataset::SequenceItem(Tag tag, size_t index) {
     const Element* element = Find(Key(tag));
     if (element == nullptr || index >= element->items.size()) return nullptr;
@@ -97,9 +99,14 @@ MatchDataset::Element& MatchDataset::Put(Tag tag) {
         at = std::lower_bound(m_elements.begin(), m_elements.end(), key,
                               [](const Element& e, quint32 k) { return e.key < k; });
     if (at != m_elements.end() && at->key == key) return *at;
+    return *m_elements.insert(at, NewElement(tag));
+}
+
+// Empty: no value, or a sequence without items.
+MatchDataset::Element MatchDataset::NewElement(Tag tag) {
     const VrInfo& info = InfoOf(tag);
     Element element;
-    element.key = key;
+    element.key = Key(tag);
     element.vr[0] = info.name[0];
     element.vr[1] = info.name[1];
     element.extendedLength = info.extendedLength;
@@ -107,7 +114,29 @@ MatchDataset::Element& MatchDataset::Put(Tag tag) {
     element.keepsLeadingBlanks = info.keepsLeadingBlanks;
     element.padding = info.padding;
     element.sequence = info.evr == EVR_SQ;
-    return *m_elements.insert(at, std::move(element));
+    return element;
+}
+
+// One pass over both lists, then the missing ones are merged in from the
+// back, in place: no element moves more than once.
+std::vector<Tag> MatchDataset::AddEmptyWhereMissing(const std::vector<Tag>& tags) {
+    std::vector<Tag> missing;
+    auto at = m_elements.cbegin();
+    for (const Tag tag : tags) {
+        while (at != m_elements.cend() && at->key < Key(tag)) ++at;
+        if (at == m_elements.cend() || at->key != Key(tag)) missing.push_back(tag);
+    }
+    if (missing.empty()) return missing;
+    auto old = static_cast<std::ptrdiff_t>(m_elements.size()) - 1;
+    m_elements.resize(m_elements.size() + missing.size());
+    auto to = static_cast<std::ptrdiff_t>(m_elements.size()) - 1;
+    for (auto next = missing.crbegin(); next != missing.crend(); --to) {
+        if (old >= 0 && m_elements[static_cast<size_t>(old)].key > Key(*next))
+            m_elements[static_cast<size_t>(to)] = std::move(m_elements[static_cast<size_t>(old--)]);
+        else
+            m_elements[static_cast<size_t>(to)] = NewElement(*next++);
+    }
+    return missing;
 }
 
 const MatchDataset::Element* MatchDataset::Find(quint32 key) const {

@@ -27,6 +27,8 @@ public:
     // (LegalWireValue); returns what had to change. Throws MwlError for text
     // given to a sequence.
     ValueFixes Add(Tag tag, const QVariant& value);
+    // Room for this many attributes without growing.
+    void Reserve(size_t elements);
     // Adds or replaces an attribute with a value already in wire form.
     void AddWire(Tag tag, QByteArray wire);
     // Keeps `owner` alive as long as this match: values given as raw data
@@ -39,6 +41,9 @@ public:
     MatchDataset& AddSequenceItem(Tag tag);
     // The index-th item of a sequence; null when there is none.
     MatchDataset* SequenceItem(Tag tag, size_t index = 0);
+    // Adds each of the tags (in ascending order) that the match does not
+    // hold, empty (a sequence without items); returns the ones added.
+    std::vector<Tag> AddEmptyWhereMissing(const std::vector<Tag>& tags);
 
     bool Contains(Tag tag) const;
     // The value as the toolkit reads it back: each value without the blanks
@@ -56,6 +61,7 @@ private:
     struct Element;
     const Element* Find(quint32 key) const;
     Element& Put(Tag tag);
+    static Element NewElement(Tag tag);
     bool UsesExtendedCharacters() const;
     void EncodeElements(bool explicitVr, std::string& out) const;
 

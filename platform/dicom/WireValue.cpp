@@ -59,9 +59,7 @@ bool SingleValued(const DcmTagKey& key) {
     return single;
 }
 
-}  // namespace
-
-const VrInfo& InfoOf(Tag tag) {
+const VrInfo& SharedInfoOf(Tag tag) {
     static std::mutex mutex;
     static std::unordered_map<quint32, VrInfo> known;
     std::lock_guard lock(mutex);
@@ -79,6 +77,19 @@ const VrInfo& InfoOf(Tag tag) {
                 SingleValued(DcmTagKey(tag.group, tag.element)),
                 MaxBytesOf(evr)};
     return known.emplace(Key(tag), info).first->second;
+}
+
+}  // namespace
+
+// Every value of every match asks: each thread keeps what it has asked for
+// without the lock. The shared entries never move, so the pointers hold.
+const VrInfo& InfoOf(Tag tag) {
+    thread_local std::unordered_map<quint32, const VrInfo*> seen;
+    const auto seenBefore = seen.find(Key(tag));
+    if (seenBefore != seen.end()) return *seenBefore->second;
+    const VrInfo& info = SharedInfoOf(tag);
+    seen.emplace(Key(tag), &info);
+    return info;
 }
 
 void Mismatch(Tag tag, const QVariant& value) {

@@ -44,8 +44,11 @@ bool OrderFileSource::Answer(QueryRun& run) const {
                              FilterKey(request, Tags::AccessionNumber)};
     const RequestedAttributes requested(log, run.settings.switches.showRequests, request,
                                         run.keys.requestStep);
-    const Answering answering{OrderItem::Asked::From(request, run.keys.requestStep),
-                              QueryValuesOf(run.keys), requested};
+    Answering answering{OrderItem::Asked::From(request, run.keys.requestStep),
+                        QueryValuesOf(run.keys), requested};
+    // An item carries what is asked, and five attributes always.
+    answering.values.elements = requested.KeyCount() + 5;
+    answering.values.stepElements = requested.StepKeyCount();
     log.AppendLog(QStringLiteral("starting"));
     for (const QString& name : listing.names) {
         if (run.connection.Abandoned()) return StopEarly(run);

@@ -73,35 +73,38 @@ OrderItem::OrderItem(OrderFields fields) : m_fields(std::move(fields)) {
 
 void OrderItem::Make(Wire& wire, TextEncoding encoding) const {
     const OrderFields& f = m_fields;
-    const auto keep = [&](Tag tag, const QVariant& value, ValueFixes fixes = 0) {
-        Span span{wire.bytes.size(), 0, fixes};
-        wire.bytes += LegalWireValue(tag, value, encoding, span.fixes);
-        span.size = wire.bytes.size() - span.at;
-        wire.fixed = wire.fixed || span.fixes != 0;
-        return span;
-    };
     const QVariant studyDate = DateField(f.FieldView(24));
-    wire.company = keep(Tags::PatientAddress, f.Field(1));
-    wire.patientId = keep(Tags::PatientId, f.Field(8));
-    wire.name = keep(Tags::PatientName, f.Field(10));
-    wire.birthDate =
-        keep(Tags::PatientBirthDate, DateField(f.FieldView(12)), DateFieldFixes(f.FieldView(12)));
-    wire.sex = keep(Tags::PatientSex, f.Field(13));
-    wire.address = keep(Tags::PatientAddress, f.Field(17));
-    wire.accession = keep(Tags::AccessionNumber, f.Field(20));
-    wire.examination = keep(Tags::SeriesDescription, f.Field(22));
-    wire.studyDate = keep(Tags::StudyDate, studyDate, DateFieldFixes(f.FieldView(24)));
-    wire.studyUid = keep(Tags::StudyInstanceUid, StudyUidOf(f));
-    wire.stepStartTime = keep(Tags::StepStartTime, StartTimeOf(studyDate));
+    const std::array<std::pair<Tag, QVariant>, kValues> values = {{
+        {Tags::PatientAddress, f.Field(1)},
+        {Tags::PatientId, f.Field(8)},
+        {Tags::PatientName, f.Field(10)},
+        {Tags::PatientBirthDate, DateField(f.FieldView(12))},
+        {Tags::PatientSex, f.Field(13)},
+        {Tags::PatientAddress, f.Field(17)},
+        {Tags::AccessionNumber, f.Field(20)},
+        {Tags::SeriesDescription, f.Field(22)},
+        {Tags::StudyDate, studyDate},
+        {Tags::StudyInstanceUid, StudyUidOf(f)},
+        {Tags::StepStartTime, StartTimeOf(studyDate)},
+    }};
+    std::array<ValueFixes, kValues> fixes{};
+    fixes[BirthDate] = DateFieldFixes(f.FieldView(12));
+    fixes[StudyDate] = DateFieldFixes(f.FieldView(24));
+    wire.bytes.reserve(f.Line().size() + 64);
+    for (int i = 0; i < kValues; ++i) {
+        const auto& [tag, value] = values[static_cast<size_t>(i)];
+        Span& span = wire.spans[static_cast<size_t>(i)];
+        span.at = static_cast<quint32>(wire.bytes.size());
+        wire.bytes += LegalWireValue(tag, value, encoding, fixes[static_cast<size_t>(i)]);
+        span.size = static_cast<quint32>(wire.bytes.size()) - span.at;
+    }
     wire.bytes.squeeze();
+    if (std::any_of(fixes.cbegin(), fixes.cend(), [](ValueFixes f) { return f != 0; }))
+        wire.fixes = std::make_unique<std::array<ValueFixes, kValues>>(fixes);
 }
 
 const OrderItem::Wire& OrderItem::WireFor(TextEncoding encoding) const {
     return encoding == TextEncoding::Utf8 && m_utf8 ? *m_utf8 : m_latin1;
-}
-
-QByteArray OrderItem::Value(const Wire& wire, Span span) {
-    return QByteArray::fromRawData(wire.bytes.constData() + span.at, span.size);
 }
 
 QString OrderItem::SendingLine() const {
@@ -120,30 +123,35 @@ QString OrderItem::SendingLine() const {
 // its start date.
 MatchDataset OrderItem::Item(const Asked& asked, const QueryValues& query) const {
     const Wire& wire = WireFor(query.encoding);
-    const auto value = [&wire](Span span) { return Value(wire, span); };
+    const auto value = [&wire](Value which) {
+        const Span span = wire.spans[which];
+        return QByteArray::fromRawData(wire.bytes.constData() + span.at, span.size);
+    };
     MatchDataset item(query.encoding);
+    item.Reserve(query.elements);
     item.KeepAlive(shared_from_this());
     if (asked.characterSet)
         item.AddWire(Tags::SpecificCharacterSet, CharacterSetTerm(query.encoding));
-    if (asked.studyDate) item.AddWire(Tags::StudyDate, value(wire.studyDate));
-    item.AddWire(Tags::AccessionNumber, value(wire.accession));
-    item.AddWire(Tags::SeriesDescription, value(wire.examination));
+    if (asked.studyDate) item.AddWire(Tags::StudyDate, value(StudyDate));
+    item.AddWire(Tags::AccessionNumber, value(Accession));
+    item.AddWire(Tags::SeriesDescription, value(Examination));
     if (asked.referencedStudy) item.AddEmptySequence(Tags::ReferencedStudySequence);
-    if (asked.name) item.AddWire(Tags::PatientName, value(wire.name));
-    item.AddWire(Tags::PatientId, value(wire.patientId));
-    if (asked.birthDate) item.AddWire(Tags::PatientBirthDate, value(wire.birthDate));
-    if (asked.sex) item.AddWire(Tags::PatientSex, value(wire.sex));
+    if (asked.name) item.AddWire(Tags::PatientName, value(Name));
+    item.AddWire(Tags::PatientId, value(PatientId));
+    if (asked.birthDate) item.AddWire(Tags::PatientBirthDate, value(BirthDate));
+    if (asked.sex) item.AddWire(Tags::PatientSex, value(Sex));
     if (asked.weight) item.AddWire(Tags::PatientWeight, QByteArray());
-    item.AddWire(Tags::PatientAddress, value(asked.address ? wire.address : wire.company));
-    if (asked.studyUid) item.AddWire(Tags::StudyInstanceUid, value(wire.studyUid));
-    if (asked.admission) item.AddWire(Tags::AdmissionId, value(wire.patientId));
+    item.AddWire(Tags::PatientAddress, value(asked.address ? Address : Company));
+    if (asked.studyUid) item.AddWire(Tags::StudyInstanceUid, value(StudyUid));
+    if (asked.admission) item.AddWire(Tags::AdmissionId, value(PatientId));
     MatchDataset& step = item.AddSequenceItem(Tags::StepSequence);
+    step.Reserve(query.stepElements);
     if (asked.modality) step.AddWire(Tags::Modality, query.modality);
     if (asked.stationAeTitle) step.AddWire(Tags::ScheduledStationAeTitle, query.stationAeTitle);
-    if (asked.stepStartDate) step.AddWire(Tags::StepStartDate, value(wire.studyDate));
-    if (asked.stepStartTime) step.AddWire(Tags::StepStartTime, value(wire.stepStartTime));
-    if (asked.stepId) step.AddWire(Tags::StepId, value(wire.accession));
-    if (asked.procedureId) item.AddWire(Tags::RequestedProcedureId, value(wire.accession));
+    if (asked.stepStartDate) step.AddWire(Tags::StepStartDate, value(StudyDate));
+    if (asked.stepStartTime) step.AddWire(Tags::StepStartTime, value(StepStartTime));
+    if (asked.stepId) step.AddWire(Tags::StepId, value(Accession));
+    if (asked.procedureId) item.AddWire(Tags::RequestedProcedureId, value(Accession));
     if (asked.priority) item.AddWire(Tags::RequestedProcedurePriority, QByteArray());
     if (asked.transport) item.AddWire(Tags::PatientTransportArrangements, QByteArray());
     if (asked.confidentiality) item.AddWire(Tags::ConfidentialityConstraint, QByteArray());
@@ -182,20 +190,21 @@ void OrderItem::ForEachFix(const Asked& asked, const QueryValues& query,
     if (asked.stationAeTitle && query.stationAeTitleFixes)
         visit(Tags::ScheduledStationAeTitle, query.stationAeTitleFixes);
     const Wire& wire = WireFor(query.encoding);
-    if (!wire.fixed) return;
-    const auto note = [&visit](bool sent, Tag tag, Span span) {
-        if (sent && span.fixes) visit(tag, span.fixes);
+    if (!wire.fixes) return;
+    const auto note = [&](bool sent, Tag tag, Value which) {
+        const ValueFixes fixes = (*wire.fixes)[which];
+        if (sent && fixes) visit(tag, fixes);
     };
-    note(asked.studyDate, Tags::StudyDate, wire.studyDate);
-    note(true, Tags::AccessionNumber, wire.accession);
-    note(true, Tags::SeriesDescription, wire.examination);
-    note(asked.name, Tags::PatientName, wire.name);
-    note(true, Tags::PatientId, wire.patientId);
-    note(asked.birthDate, Tags::PatientBirthDate, wire.birthDate);
-    note(asked.sex, Tags::PatientSex, wire.sex);
-    note(true, Tags::PatientAddress, asked.address ? wire.address : wire.company);
-    note(asked.admission, Tags::AdmissionId, wire.patientId);
-    note(asked.stepStartDate, Tags::StepStartDate, wire.studyDate);
-    note(asked.stepId, Tags::StepId, wire.accession);
-    note(asked.procedureId, Tags::RequestedProcedureId, wire.accession);
+    note(asked.studyDate, Tags::StudyDate, StudyDate);
+    note(true, Tags::AccessionNumber, Accession);
+    note(true, Tags::SeriesDescription, Examination);
+    note(asked.name, Tags::PatientName, Name);
+    note(true, Tags::PatientId, PatientId);
+    note(asked.birthDate, Tags::PatientBirthDate, BirthDate);
+    note(asked.sex, Tags::PatientSex, Sex);
+    note(true, Tags::PatientAddress, asked.address ? Address : Company);
+    note(asked.admission, Tags::AdmissionId, PatientId);
+    note(asked.stepStartDate, Tags::StepStartDate, StudyDate);
+    note(asked.stepId, Tags::StepId, Accession);
+    note(asked.procedureId, Tags::RequestedProcedureId, Accession);
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -63,6 +64,9 @@ public:
     // step values that come from the query, in wire form.
     struct QueryValues {
         TextEncoding encoding = TextEncoding::Latin1;
+        // Room for the attributes of an item and of its step item.
+        size_t elements = 0;
+        size_t stepElements = 0;
         QByteArray modality;
         ValueFixes modalityFixes = 0;
         QByteArray stationAeTitle;
@@ -87,25 +91,37 @@ public:
                     const std::function<void(Tag, ValueFixes)>& visit) const;
 
 private:
-    // Where one value lies in the wire bytes, and what had to change in it.
+    // The values an order gives, each kept once in wire form.
+    enum Value {
+        Company,
+        PatientId,
+        Name,
+        BirthDate,
+        Sex,
+        Address,
+        Accession,
+        Examination,
+        StudyDate,
+        StudyUid,
+        StepStartTime,
+        kValues
+    };
+    // Where one value lies in the wire bytes (a line is far shorter than 4 GB).
     struct Span {
-        qsizetype at = 0;
-        qsizetype size = 0;
-        ValueFixes fixes = 0;
+        quint32 at = 0;
+        quint32 size = 0;
     };
     // Every value in wire form in one encoding, one after the other: one
     // allocation per order, as thousands of orders stay in memory between
-    // queries.
+    // queries; what had to change in each, only where anything did.
     struct Wire {
         QByteArray bytes;
-        Span company, patientId, name, birthDate, sex, address, accession, examination, studyDate,
-            studyUid, stepStartTime;
-        bool fixed = false;  // some value had to be made legal
+        std::array<Span, kValues> spans{};
+        std::unique_ptr<std::array<ValueFixes, kValues>> fixes;
     };
 
     void Make(Wire& wire, TextEncoding encoding) const;
     const Wire& WireFor(TextEncoding encoding) const;
-    static QByteArray Value(const Wire& wire, Span span);
 
     OrderFields m_fields;
     Wire m_latin1;
