@@ -148,8 +148,8 @@ void ServerRuntime::StartListener(const MessageSink& showMessage) {
         security.plainPortEnabled = false;
     }
     try {
-        const WorklistListener::Started started =
-            m_listener.Start(static_cast<int>(port), m_network.limits, security);
+        const WorklistListener::Started started = m_listener.Start(
+            static_cast<int>(port), m_network.limits, security, m_network.addresses);
         for (const QString& note : started.notes) m_log.Log(note);
         for (const QString& problem : started.problems) Report(problem, showMessage);
         m_port = m_listener.PlainPort();

@@ -33,10 +33,12 @@ class FindDispatcher;
 // (A-ASSOCIATE-RJ, local limit exceeded) until one does.
 class AssociationPool {
 public:
-    // A port and the transport layer of its connections (not owned; it must
-    // outlive the pool).
+    // A listening socket (the pool takes it over), its port, and the
+    // transport layer of its connections (not owned; it must outlive the
+    // pool).
     struct Port {
         int number = 0;
+        int socket = -1;
         AcceptingTransportLayer* transport = nullptr;
         bool secure = false;
     };
@@ -45,8 +47,8 @@ public:
                     const AccessRules& access);
     ~AssociationPool();
 
-    // Opens the ports on all interfaces and starts the threads; throws
-    // MwlError naming the port when one cannot be opened.
+    // Serves the listening sockets and starts the threads; throws MwlError
+    // naming the port when one cannot be served.
     void Start(const std::vector<Port>& ports);
     // Refuses new connections at once, gives the answers in progress a short
     // grace, aborts every association still open and joins every thread.
@@ -75,7 +77,7 @@ private:
     OFCondition Receive(Endpoint& endpoint, T_ASC_Association*& association);
     void NoteUnassociated(const Endpoint& endpoint, const Worker& worker,
                           const OFCondition& condition);
-    QString Serve(T_ASC_Association* association, WorkerSlot& slot);
+    QString Serve(T_ASC_Association* association, Worker& worker);
     void RefuseOne(Endpoint& endpoint);
     void Finish(Worker& worker, T_ASC_Association*& association);
     void NoteAcceptFailure(const OFCondition& condition);

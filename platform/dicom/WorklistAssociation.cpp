@@ -268,7 +268,8 @@ OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
 // with the final status, so the modality never waits for a match that exists.
 OFCondition WorklistAssociation::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
                                         T_ASC_PresentationContextID presentation) {
-    MatchSender matches(m_association, presentation, request);
+    MatchSender matches(m_association, presentation, request,
+                        static_cast<Uint16>(m_context.limits.pendingStatus));
     unsigned sinceCancelCheck = 0;
     for (;;) {
         FindChannel::Event event = channel.Next(kPollInterval);

@@ -356,6 +356,45 @@ TEST_F(ConformanceOnSqlite, AssociationPoliciesAsDocumented) {
     EXPECT_TRUE(EchoSucceeds(m_server.Port()));
 }
 
+// Every documented status code, each from the server: the pending status of
+// the default server and of one set to FF00, success, failure and cancel.
+TEST_F(ConformanceOnSqlite, StatusCodesAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    ASSERT_FALSE(tables.Statuses().isEmpty());
+    // An answer long enough to be under way when the cancel comes.
+    constexpr int kLongAnswer = 20000;
+    ServerProcess ff00({.resultQueryNumber = QString::number(kLongAnswer),
+                        .network = QStringLiteral("PendingStatus=FF00\n")});
+    ASSERT_TRUE(HisDatabase::Create(ff00.HisFile(), HisDatabase::OpenOrders(kLongAnswer)));
+    ASSERT_TRUE(ff00.Start());
+    const QStringList keys = WorklistKeys();
+    for (const StatusRow& row : tables.Statuses()) {
+        SCOPED_TRACE(QString::number(row.status, 16).toStdString());
+        if (row.status == 0xFF01 || row.status == 0x0000) {
+            const FindOutcome outcome = FindScu::Run(m_server.Port(), keys);
+            EXPECT_EQ(outcome.statuses, (std::vector<unsigned>{0xFF01, 0xFF01, 0xFF01, 0x0000}));
+        } else if (row.status == 0xFF00) {
+            ProbeAssociation probe(ff00.Port());
+            ASSERT_TRUE(probe.Open());
+            const FindReply reply = probe.Find();
+            EXPECT_EQ(reply.pending, kLongAnswer);
+            EXPECT_EQ(reply.pendingStatuses, (std::set<Uint16>{0xFF00}));
+            EXPECT_EQ(reply.status, std::optional<Uint16>(0x0000));
+            EXPECT_TRUE(probe.Release());
+        } else if (row.status == 0xC000) {
+            EXPECT_EQ(FindScu::Run(m_server.Port(), keys, {"-S"}).FinalStatus(), 0xC000u);
+        } else if (row.status == 0xFE00) {
+            const FindOutcome cancelled = FindScu::Run(ff00.Port(), keys, {"-W", "--cancel", "5"});
+            EXPECT_EQ(cancelled.FinalStatus(), 0xFE00u)
+                << cancelled.output.right(2000).toStdString();
+        } else {
+            ADD_FAILURE() << "a documented status no probe provokes";
+        }
+    }
+    EXPECT_TRUE(ff00.Stop());
+}
+
 // The documented Error Comments the server sends for what a peer can cause:
 // each row whose case a query here provokes is checked word for word (the
 // unit tests hold the table to the server's full list).
@@ -379,6 +418,29 @@ TEST_F(ConformanceOnSqlite, ErrorCommentsAsDocumented) {
         EXPECT_EQ(probe->second(), comment);
     }
     EXPECT_EQ(probed, static_cast<int>(probes.size())) << "a probed Error Comment is undocumented";
+}
+
+// Where the ports listen, for every row of the table: a connection to
+// 127.0.0.1 and to ::1 is taken exactly where the row says.
+TEST(ConformanceOnListenAddresses, ListenAddressesAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    ASSERT_FALSE(tables.ListenAddresses().isEmpty());
+    for (const ListenRow& row : tables.ListenAddresses()) {
+        SCOPED_TRACE(row.setting.toStdString());
+        ServerProcess server({.network = QStringLiteral("ListenAddresses=%1\n").arg(row.setting)});
+        ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
+        ASSERT_TRUE(server.Start());
+        for (const bool ipv6 : {false, true}) {
+            const QString any = ipv6 ? QStringLiteral("::") : QStringLiteral("0.0.0.0");
+            const QString loopback = ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1");
+            const bool listens = row.addresses.contains(any) || row.addresses.contains(loopback);
+            const int socket = ConnectRaw(server.Port(), ipv6);
+            EXPECT_EQ(socket >= 0, listens) << loopback.toStdString();
+            if (socket >= 0) ::close(socket);
+        }
+        EXPECT_TRUE(server.Stop());
+    }
 }
 
 // ---- BRAMWOODS over order files ----
