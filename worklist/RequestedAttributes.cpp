@@ -30,7 +30,9 @@ RequestedAttributes::RequestedAttributes(ActivityLog& log, bool showRequests,
     : m_log(log),
       m_showRequests(showRequests),
       m_keys(KeysOf(request)),
-      m_stepKeys(KeysOf(requestStep)) {}
+      m_stepKeys(KeysOf(requestStep)),
+      m_empties(MatchDataset::EmptiesOf(m_keys)),
+      m_stepEmpties(MatchDataset::EmptiesOf(m_stepKeys)) {}
 
 ValueFixes RequestedAttributes::AddIfRequested(MatchDataset& target, const DicomDataset& reference,
                                                Tag tag, QVariant value) const {
@@ -55,14 +57,18 @@ ValueFixes RequestedAttributes::AddIfRequested(MatchDataset& target, const Dicom
 }
 
 void RequestedAttributes::AnswerTheRest(MatchDataset& match, MatchDataset& step) const {
-    AnswerTheRest(match, m_keys);
-    AnswerTheRest(step, m_stepKeys);
+    AnswerTheRest(match, m_empties);
+    AnswerTheRest(step, m_stepEmpties);
 }
 
-void RequestedAttributes::AnswerTheRest(MatchDataset& target, const std::vector<Tag>& keys) const {
-    const std::vector<Tag> added = target.AddEmptyWhereMissing(keys);
-    if (m_showRequests)
-        for (const Tag tag : added) Echo(tag, QString());
+void RequestedAttributes::AnswerTheRest(MatchDataset& target, const MatchDataset& empties) const {
+    if (!m_showRequests) {
+        target.AddMissingFrom(empties);
+        return;
+    }
+    std::vector<Tag> added;
+    target.AddMissingFrom(empties, &added);
+    for (const Tag tag : added) Echo(tag, QString());
 }
 
 void RequestedAttributes::NoteFixes(const QString& order, Tag tag, ValueFixes fixes) const {

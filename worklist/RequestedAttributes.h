@@ -42,12 +42,15 @@ public:
     void NoteFixes(const QString& order, Tag tag, ValueFixes fixes) const;
 
 private:
-    void AnswerTheRest(MatchDataset& target, const std::vector<Tag>& keys) const;
+    void AnswerTheRest(MatchDataset& target, const MatchDataset& empties) const;
 
     ActivityLog& m_log;
     const bool m_showRequests;
     // The keys of the request and of its step item, read once per query.
     std::vector<Tag> m_keys;
     std::vector<Tag> m_stepKeys;
+    // The same keys, empty: what a match lacks is copied from them.
+    MatchDataset m_empties;
+    MatchDataset m_stepEmpties;
     mutable QSet<QString> m_noted;  // order and attribute already logged
 };

@@ -14,7 +14,6 @@
 #include "platform/dicom/DicomText.h"
 #include "platform/dicom/WireValue.h"
 
-using namespace std::string_literals;
 
 namespace {
 
@@ -22,9 +21,31 @@ constexpr quint32 Key(Tag tag) { return static_cast<quint32>(tag.group) << 16 | 
 
 constexpr Tag kSpecificCharacterSet{0x0008, 0x0005};
 
-void PutLittleEndian(std::string& out, quint32 value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+char* PutLittleEndian(char* at, quint32 value, int bytes) {
+    for (int i = 0; i < bytes; ++i) *at++ = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return at;
 }
+
+// An element's tag, its VR (explicit VR only; none for an item) and its
+// length, 16-bit or with two reserved bytes and 32 bits, in one append: it
+// runs for every attribute of every match.
+void PutHeader(std::string& out, quint32 key, const char* vr, bool longLength, quint32 length) {
+    char header[12];
+    char* at = PutLittleEndian(header, key >> 16, 2);
+    at = PutLittleEndian(at, key & 0xFFFF, 2);
+    if (vr != nullptr) {
+        *at++ = vr[0];
+        *at++ = vr[1];
+        if (longLength) {
+            *at++ = '\0';
+            *at++ = '\0';
+        }
+    }
+    at = PutLittleEndian(at, length, longLength ? 4 : 2);
+    out.append(header, static_cast<size_t>(at - header));
+}
+
+constexpr quint32 kItemKey = 0xFFFEE000;
 
 void PatchLength(std::string& out, size_t at, size_t length) {
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
@@ -117,26 +138,44 @@ MatchDataset::Element MatchDataset::NewElement(Tag tag) {
     return element;
 }
 
-// One pass over both lists, then the missing ones are merged in from the
-// back, in place: no element moves more than once.
-std::vector<Tag> MatchDataset::AddEmptyWhereMissing(const std::vector<Tag>& tags) {
-    std::vector<Tag> missing;
+MatchDataset MatchDataset::EmptiesOf(const std::vector<Tag>& tags) {
+    MatchDataset empties;
+    empties.m_elements.reserve(tags.size());
+    for (const Tag tag : tags) empties.Put(tag);
+    return empties;
+}
+
+// One pass over both lists to count the missing ones, then they are merged
+// in from the back, in place: no element moves more than once, and each is a
+// copy of one made before the first match.
+void MatchDataset::AddMissingFrom(const MatchDataset& empties, std::vector<Tag>* added) {
+    size_t missing = 0;
     auto at = m_elements.cbegin();
-    for (const Tag tag : tags) {
-        while (at != m_elements.cend() && at->key < Key(tag)) ++at;
-        if (at == m_elements.cend() || at->key != Key(tag)) missing.push_back(tag);
+    for (const Element& empty : empties.m_elements) {
+        while (at != m_elements.cend() && at->key < empty.key) ++at;
+        if (at == m_elements.cend() || at->key != empty.key) ++missing;
     }
-    if (missing.empty()) return missing;
+    if (missing == 0) return;
     auto old = static_cast<std::ptrdiff_t>(m_elements.size()) - 1;
-    m_elements.resize(m_elements.size() + missing.size());
-    auto to = static_cast<std::ptrdiff_t>(m_elements.size()) - 1;
-    for (auto next = missing.crbegin(); next != missing.crend(); --to) {
-        if (old >= 0 && m_elements[static_cast<size_t>(old)].key > Key(*next))
-            m_elements[static_cast<size_t>(to)] = std::move(m_elements[static_cast<size_t>(old--)]);
-        else
-            m_elements[static_cast<size_t>(to)] = NewElement(*next++);
+    auto next = static_cast<std::ptrdiff_t>(empties.m_elements.size()) - 1;
+    m_elements.resize(m_elements.size() + missing);
+    // While `to` is past `old`, some missing element is still to be placed.
+    for (auto to = static_cast<std::ptrdiff_t>(m_elements.size()) - 1; to > old;) {
+        const Element& empty = empties.m_elements[static_cast<size_t>(next)];
+        const quint32 oldKey = old >= 0 ? m_elements[static_cast<size_t>(old)].key : 0;
+        if (old >= 0 && oldKey > empty.key) {
+            m_elements[static_cast<size_t>(to--)] = std::move(m_elements[static_cast<size_t>(old--)]);
+        } else if (old >= 0 && oldKey == empty.key) {
+            --next;
+        } else {
+            m_elements[static_cast<size_t>(to--)] = empty;
+            --next;
+            if (added)
+                added->push_back({static_cast<quint16>(empty.key >> 16),
+                                  static_cast<quint16>(empty.key & 0xFFFF)});
+        }
     }
-    return missing;
+    if (added) std::reverse(added->begin(), added->end());
 }
 
 const MatchDataset::Element* MatchDataset::Find(quint32 key) const {
@@ -180,17 +219,13 @@ void MatchDataset::Encode(bool explicitVr, std::string& out) const {
 // explicit VR a value too long for a 16-bit length written as UN.
 void MatchDataset::EncodeElements(bool explicitVr, std::string& out) const {
     for (const Element& element : m_elements) {
-        PutLittleEndian(out, element.key >> 16, 2);
-        PutLittleEndian(out, element.key & 0xFFFF, 2);
         if (element.sequence) {
-            if (explicitVr) out += "SQ\0\0"s;
-            const size_t lengthAt = out.size();
-            PutLittleEndian(out, 0, 4);
+            PutHeader(out, element.key, explicitVr ? "SQ" : nullptr, true, 0);
+            const size_t lengthAt = out.size() - 4;
             const size_t start = out.size();
             for (const MatchDataset& item : element.items) {
-                PutLittleEndian(out, 0xE000FFFE, 4);
-                const size_t itemLengthAt = out.size();
-                PutLittleEndian(out, 0, 4);
+                PutHeader(out, kItemKey, nullptr, true, 0);
+                const size_t itemLengthAt = out.size() - 4;
                 const size_t itemStart = out.size();
                 item.EncodeElements(explicitVr, out);
                 PatchLength(out, itemLengthAt, out.size() - itemStart);
@@ -200,19 +235,14 @@ void MatchDataset::EncodeElements(bool explicitVr, std::string& out) const {
         }
         const size_t length =
             static_cast<size_t>(element.value.size() + (element.value.size() & 1));
-        if (explicitVr) {
-            if (element.extendedLength || length > 0xFFFF) {
-                out +=
-                    length > 0xFFFF && !element.extendedLength ? "UN" : std::string(element.vr, 2);
-                out += "\0\0"s;
-                PutLittleEndian(out, static_cast<quint32>(length), 4);
-            } else {
-                out.append(element.vr, 2);
-                PutLittleEndian(out, static_cast<quint32>(length), 2);
-            }
-        } else {
-            PutLittleEndian(out, static_cast<quint32>(length), 4);
-        }
+        if (!explicitVr)
+            PutHeader(out, element.key, nullptr, true, static_cast<quint32>(length));
+        else if (element.extendedLength || length > 0xFFFF)
+            PutHeader(out, element.key,
+                      length > 0xFFFF && !element.extendedLength ? "UN" : element.vr, true,
+                      static_cast<quint32>(length));
+        else
+            PutHeader(out, element.key, element.vr, false, static_cast<quint32>(length));
         out.append(element.value.constData(), static_cast<size_t>(element.value.size()));
         if (element.value.size() & 1) out += element.padding;
     }

@@ -41,9 +41,12 @@ public:
     MatchDataset& AddSequenceItem(Tag tag);
     // The index-th item of a sequence; null when there is none.
     MatchDataset* SequenceItem(Tag tag, size_t index = 0);
-    // Adds each of the tags (in ascending order) that the match does not
-    // hold, empty (a sequence without items); returns the ones added.
-    std::vector<Tag> AddEmptyWhereMissing(const std::vector<Tag>& tags);
+    // The tags, each empty (a sequence without items): made once for a query
+    // and given to AddMissingFrom for every match.
+    static MatchDataset EmptiesOf(const std::vector<Tag>& tags);
+    // Adds each attribute of `empties` that the match does not hold; when
+    // `added` is given, appends their tags to it in ascending order.
+    void AddMissingFrom(const MatchDataset& empties, std::vector<Tag>* added = nullptr);
 
     bool Contains(Tag tag) const;
     // The value as the toolkit reads it back: each value without the blanks

@@ -7,6 +7,7 @@
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <mutex>
 #include <unordered_map>
@@ -81,15 +82,20 @@ const VrInfo& SharedInfoOf(Tag tag) {
 
 }  // namespace
 
-// Every value of every match asks: each thread keeps what it has asked for
-// without the lock. The shared entries never move, so the pointers hold.
+// Every value of every match asks: each thread keeps the answers it has had
+// in a small table of its own, one slot per tag by a hash, and asks the
+// shared table (under its lock) only for a tag it has not seen or whose slot
+// another tag took. The shared entries never move, so the pointers hold.
 const VrInfo& InfoOf(Tag tag) {
-    thread_local std::unordered_map<quint32, const VrInfo*> seen;
-    const auto seenBefore = seen.find(Key(tag));
-    if (seenBefore != seen.end()) return *seenBefore->second;
-    const VrInfo& info = SharedInfoOf(tag);
-    seen.emplace(Key(tag), &info);
-    return info;
+    struct Slot {
+        quint32 key = 0;
+        const VrInfo* info = nullptr;
+    };
+    thread_local std::array<Slot, 256> seen;
+    const quint32 key = Key(tag);
+    Slot& slot = seen[(key * 2654435761u) >> 24];
+    if (slot.info == nullptr || slot.key != key) slot = {key, &SharedInfoOf(tag)};
+    return *slot.info;
 }
 
 void Mismatch(Tag tag, const QVariant& value) {

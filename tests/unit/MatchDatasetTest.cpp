@@ -190,3 +190,44 @@ TEST(MatchDataset, DatesThatAreNoneGoOutEmpty) {
     EXPECT_TRUE(match.Contains(Tags::StudyDate));
     EXPECT_EQ(match.Text(Tags::StudyDate), "");
 }
+
+// The keys a match lacks come in empty, in tag order, before, between and
+// after the ones it holds, which keep their values; the ones added are named
+// in order, and a match that lacks nothing is left as it was.
+TEST(MatchDataset, MissingKeysAreMergedInEmptyInTagOrder) {
+    const MatchDataset empties = MatchDataset::EmptiesOf(
+        {Tags::StudyDate, Tags::AccessionNumber, Tags::ReferencedStudySequence,
+         Tags::PatientName, Tags::PatientId, Tags::ConfidentialityConstraint});
+    MatchDataset match;
+    match.Add(Tags::AccessionNumber, QStringLiteral("A1"));
+    match.Add(Tags::PatientId, QStringLiteral("P1"));
+    match.Add(Tags::PatientSex, QStringLiteral("F"));
+    std::vector<Tag> added;
+    match.AddMissingFrom(empties, &added);
+    const std::vector<Tag> expected = {Tags::StudyDate, Tags::ReferencedStudySequence,
+                                       Tags::PatientName, Tags::ConfidentialityConstraint};
+    ASSERT_EQ(added.size(), expected.size());
+    for (size_t i = 0; i < added.size(); ++i) EXPECT_TRUE(Same(added[i], expected[i])) << i;
+    EXPECT_EQ(match.Text(Tags::AccessionNumber), "A1");
+    EXPECT_EQ(match.Text(Tags::PatientId), "P1");
+    EXPECT_EQ(match.Text(Tags::PatientSex), "F");
+    EXPECT_EQ(match.Text(Tags::PatientName), "");
+
+    // As if every key had been added one by one: the same bytes.
+    MatchDataset oneByOne;
+    oneByOne.Add(Tags::AccessionNumber, QStringLiteral("A1"));
+    oneByOne.Add(Tags::PatientId, QStringLiteral("P1"));
+    oneByOne.Add(Tags::PatientSex, QStringLiteral("F"));
+    for (const Tag tag : expected)
+        if (Same(tag, Tags::ReferencedStudySequence))
+            oneByOne.AddEmptySequence(tag);
+        else
+            oneByOne.Add(tag, QVariant());
+    EXPECT_EQ(Encoded(match, true), Encoded(oneByOne, true));
+
+    const std::string before = Encoded(match, false);
+    added.clear();
+    match.AddMissingFrom(empties, &added);
+    EXPECT_TRUE(added.empty());
+    EXPECT_EQ(Encoded(match, false), before);
+}
