@@ -230,8 +230,8 @@ void ServerRuntime::StartListener(const MessageSink& showMessage) {
     }
     try {
         if (!badPort || security.tls.port != 0) {
-            const WorklistListener::Started started =
-                m_listener.Start(static_cast<int>(port), m_network.limits, security);
+            const WorklistListener::Started started = m_listener.Start(
+                static_cast<int>(port), m_network.limits, security, m_network.addresses);
             for (const QString& note : started.notes) m_log.Log(note);
             for (const QString& problem : started.problems) report(problem);
             m_port = m_listener.PlainPort();

@@ -18,7 +18,8 @@ bool DatabaseSource::Answer(QueryRun& run) const {
     HisConnection& his = run.resources.his;
     his.EnsureCurrent();
     const std::unique_ptr<Recordset> records = his.Execute(sql);
-    const RequestedAttributes requested(run.log, run.settings.switches.showRequests);
+    const RequestedAttributes requested(run.log, run.settings.switches.showRequests,
+                                        run.keys.request, run.keys.requestStep);
     qint64 count = 0;
     run.log.Log(QStringLiteral("looping"));
     while (!records->Eof()) {
@@ -55,6 +56,7 @@ void DatabaseSource::SendMatch(QueryRun& run, const Recordset& record,
                                const RequestedAttributes& requested) const {
     MatchFill fill(run, *this, record, requested);
     FillMatch(fill);
+    fill.AnswerTheRest();
     const NameParts& name = fill.Name();
     const QString line = QStringLiteral("done.. ") + fill.Response().Text(Tags::PatientId) +
                          " Req# " + FieldText(record.Field(QStringLiteral("RequestNum"))) +

@@ -30,28 +30,45 @@ DateAndTime OrderDateTime(const Recordset& record) {
 
 MatchFill::MatchFill(const QueryRun& run, const WorklistSource& source, const Recordset& record,
                      const RequestedAttributes& requested)
-    : run(run), record(record), m_source(source), m_requested(requested) {
+    : run(run),
+      record(record),
+      m_source(source),
+      m_requested(requested),
+      m_response(run.keys.Encoding()) {
     const bool replace = run.settings.switches.replaceEnye;
     m_name = {NamePart(record, QStringLiteral("MLN"), replace),
               NamePart(record, QStringLiteral("MFN"), replace),
               NamePart(record, QStringLiteral("MMN"), replace)};
+    // Room for every key asked (and the few always there) from the start.
+    m_response.Reserve(requested.KeyCount() + 2);
     m_step = &m_response.AddSequenceItem(Tags::StepSequence);
+    m_step->Reserve(requested.StepKeyCount());
 }
 
 void MatchFill::Top(Tag tag, const QVariant& value) {
-    m_requested.AddIfRequested(m_response, run.keys.request, tag, value);
+    Note(tag, m_requested.AddIfRequested(m_response, run.keys.request, tag, value));
 }
 
 void MatchFill::Step(Tag tag, const QVariant& value) {
-    m_requested.AddIfRequested(*m_step, run.keys.requestStep, tag, value);
+    Note(tag, m_requested.AddIfRequested(*m_step, run.keys.requestStep, tag, value));
+}
+
+void MatchFill::Note(Tag tag, ValueFixes fixes) {
+    if (fixes == 0) return;
+    if (m_order.isEmpty()) m_order = FieldText(Field(QStringLiteral("RequestNum")));
+    m_requested.NoteFixes(m_order, tag, fixes);
 }
 
 void MatchFill::Head(bool studyDescription) {
-    Top(Tags::SpecificCharacterSet, QStringLiteral("ISO_IR 100"));
+    Top(Tags::SpecificCharacterSet, QString::fromLatin1(CharacterSetTerm(m_response.Encoding())));
     Top(Tags::AccessionNumber, FieldText(Field(QStringLiteral("RequestNum"))));
     Top(Tags::InstitutionName, m_source.Name());
-    Top(Tags::PatientName,
-        m_name.last + QLatin1Char('^') + m_name.first + QLatin1Char('^') + m_name.middle);
+    // A separator inside a name part would make parts of its own.
+    ValueFixes nameFixes = 0;
+    const QString name = PersonNameOf({m_name.last, m_name.first, m_name.middle}, nameFixes);
+    const ValueFixes added =
+        m_requested.AddIfRequested(m_response, run.keys.request, Tags::PatientName, name);
+    if (run.keys.request.Contains(Tags::PatientName)) Note(Tags::PatientName, added | nameFixes);
     Top(Tags::PatientId, Field(QStringLiteral("HN")));
     Top(Tags::StudyInstanceUid, m_source.StudyUid(run, record));
     if (studyDescription) Top(Tags::StudyDescription, Field(QStringLiteral("ProcDesc")));
@@ -65,6 +82,18 @@ void MatchFill::OrderDates() {
     Top(Tags::StepStartTime, ordered.time);
     Step(Tags::StepStartDate, ordered.date);
     Step(Tags::StepStartTime, ordered.time);
+}
+
+void MatchFill::Identifiers(const QVariant& procedureCode) {
+    const QString orderNumber = FieldText(Field(QStringLiteral("RequestNum")));
+    const QString code = FieldText(procedureCode);
+    Top(Tags::RequestedProcedureId, code.trimmed().isEmpty() ? orderNumber : code);
+    const DicomDataset& step = run.keys.requestStep;
+    if (step.Contains(Tags::Modality))
+        Step(Tags::Modality, m_source.StepModality(run.keys, record));
+    if (step.Contains(Tags::ScheduledStationAeTitle))
+        Step(Tags::ScheduledStationAeTitle, run.keys.StepLiteral(Tags::ScheduledStationAeTitle));
+    Step(Tags::StepId, orderNumber);
 }
 
 void MatchFill::Tail(bool admissionId) {

@@ -43,14 +43,26 @@ public:
     // Attributes a modality expects in every item; none of them may cost a
     // match. Admission ID from IDN where the mode has it.
     void Tail(bool admissionId);
+    // What names the order and its step, never empty when asked for: the
+    // Requested Procedure ID (the mode's procedure code, or the order number
+    // where there is none) and, in the step item, the Modality (see
+    // WorklistSource::StepModality), the Scheduled Station AE Title the query
+    // names, and the Scheduled Procedure Step ID (the order number).
+    void Identifiers(const QVariant& procedureCode);
+    // Every other key the request asks for, empty.
+    void AnswerTheRest() { m_requested.AnswerTheRest(m_response, *m_step); }
 
     const NameParts& Name() const { return m_name; }
     MatchDataset TakeResponse() { return std::move(m_response); }
     const MatchDataset& Response() const { return m_response; }
 
 private:
+    // Logs what had to change in a value, naming the order by its number.
+    void Note(Tag tag, ValueFixes fixes);
+
     const WorklistSource& m_source;
     const RequestedAttributes& m_requested;
+    QString m_order;
     NameParts m_name;
     MatchDataset m_response;
     MatchDataset* m_step;

@@ -22,6 +22,13 @@ struct RequestKeys {
     DicomDataset request;
     DicomDataset requestStep;
     QString modality;
+
+    // Matches go out in UTF-8 when the query declared it, in ISO 8859-1
+    // otherwise.
+    TextEncoding Encoding() const;
+    // The value of a step item key that names one thing exactly (no
+    // wildcard, not a list); empty otherwise.
+    QString StepLiteral(Tag tag) const;
 };
 
 // What a query worker lends the sources: its own HIS connection and the
@@ -86,6 +93,10 @@ public:
     virtual QString Statement(const StatementInput& input) const = 0;
     // Fills one worklist item from one order record.
     virtual void FillMatch(MatchFill& fill) const = 0;
+    // The Modality of an order's step: the modality the mode's statement
+    // selected it for. By default the one the query names, or, where it names
+    // none, x-ray (CR): what every database mode reads for a query without one.
+    virtual QString StepModality(const RequestKeys& keys, const Recordset& record) const;
     // The Study Instance UID of one order record.
     virtual QString StudyUid(const QueryRun& run, const Recordset& record) const = 0;
     // The mode's HIS holds TALVEK's request tables, which the Study UID step

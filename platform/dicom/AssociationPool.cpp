@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -27,8 +28,6 @@ constexpr auto kStopGrace = std::chrono::seconds(2);
 // ...and aborts this much longer to reach their peers.
 constexpr auto kAbortGrace = std::chrono::seconds(1);
 constexpr auto kReportPeriod = std::chrono::seconds(60);
-// The toolkit listens with a backlog of 50; a burst of modalities is larger.
-constexpr int kBacklog = 1024;
 // What an association's thread needs: the toolkit's parser recurses once per
 // nesting level of an identifier (at most IdentifierReader::kMaxItems), TLS
 // and the matches' encoding take little. 64 of them stay small this way.
@@ -51,8 +50,8 @@ QString PeerAddressOf(int socket) {
 }
 
 // The toolkit takes a connection accepted elsewhere through one setting for
-// the whole process (the socket it reads instead of accepting), which it also
-// looks at when it opens a listening port: one thread at a time may use it.
+// the whole process (the socket it reads instead of accepting): one thread
+// at a time may use it.
 std::mutex& HandoverMutex() {
     static std::mutex mutex;
     return mutex;
@@ -77,8 +76,9 @@ void AssociationPool::Start(const std::vector<Port>& ports) {
     // Peers are logged by address; a name lookup per connection would let a
     // slow DNS server hold up every worker.
     dcmDisableGethostbyaddr.set(OFTrue);
+    size_t opened = 0;
     try {
-        for (const Port& port : ports) Open(port);
+        for (; opened < ports.size(); ++opened) Open(ports[opened]);
         StartThreads();
     } catch (const std::system_error& error) {
         Stop();
@@ -86,30 +86,34 @@ void AssociationPool::Start(const std::vector<Port>& ports) {
                            .arg(ports.empty() ? 0 : ports.front().number)
                            .arg(QString::fromLocal8Bit(error.what())));
     } catch (const MwlError&) {
+        for (size_t i = opened; i < ports.size(); ++i) ::close(ports[i].socket);
         Stop();
         throw;
     }
 }
 
+// The toolkit opens listening sockets for IPv4 on every address only; it is
+// given the socket opened here (any address, either family) as if it had
+// opened it itself, and closes it when the network is dropped.
 void AssociationPool::Open(const Port& port) {
     T_ASC_Network* network = nullptr;
-    OFCondition opened;
-    {
-        const std::lock_guard handover(HandoverMutex());
-        opened = ASC_initializeNetwork(NET_ACCEPTOR, port.number,
-                                       m_limits.associationRequestTimeout, &network);
-    }
-    if (opened.bad())
+    const OFCondition opened =
+        ASC_initializeNetwork(NET_REQUESTOR, 0, m_limits.associationRequestTimeout, &network);
+    if (opened.bad()) {
+        ::close(port.socket);
         throw MwlError(QStringLiteral("Cannot listen on port %1: %2")
                            .arg(port.number)
                            .arg(QString::fromLatin1(opened.text())));
+    }
+    auto* key = reinterpret_cast<PRIVATE_NETWORKKEY*>(network->network);
+    key->applicationFunction |= DICOM_APPLICATION_ACCEPTOR;
+    key->networkSpecific.TCP.port = port.number;
+    key->networkSpecific.TCP.listenSocket = port.socket;
     port.transport->SetAcceptHook([this](DcmNativeSocketType socket) { Accepted(socket); });
     ASC_setTransportLayer(network, port.transport, 0);
     m_endpoints.push_back({port, network});
     // Only the poller accepts, and it must never block in accept().
-    const int listening = ListenSocket(m_endpoints.back());
-    ::fcntl(listening, F_SETFL, ::fcntl(listening, F_GETFL) | O_NONBLOCK);
-    ::listen(listening, kBacklog);
+    ::fcntl(port.socket, F_SETFL, ::fcntl(port.socket, F_GETFL) | O_NONBLOCK);
 }
 
 void AssociationPool::StartThreads() {
@@ -223,7 +227,7 @@ void AssociationPool::RunWorker(Worker& worker) {
         const OFCondition received = Receive(worker, arrival, association);
         QString ended;
         if (received.good())
-            ended = Serve(association, worker.slot);
+            ended = Serve(association, worker);
         else
             NoteUnassociated(m_endpoints[arrival.port], worker, received);
         Finish(worker, association);
@@ -275,8 +279,13 @@ void AssociationPool::NoteUnassociated(const Endpoint& endpoint, const Worker& w
         QStringLiteral("%1 from %2").arg(QString::fromLatin1(condition.text()), worker.peer);
 }
 
-QString AssociationPool::Serve(T_ASC_Association* association, WorkerSlot& slot) {
-    WorklistAssociation served(association, slot, m_context);
+// The toolkit reads the peer's address as IPv4 only; the address of the
+// accepted socket is right for both families.
+QString AssociationPool::Serve(T_ASC_Association* association, Worker& worker) {
+    OFStandard::strlcpy(association->params->DULparams.callingPresentationAddress,
+                        worker.peer.toLatin1().constData(),
+                        sizeof association->params->DULparams.callingPresentationAddress);
+    WorklistAssociation served(association, worker.slot, m_context);
     const WorklistAssociation::Negotiated negotiated = served.Negotiate();
     if (negotiated == WorklistAssociation::Negotiated::Rejected) ++m_unassociated;
     if (negotiated != WorklistAssociation::Negotiated::Accepted) return QString();

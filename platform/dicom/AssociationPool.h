@@ -37,10 +37,12 @@ class StepHandler;
 // it (A-ASSOCIATE-RJ, local limit exceeded).
 class AssociationPool {
 public:
-    // A port and the transport layer of its connections (not owned; it must
-    // outlive the pool).
+    // A listening socket (the pool takes it over), its port, and the
+    // transport layer of its connections (not owned; it must outlive the
+    // pool).
     struct Port {
         int number = 0;
+        int socket = -1;
         AcceptingTransportLayer* transport = nullptr;
         bool secure = false;
     };
@@ -51,8 +53,8 @@ public:
                     ServiceStatus* status = nullptr);
     ~AssociationPool();
 
-    // Opens the ports on all interfaces and starts the threads; throws
-    // MwlError naming the port when one cannot be opened.
+    // Serves the listening sockets and starts the threads; throws MwlError
+    // naming the port when one cannot be served.
     void Start(const std::vector<Port>& ports);
     // Refuses new connections at once, gives the answers in progress a short
     // grace, aborts every association still open and joins every thread.
@@ -82,7 +84,7 @@ private:
     OFCondition Receive(Worker& worker, const Arrival& arrival, T_ASC_Association*& association);
     void NoteUnassociated(const Endpoint& endpoint, const Worker& worker,
                           const OFCondition& condition);
-    QString Serve(T_ASC_Association* association, WorkerSlot& slot);
+    QString Serve(T_ASC_Association* association, Worker& worker);
     void Refuse(const Arrival& arrival);
     void Finish(Worker& worker, T_ASC_Association*& association);
     void NoteAcceptFailure(const QString& why);

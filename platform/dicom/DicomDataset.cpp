@@ -16,13 +16,16 @@
 
 namespace {
 
+QString DeclaredCharacterSet(DcmDataset& dataset) {
+    OFString charset;
+    if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad()) return QString();
+    return QString::fromLatin1(charset.c_str()).trimmed();
+}
+
 // Text values are read as UTF-8 or as ISO 8859-1; a received dataset in any
 // other character set is converted to UTF-8 first. Returns whether the values
 // are UTF-8.
-bool ReadAsUtf8(DcmDataset& dataset, QString& problem) {
-    OFString charset;
-    if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).bad()) return false;
-    const QString declared = QString::fromLatin1(charset.c_str()).trimmed();
+bool ReadAsUtf8(DcmDataset& dataset, const QString& declared, QString& problem) {
     if (declared.isEmpty() || declared == QLatin1String("ISO_IR 100") ||
         declared == QLatin1String("ISO_IR 6"))
         return false;
@@ -50,11 +53,18 @@ DicomDataset::DicomDataset(std::unique_ptr<DcmDataset> dataset)
     : m_root(dataset ? std::shared_ptr<DcmDataset>(std::move(dataset))
                      : std::make_shared<DcmDataset>()),
       m_item(m_root.get()) {
-    m_utf8 = ReadAsUtf8(*m_root, m_textProblem);
+    const QString declared = DeclaredCharacterSet(*m_root);
+    m_utf8 = ReadAsUtf8(*m_root, declared, m_textProblem);
+    m_converted = m_utf8 && declared != QLatin1String("ISO_IR 192");
 }
 
-DicomDataset::DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8)
-    : m_root(std::move(root)), m_item(item), m_utf8(utf8) {}
+bool DicomDataset::DeclaredUtf8() const {
+    return !m_converted && DeclaredCharacterSet(*m_root) == QLatin1String("ISO_IR 192");
+}
+
+DicomDataset::DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8,
+                           bool converted)
+    : m_root(std::move(root)), m_item(item), m_utf8(utf8), m_converted(converted) {}
 
 DicomAttribute DicomDataset::Item(quint16 group, quint16 element) const {
     return DicomAttribute(m_item, group, element, m_utf8);
@@ -84,7 +94,7 @@ std::optional<DicomDataset> DicomDataset::SequenceItem(quint16 group, quint16 el
             .bad() ||
         item == nullptr)
         return std::nullopt;
-    return DicomDataset(m_root, item, m_utf8);
+    return DicomDataset(m_root, item, m_utf8, m_converted);
 }
 
 void DicomDataset::Add(quint16 group, quint16 element, const QVariant& value) {
@@ -112,7 +122,7 @@ DicomDataset DicomDataset::AddSequenceItem(quint16 group, quint16 element) {
     DcmItem* item = nullptr;
     const DcmTag tag(group, element);
     Check(m_item->findOrCreateSequenceItem(tag, item, -2), tag);
-    return DicomDataset(m_root, item, m_utf8);
+    return DicomDataset(m_root, item, m_utf8, m_converted);
 }
 
 QString DicomDataset::PatientId() const { return Item(0x0010, 0x0020).Text(); }
@@ -137,7 +147,7 @@ DicomDataset DicomDataset::InUtf8(std::unique_ptr<DcmDataset> dataset) {
 
 DicomDataset DicomDataset::Clone() const {
     auto root = std::make_shared<DcmDataset>(*m_root);
-    DicomDataset copy(root, root.get(), m_utf8);
+    DicomDataset copy(root, root.get(), m_utf8, m_converted);
     copy.m_textProblem = m_textProblem;
     return copy;
 }

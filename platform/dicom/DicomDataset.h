@@ -39,6 +39,9 @@ public:
     // Empty, or why the text values could not be decoded from the declared
     // character set (they are then read as ISO 8859-1).
     const QString& TextProblem() const { return m_textProblem; }
+    // The dataset declares UTF-8 ("ISO_IR 192") as its Specific Character
+    // Set; a received one converted to UTF-8 from another set does not.
+    bool DeclaredUtf8() const;
 
     DicomAttribute Item(quint16 group, quint16 element) const;
     bool Contains(quint16 group, quint16 element) const;
@@ -81,10 +84,11 @@ public:
     std::shared_ptr<DcmDataset> Root() const { return m_root; }
 
 private:
-    DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8);
+    DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8, bool converted);
 
     std::shared_ptr<DcmDataset> m_root;
     DcmItem* m_item;
     bool m_utf8 = false;
+    bool m_converted = false;  // received in another set, converted to UTF-8
     QString m_textProblem;
 };

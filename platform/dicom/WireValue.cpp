@@ -1,10 +1,13 @@
 #include "platform/dicom/WireValue.h"
 
+#include <dcmtk/dcmdata/dcdicent.h>
+#include <dcmtk/dcmdata/dcdict.h>
 #include <dcmtk/dcmdata/dctag.h>
 #include <dcmtk/dcmdata/dcvr.h>
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <mutex>
 #include <unordered_map>
@@ -17,9 +20,47 @@ namespace {
 
 constexpr quint32 Key(Tag tag) { return static_cast<quint32>(tag.group) << 16 | tag.element; }
 
-}  // namespace
+// In bytes, which for ISO 8859-1 are characters; a UTF-8 value is cut on a
+// character boundary within as many bytes, so no reader finds it too long.
+int MaxBytesOf(DcmEVR vr) {
+    switch (vr) {
+        case EVR_AE:
+        case EVR_CS:
+        case EVR_DS:
+        case EVR_SH:
+            return 16;
+        case EVR_AS:
+            return 4;
+        case EVR_DA:
+            return 8;
+        case EVR_DT:
+            return 26;
+        case EVR_IS:
+            return 12;
+        case EVR_TM:
+            return 14;
+        case EVR_LO:
+        case EVR_PN:
+        case EVR_UI:
+            return 64;
+        case EVR_ST:
+            return 1024;
+        case EVR_LT:
+            return 10240;
+        default:
+            return 0;
+    }
+}
 
-const VrInfo& InfoOf(Tag tag) {
+bool SingleValued(const DcmTagKey& key) {
+    const DcmDataDictionary& dictionary = dcmDataDict.rdlock();
+    const DcmDictEntry* entry = dictionary.findEntry(key, nullptr);
+    const bool single = entry != nullptr && entry->getVMMax() == 1;
+    dcmDataDict.rdunlock();
+    return single;
+}
+
+const VrInfo& SharedInfoOf(Tag tag) {
     static std::mutex mutex;
     static std::unordered_map<quint32, VrInfo> known;
     std::lock_guard lock(mutex);
@@ -33,8 +74,28 @@ const VrInfo& InfoOf(Tag tag) {
                 vr.usesExtendedLengthEncoding() == OFTrue,
                 evr == EVR_PN || evr == EVR_ST || evr == EVR_LT || evr == EVR_UT,
                 vr.isAffectedBySpecificCharacterSet() == OFTrue,
-                evr == EVR_UI || evr == EVR_OB ? '\0' : ' '};
+                evr == EVR_UI || evr == EVR_OB ? '\0' : ' ',
+                SingleValued(DcmTagKey(tag.group, tag.element)),
+                MaxBytesOf(evr)};
     return known.emplace(Key(tag), info).first->second;
+}
+
+}  // namespace
+
+// Every value of every match asks: each thread keeps the answers it has had
+// in a small table of its own, one slot per tag by a hash, and asks the
+// shared table (under its lock) only for a tag it has not seen or whose slot
+// another tag took. The shared entries never move, so the pointers hold.
+const VrInfo& InfoOf(Tag tag) {
+    struct Slot {
+        quint32 key = 0;
+        const VrInfo* info = nullptr;
+    };
+    thread_local std::array<Slot, 256> seen;
+    const quint32 key = Key(tag);
+    Slot& slot = seen[(key * 2654435761u) >> 24];
+    if (slot.info == nullptr || slot.key != key) slot = {key, &SharedInfoOf(tag)};
+    return *slot.info;
 }
 
 void Mismatch(Tag tag, const QVariant& value) {

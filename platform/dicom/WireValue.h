@@ -16,6 +16,8 @@ struct VrInfo {
     bool keepsLeadingBlanks;
     bool characterSetText;  // text that Specific Character Set applies to
     char padding;
+    bool singleValued;  // the dictionary allows one value only
+    int maxBytes;       // the longest value the VR allows; 0: no limit
 };
 
 const VrInfo& InfoOf(Tag tag);

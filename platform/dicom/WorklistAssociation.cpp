@@ -12,6 +12,7 @@
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/FindDispatcher.h"
 #include "platform/dicom/IdentifierReader.h"
+#include "platform/dicom/Implementation.h"
 #include "platform/dicom/MatchSender.h"
 #include "platform/dicom/SocketTuning.h"
 #include "platform/dicom/StepExchange.h"
@@ -104,6 +105,11 @@ WorklistAssociation::Negotiated WorklistAssociation::Negotiate() {
     }
     ASC_setAPTitles(params, nullptr, nullptr, params->DULparams.calledAPTitle);
     const int sopClasses = static_cast<int>(std::size(kSopClasses)) - (m_context.steps ? 0 : 1);
+    OFStandard::strlcpy(params->ourImplementationClassUID, Implementation::kClassUid,
+                        sizeof params->ourImplementationClassUID);
+    OFStandard::strlcpy(params->ourImplementationVersionName,
+                        Implementation::VersionName().constData(),
+                        sizeof params->ourImplementationVersionName);
     ASC_acceptContextsWithPreferredTransferSyntaxes(params, const_cast<const char**>(kSopClasses),
                                                     sopClasses,
                                                     const_cast<const char**>(kTransferSyntaxes),
@@ -325,7 +331,8 @@ OFCondition WorklistAssociation::AnswerStep(T_DIMSE_Message& message,
 // with the final status, so the modality never waits for a match that exists.
 OFCondition WorklistAssociation::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
                                         T_ASC_PresentationContextID presentation) {
-    MatchSender matches(m_association, presentation, request);
+    MatchSender matches(m_association, presentation, request,
+                        static_cast<Uint16>(m_context.limits.pendingStatus));
     unsigned sinceCancelCheck = 0;
     for (;;) {
         FindChannel::Event event = channel.Next(kPollInterval);

@@ -2,10 +2,12 @@
 
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 #include "platform/ActivityLog.h"
 #include "platform/dicom/AssociationLimits.h"
 #include "platform/dicom/FindDispatcher.h"
+#include "platform/dicom/ListenAddresses.h"
 #include "platform/dicom/ListenerSecurity.h"
 #include "platform/dicom/SocketTuning.h"
 
@@ -38,13 +40,14 @@ public:
     // listener's associations). Without one the SOP class is not accepted.
     void SetStepHandler(StepHandler* steps) { m_steps = steps; }
 
-    // Starts listening on all interfaces, on the plain port (unless the
+    // Starts listening on the addresses, on the plain port (unless the
     // security settings close it) and on the TLS port when one is set, and
     // returns once connections are accepted. A port that cannot be opened,
     // or TLS that cannot be set up (a missing file, a key that does not
     // match), leaves the other port serving and is returned as a problem;
     // when no port can be opened this throws MwlError saying why.
-    Started Start(int port, const AssociationLimits& limits, const ListenerSecurity& security = {});
+    Started Start(int port, const AssociationLimits& limits, const ListenerSecurity& security = {},
+                  const ListenAddresses& addresses = {});
     // Refuses new connections at once, gives answers in progress two seconds,
     // aborts the associations still open and joins every thread.
     void Stop();
@@ -54,9 +57,15 @@ public:
     int TlsPort() const { return Listening() ? m_tlsPort : 0; }
 
 private:
-    static int ProbePort(int port);
-    static void CheckPortFree(int port);
-    void OpenTls(const ListenerSecurity& security, int plainPort, Started& started);
+    // The port's listening sockets, one per address. Throws MwlError naming
+    // the port when it cannot serve: an address of the list that cannot be
+    // opened is a problem unless none can; with every address, IPv4 must
+    // open and IPv6 is left out (with a note) where the host has none.
+    static std::vector<int> OpenSockets(int port, const ListenAddresses& addresses,
+                                        Started& started);
+    // The TLS port's sockets; none when TLS is off or cannot be set up.
+    std::vector<int> OpenTls(const ListenerSecurity& security, int plainPort,
+                             const ListenAddresses& addresses, Started& started);
 
     FindDispatcher& m_dispatcher;
     StepHandler* m_steps = nullptr;

@@ -40,12 +40,15 @@ public:
 private:
     // The next row into `row`; false at the end. Throws MwlError.
     bool Fetch(std::vector<QVariant>& row);
+    void ReadRow(std::vector<QVariant>& row);
+    void* StatementHandle() const;
     void MoveNextBuffered();
     void Release();
 
     RecordsetHost* m_host;
     QSqlQuery m_query;
     QSqlRecord m_columns;
+    std::vector<bool> m_exactNumbers;  // columns read as the driver's text
     bool m_buffered = false;
     bool m_eof = true;
     qint64 m_wanted = -1;  // rows the caller can still use; -1: no limit

@@ -10,7 +10,7 @@
 
 // One row of the x-ray order table that the CORVANTE back-end reads.
 struct HisOrder {
-    int worklistId = 0;
+    qint64 worklistId = 0;
     QString created;  // "YYYY-MM-DD HH:MM:SS", as the HIS stores it
     QString patientId;
     std::optional<QString> lastName;  // std::nullopt is SQL NULL

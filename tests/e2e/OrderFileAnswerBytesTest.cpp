@@ -23,28 +23,6 @@ namespace {
 
 const QString kStep = QStringLiteral("ScheduledProcedureStepSequence[0].");
 
-// The keys a modality's worklist screen asks for.
-QStringList ModalityKeys() {
-    QStringList keys = {"SpecificCharacterSet=",
-                        "AccessionNumber=",
-                        "ReferringPhysicianName=",
-                        "PatientName=",
-                        "PatientID=",
-                        "PatientBirthDate=",
-                        "PatientSex=",
-                        "StudyInstanceUID=",
-                        "RequestedProcedureID=",
-                        "RequestedProcedureDescription=",
-                        "AdmissionID=",
-                        "CurrentPatientLocation="};
-    for (const char* key :
-         {"Modality=", "ScheduledStationAETitle=", "ScheduledProcedureStepStartDate=",
-          "ScheduledProcedureStepStartTime=", "ScheduledPerformingPhysicianName=",
-          "ScheduledProcedureStepDescription=", "ScheduledProcedureStepID="})
-        keys << kStep + QLatin1String(key);
-    return keys;
-}
-
 // Every attribute the order-file answer can carry, at the top level.
 QStringList EveryOptionalKey() {
     return {kStep + "Modality=",
@@ -71,13 +49,13 @@ struct Query {
 QList<Query> Queries() {
     const QStringList worklist{QStringLiteral("-W")};
     return {
-        {"modality keys", ModalityKeys(), worklist},
+        {"modality keys", ModalityKeySet(), worklist},
         {"three keys", {kStep + "Modality=", "PatientName=", "PatientID="}, worklist},
         {"every optional key, implicit VR", EveryOptionalKey(), {"-W", "-xi"}},
         {"one patient by ID and name",
          {kStep + "Modality=", "PatientID=300002", "PatientName=OKAFOR^CHIDI^", "PatientSex="},
          worklist},
-        {"modality keys again, from the kept lines", ModalityKeys(), worklist},
+        {"modality keys again, from the kept lines", ModalityKeySet(), worklist},
     };
 }
 

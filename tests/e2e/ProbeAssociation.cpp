@@ -255,6 +255,7 @@ FindReply ProbeAssociation::ReadFindResponses() {
         }
         if (DICOM_PENDING_STATUS(response.DimseStatus)) {
             ++reply.pending;
+            reply.pendingStatuses.insert(response.DimseStatus);
             delete detail;
             continue;
         }

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <optional>
+#include <set>
 #include <string>
 
 class DcmDataset;
@@ -13,6 +14,7 @@ class DcmDataset;
 // The end of one C-FIND as the probe saw it.
 struct FindReply {
     int pending = 0;               // matches received
+    std::set<Uint16> pendingStatuses;  // the statuses they came with
     std::optional<Uint16> status;  // final status; unset when none came
     QString errorComment;
 };

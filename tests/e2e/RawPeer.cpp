@@ -9,18 +9,23 @@
 #include <QFile>
 #include <QRegularExpression>
 
-int ConnectRaw(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+int ConnectRaw(int port, bool ipv6) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return -1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_addr = in6addr_loopback;
+    address6.sin6_port = htons(static_cast<uint16_t>(port));
+    const bool connected =
+        ipv6 ? ::connect(fd, reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0
+             : ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (connected) return fd;
+    ::close(fd);
+    return -1;
 }
 
 void CloseWithReset(int socket) {

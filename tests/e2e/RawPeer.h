@@ -6,8 +6,8 @@
 // Plain TCP peers for what a DICOM toolkit will not do: connect and say
 // nothing, close at once or with a reset, send a request byte by byte.
 
-// A connected socket to the port on 127.0.0.1, or -1.
-int ConnectRaw(int port);
+// A connected socket to the port on 127.0.0.1 (or ::1), or -1.
+int ConnectRaw(int port, bool ipv6 = false);
 // Closes with a TCP reset instead of a FIN.
 void CloseWithReset(int socket);
 // Writes all bytes; false when the connection is gone.

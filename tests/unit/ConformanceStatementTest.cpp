@@ -9,11 +9,13 @@
 
 #include "ConformanceTables.h"
 #include "Fakes.h"
+#include "platform/dicom/Implementation.h"
 #include "worklist/QueryHandler.h"
 
 namespace {
 
-bool IsModality(const MatchingRow& row) {
+template <typename Row>
+bool IsModality(const Row& row) {
     return row.tag.group == Tags::Modality.group && row.tag.element == Tags::Modality.element;
 }
 
@@ -158,7 +160,9 @@ void CheckReturnKeys(const QString& mode) {
         EXPECT_FALSE(match.SequenceItem(Tags::StepSequence, 1).has_value());
         for (const ReturnRow& row : tables.ReturnKeys()) {
             const QString presence = row.byMode[mode];
-            const bool expected = presence == "always" || (askAll && presence == "asked");
+            // The step's Modality picks the department: the request always holds it.
+            const bool asked = askAll || (row.inStep && IsModality(row));
+            const bool expected = presence == "always" || (asked && presence == "asked");
             EXPECT_EQ((row.inStep ? *matchStep : match).Contains(row.tag), expected)
                 << row.Name().toStdString() << " is \"" << presence.toStdString() << "\"";
         }
@@ -205,4 +209,32 @@ TEST(ConformanceStatement, PeltaPatientIdAloneNarrowsWhenItHasAValue) {
     ASSERT_EQ(fake.his.statements.size(), 1);
     EXPECT_TRUE(fake.his.statements[0].endsWith(" AND ORD.Hpercode = 'P1'"))
         << fake.his.statements[0].toStdString();
+}
+
+// The Error Comment table names every text the server can send, and no
+// other.
+TEST(ConformanceStatement, ErrorCommentsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    QStringList sent;
+    for (int kind = static_cast<int>(FailureKind::Unspecified);
+         kind <= static_cast<int>(FailureKind::ServerStopping); ++kind)
+        sent << ErrorCommentFor(static_cast<FailureKind>(kind));
+    QStringList documented = tables.ErrorComments();
+    sent.sort();
+    documented.sort();
+    EXPECT_EQ(documented, sent);
+}
+
+// The program's own implementation class UID and version name, as the
+// association policies say, legal for their VRs.
+TEST(ConformanceStatement, ImplementationAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    const QString uid = tables.Policy("Implementation Class UID");
+    EXPECT_EQ(uid, QLatin1String(Implementation::kClassUid));
+    EXPECT_TRUE(uid.startsWith("2.25.") && uid.size() <= 64) << uid.toStdString();
+    const QString name = tables.Policy("Implementation Version Name");
+    EXPECT_EQ(name, QString::fromLatin1(Implementation::VersionName()));
+    EXPECT_TRUE(name.startsWith("TALVEK_MWL_") && name.size() <= 16) << name.toStdString();
 }

@@ -315,3 +315,73 @@ TEST(OrderFileSource, StopsAtTheNextFileOnceTheQueryIsAbandoned) {
     EXPECT_TRUE(run(whole));
     EXPECT_EQ(whole.pending.size(), 3u);
 }
+
+// An order file whose fields break every rule goes out legal, with the step
+// keys a modality needs, the same Study Instance UID at every query, and one
+// log line per changed attribute; a UTF-8 query gets the file's Greek intact.
+TEST(OrderFileSource, HostileOrderGoesOutLegalWithItsStepKeys) {
+    QTemporaryDir dir;
+    QList<QByteArray> fields(29);
+    fields[7] = "P\\1";
+    fields[9] = QString::fromUtf8("ΠΑΠΑΔΟΠΟΥΛΟΥ^ΕΛΕΝΗ^^^^^EXTRA").toUtf8();
+    fields[11] = "19800231";
+    fields[12] = "male";
+    fields[19] = QByteArray(30, '7');
+    fields[21] = "CHEST" + QByteArray("\x01\x1b", 2);
+    fields[23] = "20261203";
+    WriteFile(dir.filePath("A.HL7"), fields.join('|'));
+    FakeServices fake;
+    fake.switches.hl7FolderText = dir.path();
+    const QuerySnapshot settings = fake.Snapshot();
+    const OrderFileSource source;
+    const auto answer = [&](const char* characterSet) {
+        DicomDataset request = MakeRequest(
+            {Tags::SpecificCharacterSet, Tags::PatientName, Tags::PatientBirthDate,
+             Tags::PatientSex, Tags::StudyInstanceUid, Tags::RequestedProcedureId},
+            {Tags::ScheduledStationAeTitle, Tags::StepStartDate, Tags::StepStartTime, Tags::StepId},
+            "mr");
+        request.Add(Tags::SpecificCharacterSet, QString::fromLatin1(characterSet));
+        request.SequenceItem(Tags::StepSequence)->Add(Tags::ScheduledStationAeTitle, "CT_ROOM1");
+        FakeQueryConnection connection(request);
+        const RequestKeys keys{request, *request.SequenceItem(Tags::StepSequence), "mr"};
+        QueryRun query{connection, keys, settings, fake.log, fake.resources};
+        EXPECT_TRUE(source.Answer(query));
+        EXPECT_EQ(connection.pending.size(), 1u);
+        return connection.pending.empty() ? DicomDataset() : connection.pending[0];
+    };
+    const DicomDataset latin1 = answer("ISO_IR 100");
+    const DicomDataset utf8 = answer("ISO_IR 192");
+
+    EXPECT_EQ(latin1.Item(Tags::SpecificCharacterSet).Text(), "ISO_IR 100");
+    EXPECT_EQ(utf8.Item(Tags::SpecificCharacterSet).Text(), "ISO_IR 192");
+    EXPECT_EQ(utf8.Item(Tags::PatientName).Text(), QString::fromUtf8("ΠΑΠΑΔΟΠΟΥΛΟΥ^ΕΛΕΝΗ^^^EXTRA"));
+    EXPECT_EQ(latin1.Item(Tags::PatientName).Text(), "????????????^?????^^^EXTRA");
+    EXPECT_EQ(latin1.Item(Tags::AccessionNumber).Text(), QString(16, QLatin1Char('7')));
+    EXPECT_EQ(latin1.Item(Tags::PatientId).Text(), "P/1");
+    EXPECT_TRUE(latin1.Contains(Tags::PatientBirthDate));
+    EXPECT_EQ(latin1.Item(Tags::PatientBirthDate).Text(), "");
+    EXPECT_EQ(latin1.Item(Tags::PatientSex).Text(), "M");
+    EXPECT_EQ(latin1.Item(Tags::SeriesDescription).Text(), "CHEST");
+    EXPECT_EQ(latin1.Item(Tags::RequestedProcedureId).Text(), QString(16, QLatin1Char('7')));
+    const QString uid = latin1.Item(Tags::StudyInstanceUid).Text();
+    EXPECT_TRUE(uid.startsWith("2.25.")) << uid.toStdString();
+    EXPECT_EQ(utf8.Item(Tags::StudyInstanceUid).Text(), uid) << "the same order, the same UID";
+    const DicomDataset step = *latin1.SequenceItem(Tags::StepSequence);
+    EXPECT_EQ(step.Item(Tags::Modality).Text(), "MR");
+    EXPECT_EQ(step.Item(Tags::ScheduledStationAeTitle).Text(), "CT_ROOM1");
+    EXPECT_EQ(step.Item(Tags::StepId).Text(), QString(16, QLatin1Char('7')));
+    EXPECT_EQ(step.Item(Tags::StepStartDate).Text(), "20261203");
+    EXPECT_EQ(step.Item(Tags::StepStartTime).Text(), "000000");
+
+    // Per query, one line per order and attribute; the values stay out.
+    const QString log = fake.log.Text();
+    EXPECT_EQ(log.count("Order file A.HL7: AccessionNumber (0008,0050), SH: cut to its maximum "
+                        "length."),
+              2);
+    for (const char* attribute :
+         {"PatientID", "PatientName", "PatientBirthDate", "PatientSex", "SeriesDescription",
+          "RequestedProcedureID", "ScheduledProcedureStepID"})
+        EXPECT_EQ(log.count(QStringLiteral("Order file A.HL7: %1 ").arg(attribute)), 2)
+            << attribute;
+    EXPECT_FALSE(log.contains("male"));
+}

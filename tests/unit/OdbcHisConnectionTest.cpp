@@ -56,6 +56,29 @@ TEST_F(OdbcHisConnectionTest, RowsInOrderWithCaseInsensitiveFieldsAndRealNulls) 
     EXPECT_TRUE(records->Eof());
 }
 
+// Numbers beyond 32 bits, in every numeric column type the HIS may declare,
+// come back as the digits it holds, also when text columns are read between
+// them (the driver layer then goes over the numeric columns again).
+TEST_F(OdbcHisConnectionTest, NumbersComeBackAsTheDigitsTheDatabaseHolds) {
+    his->Execute("create table numbers (n integer, t text, b bigint, d decimal(18,0), s smallint)");
+    his->Execute(
+        "insert into numbers values (2147483648, 'A', 4294967296, 123456789012345678, -7)");
+    his->Execute("insert into numbers values (-9223372036854775808, null, null, 2147483647, 0)");
+    auto records = his->Execute("select n, t, b, d, s from numbers order by rowid");
+    QStringList rows;
+    while (!records->Eof()) {
+        QStringList fields;
+        for (const char* name : {"n", "t", "b", "d", "s"}) {
+            const QVariant value = records->Field(QString::fromLatin1(name));
+            fields << (value.isNull() ? QStringLiteral("NULL") : value.toString());
+        }
+        rows << fields.join(QLatin1Char(' '));
+        records->MoveNext();
+    }
+    EXPECT_EQ(rows, (QStringList{"2147483648 A 4294967296 123456789012345678 -7",
+                                 "-9223372036854775808 NULL NULL 2147483647 0"}));
+}
+
 TEST_F(OdbcHisConnectionTest, MissingFieldThrows) {
     auto records = his->Execute("select HN from orders");
     ASSERT_FALSE(records->Eof());

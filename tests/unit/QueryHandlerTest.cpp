@@ -222,7 +222,8 @@ TEST_F(QueryHandlerTest, ShowRequestsEchoesTheRequestBeforeTheLoop) {
                              "ScheduledProcedureStepSequence 64 256 : " + kCrLf +
                              FakeLog::Stamped("looping") + kCrLf +
                              "returning: 16 16 DOE^JANE^Q" + kCrLf + "returning: 16 32 P1" +
-                             kCrLf + kCrLf + FakeLog::Stamped("done.. P1 ");
+                             kCrLf + "returning: 8 96 CR" + kCrLf + kCrLf +
+                             FakeLog::Stamped("done.. P1 ");
     EXPECT_TRUE(fake.log.Text().startsWith(expected)) << fake.log.Text().toStdString();
 }
 

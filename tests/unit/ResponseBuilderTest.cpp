@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr Tag kStationAeTitle{0x0040, 0x0001};
-constexpr Tag kStepId{0x0040, 0x0009};
+constexpr Tag kStationAeTitle = Tags::ScheduledStationAeTitle;
+constexpr Tag kStepId = Tags::StepId;
 
 // Every attribute the builder can return, asked at the top level and again in
 // the step item, so each one shows where it lands.
@@ -120,17 +120,22 @@ protected:
         NameParts name;
     };
 
-    Built Build(ConnectionMode mode, const Row& row, const DicomDataset& request) {
+    // With `query`, the record is one more of that query's.
+    Built Build(ConnectionMode mode, const Row& row, const DicomDataset& request,
+                const RequestedAttributes* query = nullptr) {
         const FakeRecordset record({row});
         const std::optional<DicomDataset> requestStep = request.SequenceItem(Tags::StepSequence);
         const RequestKeys keys{request, *requestStep, requestStep->Item(Tags::Modality).Text()};
         const QuerySnapshot settings = fake.Snapshot();
         FakeQueryConnection connection(request);
         const QueryRun run{connection, keys, settings, fake.log, fake.resources};
-        const RequestedAttributes requested(fake.log, settings.switches.showRequests);
+        const RequestedAttributes own(fake.log, settings.switches.showRequests, request,
+                                      *requestStep);
+        const RequestedAttributes& requested = query ? *query : own;
         const WorklistSource& source = SourceFor(mode);
         MatchFill fill(run, source, record, requested);
         source.FillMatch(fill);
+        fill.AnswerTheRest();
         Built built;
         built.name = fill.Name();
         // As the toolkit reads the match back from its bytes.
@@ -168,10 +173,13 @@ TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
     EXPECT_EQ(TextAt(top, Tags::StepStartDate), "20261201");
     EXPECT_EQ(TextAt(top, Tags::StepStartTime), "140509");
     EXPECT_EQ(TextAt(top, Tags::AdmissionId), "A-77");
-    // Values that only belong in the step item, or only to CORVANTE.
-    EXPECT_FALSE(top.Contains(Tags::OtherPatientIds));
-    EXPECT_FALSE(top.Contains(Tags::RequestingPhysician));
-    EXPECT_FALSE(top.Contains(Tags::CurrentPatientLocation));
+    // Values that only belong in the step item, or only to CORVANTE: asked
+    // for, so answered, but empty.
+    for (const Tag tag :
+         {Tags::OtherPatientIds, Tags::RequestingPhysician, Tags::CurrentPatientLocation}) {
+        EXPECT_TRUE(top.Contains(tag)) << tag.group << "," << tag.element;
+        EXPECT_EQ(TextAt(top, tag), "") << tag.group << "," << tag.element;
+    }
     // The fixed tail: present and empty.
     for (const Tag tag : {Tags::ReferencedStudySequence, Tags::RequestedProcedurePriority,
                           Tags::PatientTransportArrangements, Tags::PatientWeight,
@@ -184,11 +192,13 @@ TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
     EXPECT_EQ(TextAt(step, Tags::StepStartTime), "140509");
     EXPECT_EQ(TextAt(step, Tags::OtherPatientIds), "A-77");
     EXPECT_EQ(TextAt(step, Tags::RequestingPhysician), "REYES^ANA");
-    // Never in the step item, whatever the request asks.
-    EXPECT_FALSE(step.Contains(Tags::Modality));
-    EXPECT_FALSE(step.Contains(kStationAeTitle));
-    EXPECT_FALSE(step.Contains(kStepId));
-    EXPECT_FALSE(step.Contains(Tags::PatientName));
+    // What names the step: the modality the statement was for, the AE title
+    // the query names (none here) and the order number.
+    EXPECT_EQ(TextAt(step, Tags::Modality), "CR");
+    EXPECT_TRUE(step.Contains(kStationAeTitle));
+    EXPECT_EQ(TextAt(step, kStationAeTitle), "");
+    EXPECT_EQ(TextAt(step, kStepId), "4711");
+    EXPECT_EQ(TextAt(step, Tags::PatientName), "");
 
     EXPECT_EQ(built.name.last, "DELA CRUZ");
     EXPECT_EQ(built.name.first, "JUAN");
@@ -196,14 +206,26 @@ TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
     EXPECT_TRUE(fake.his.statements.isEmpty());
 }
 
-TEST_F(ResponseBuilderTest, OnlyRequestedAttributesComeBack) {
-    const Built built = Build(ConnectionMode::Talvek, TalvekRow(), MakeRequest({Tags::PatientName}, {}));
+// Exactly what the request asks for comes back; a key the mode has no value
+// for comes back empty.
+TEST_F(ResponseBuilderTest, OnlyRequestedAttributesComeBackAndEveryOneOfThem) {
+    constexpr Tag kOtherPatientNames{0x0010, 0x1001};
+    constexpr Tag kPerformingPhysician{0x0040, 0x0006};
+    const Built built =
+        Build(ConnectionMode::Talvek, TalvekRow(),
+              MakeRequest({Tags::PatientName, kOtherPatientNames}, {kPerformingPhysician}));
     const std::vector<DicomAttribute> attributes = built.response.Attributes();
-    ASSERT_EQ(attributes.size(), 2u);
+    ASSERT_EQ(attributes.size(), 3u);
     EXPECT_EQ(attributes[0].Description(), "PatientName");
-    EXPECT_EQ(attributes[1].Description(), "ScheduledProcedureStepSequence");
-    EXPECT_TRUE(built.step.Attributes().empty());
-    EXPECT_FALSE(built.response.Contains(Tags::SpecificCharacterSet));
+    EXPECT_EQ(attributes[1].Description(), "OtherPatientNames");
+    EXPECT_EQ(attributes[2].Description(), "ScheduledProcedureStepSequence");
+    EXPECT_TRUE(attributes[1].IsNull());
+    // The request's step item holds its modality, which comes back too.
+    const std::vector<DicomAttribute> step = built.step.Attributes();
+    ASSERT_EQ(step.size(), 2u);
+    EXPECT_EQ(step[0].Description(), "Modality");
+    EXPECT_EQ(step[1].Description(), "ScheduledPerformingPhysicianName");
+    EXPECT_TRUE(step[1].IsNull());
 }
 
 TEST_F(ResponseBuilderTest, StartDateAndTimeOnlyAtTheLevelAsked) {
@@ -261,12 +283,14 @@ TEST_F(ResponseBuilderTest, CorvanteSchedulesForNowWithoutProcedureData) {
     EXPECT_EQ(TextAt(built.step, Tags::StepStartDate), "20270115");
     EXPECT_EQ(TextAt(built.step, Tags::StepStartTime), "234501");
     EXPECT_EQ(TextAt(top, Tags::CurrentPatientLocation), "OPD");
-    for (const Tag tag :
-         {Tags::StudyDescription, Tags::RequestedProcedureId, Tags::RequestedProcedureDescription,
-          Tags::ReferringPhysicianName, Tags::AdmissionId})
-        EXPECT_FALSE(top.Contains(tag)) << tag.group << "," << tag.element;
-    EXPECT_FALSE(built.step.Contains(Tags::OtherPatientIds));
-    EXPECT_FALSE(built.step.Contains(Tags::RequestingPhysician));
+    // No procedure code: the order number identifies the procedure.
+    EXPECT_EQ(TextAt(top, Tags::RequestedProcedureId), "31");
+    // No procedure data in this mode: asked for, so answered, but empty.
+    for (const Tag tag : {Tags::StudyDescription, Tags::RequestedProcedureDescription,
+                          Tags::ReferringPhysicianName, Tags::AdmissionId})
+        EXPECT_EQ(TextAt(top, tag), "") << tag.group << "," << tag.element;
+    EXPECT_EQ(TextAt(built.step, Tags::OtherPatientIds), "");
+    EXPECT_EQ(TextAt(built.step, Tags::RequestingPhysician), "");
 }
 
 TEST_F(ResponseBuilderTest, OrvellineReadsNullTextAsEmptyAndHasNoAdmissionId) {
@@ -284,8 +308,8 @@ TEST_F(ResponseBuilderTest, OrvellineReadsNullTextAsEmptyAndHasNoAdmissionId) {
     EXPECT_EQ(TextAt(top, Tags::StudyDescription), "CT HEAD PLAIN");
     EXPECT_EQ(TextAt(top, Tags::StudyTime), "163000");
     EXPECT_EQ(TextAt(built.step, Tags::StepStartDate), "20261202");
-    EXPECT_FALSE(top.Contains(Tags::AdmissionId));
-    EXPECT_FALSE(built.step.Contains(Tags::OtherPatientIds));
+    EXPECT_EQ(TextAt(top, Tags::AdmissionId), "");
+    EXPECT_EQ(TextAt(built.step, Tags::OtherPatientIds), "");
     EXPECT_TRUE(built.step.Contains(Tags::RequestingPhysician));
     EXPECT_TRUE(fake.log.Text().contains(FakeLog::Stamped("orvelline")));
 }
@@ -373,7 +397,8 @@ TEST_F(ResponseBuilderTest, ShowRequestsEchoesEachReturnedValue) {
     fake.switches.showRequests = true;
     Build(ConnectionMode::Talvek, TalvekRow(), request);
     EXPECT_EQ(fake.log.Text(),
-              "returning: 16 16 DELA CRUZ^JUAN^SANTOS\r\nreturning: 16 32 123456\r\n");
+              "returning: 16 16 DELA CRUZ^JUAN^SANTOS\r\nreturning: 16 32 123456\r\n"
+              "returning: 8 96 CR\r\n");
 
     fake.log.Replace(QString());
     fake.switches.showRequests = false;
@@ -381,19 +406,68 @@ TEST_F(ResponseBuilderTest, ShowRequestsEchoesEachReturnedValue) {
     EXPECT_EQ(fake.log.Text(), "");
 }
 
+// A failure of one attribute is logged at the top with its value and the
+// record goes on.
 TEST_F(ResponseBuilderTest, ValueThatCannotBeAddedIsLoggedOnTopAndTheRecordGoesOn) {
     fake.log.Replace("CR\r\n");
-    Row row = TalvekRow();
-    row["MASBirthDate"] = "unknown";
-    const Built built = BuildAll(ConnectionMode::Talvek, row);
+    const DicomDataset request = MakeRequest({Tags::ReferencedStudySequence}, {});
+    const RequestedAttributes requested(fake.log, false);
+    MatchDataset match;
+    EXPECT_EQ(requested.AddIfRequested(match, request, Tags::ReferencedStudySequence, "x"), 0u);
     const QStringList lines = fake.log.Lines();
     ASSERT_GE(lines.size(), 2);
-    EXPECT_TRUE(lines[0].endsWith(" 16 48 unknown")) << lines[0].toStdString();
-    EXPECT_FALSE(lines[0].startsWith(" 16 48")) << "the line starts with the error's description";
+    EXPECT_TRUE(lines[0].endsWith(" 8 4368 x")) << lines[0].toStdString();
+    EXPECT_FALSE(lines[0].startsWith(" 8 4368")) << "the line starts with the error's description";
     EXPECT_TRUE(fake.log.Text().endsWith("\r\nCR\r\n"));
-    EXPECT_EQ(TextAt(built.response, Tags::PatientSex), "M");
-    EXPECT_EQ(TextAt(built.response, Tags::StudyDate), "20261201");
-    EXPECT_EQ(TextAt(built.response, Tags::AdmissionId), "A-77");
+}
+
+// Whatever the HIS holds, every value goes out legal for its VR and every
+// requested key stays; each change is logged once per order and attribute in
+// a query, naming both and never the value.
+TEST_F(ResponseBuilderTest, HostileValuesGoOutLegalAndEachChangeIsLoggedOnce) {
+    Row row = TalvekRow();
+    row["RequestNum"] = "4294967296";
+    row["MLN"] = "BIG";
+    row["MFN"] = "ACC";
+    row["MMN"] = "X^Y=Z";
+    row["MASBirthDate"] = "1980-02-31";
+    row["MASS"] = "male";
+    row["IDN"] = QStringLiteral("A\\B") + QChar(1);
+    row["ProcCode"] = QVariant();
+    row["ProcDesc"] = QString(70, QLatin1Char('D')) + QChar(0x1B);
+    row["DocName"] = QString(202, QLatin1Char('N')) + QStringLiteral("^LUIS");
+    const DicomDataset request = MakeRequest(kEveryTopKey, kEveryStepKey, "cr");
+    const RequestedAttributes query(fake.log, false, request,
+                                    *request.SequenceItem(Tags::StepSequence));
+    const Built built = Build(ConnectionMode::Talvek, row, request, &query);
+    Build(ConnectionMode::Talvek, row, request, &query);  // the same order again
+
+    const DicomDataset& top = built.response;
+    EXPECT_EQ(TextAt(top, Tags::AccessionNumber), "4294967296");
+    EXPECT_EQ(TextAt(top, Tags::PatientName), "BIG^ACC^X Y Z");
+    EXPECT_TRUE(top.Contains(Tags::PatientBirthDate));
+    EXPECT_EQ(TextAt(top, Tags::PatientBirthDate), "");
+    EXPECT_EQ(TextAt(top, Tags::PatientSex), "M");
+    EXPECT_EQ(TextAt(top, Tags::AdmissionId), "A/B");
+    EXPECT_EQ(TextAt(top, Tags::StudyDescription), QString(64, QLatin1Char('D')));
+    EXPECT_EQ(TextAt(top, Tags::ReferringPhysicianName), QString(64, QLatin1Char('N')));
+    EXPECT_EQ(TextAt(top, Tags::RequestedProcedureId), "4294967296");
+    EXPECT_EQ(built.step.Item(Tags::OtherPatientIds).Values(), (QStringList{"A", "B"}));
+    EXPECT_EQ(TextAt(built.step, Tags::Modality), "CR");
+    EXPECT_EQ(TextAt(built.step, kStepId), "4294967296");
+
+    const QString log = fake.log.Text();
+    EXPECT_EQ(log.count(QStringLiteral("Order 4294967296: ")), 9) << log.toStdString();
+    EXPECT_TRUE(log.contains(FakeLog::Stamped(
+        "Order 4294967296: PatientSex (0010,0040), CS: read as M, F or O, or sent empty.")));
+    EXPECT_TRUE(log.contains(FakeLog::Stamped(
+        "Order 4294967296: PatientBirthDate (0010,0030), DA: not a real date or time, sent "
+        "empty.")));
+    EXPECT_TRUE(log.contains(FakeLog::Stamped(
+        "Order 4294967296: StudyDescription (0008,1030), LO: cut to its maximum length; "
+        "control characters removed.")));
+    for (const char* value : {"male", "1980-02-31", "X^Y", "NNNN", "DDDD"})
+        EXPECT_FALSE(log.contains(QLatin1String(value))) << value;
 }
 
 }  // namespace

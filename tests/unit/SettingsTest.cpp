@@ -104,7 +104,8 @@ TEST(NetworkSettings, DefaultsStoredValuesAndFallbacks) {
     network.Load(store);
     EXPECT_EQ(network.Description(),
               "Network limits: 64 associations at once, association request 5 s, idle "
-              "association 60 s, DIMSE 60 s, maximum PDU 16384 bytes");
+              "association 60 s, DIMSE 60 s, maximum PDU 16384 bytes; matches pending with "
+              "FF01; listening on every IPv4 and IPv6 address");
     EXPECT_TRUE(network.problems.isEmpty());
     EXPECT_TRUE(store.writes.isEmpty());
 
@@ -128,6 +129,34 @@ TEST(NetworkSettings, DefaultsStoredValuesAndFallbacks) {
                      "86400; using 60.",
                      "Network setting MaxPduSize=\"1000000\" is not a number from 4096 to 131072; "
                      "using 16384."}));
+}
+
+// The addresses to listen on, and the pending status for clients that take
+// FF01 for a final one.
+TEST(NetworkSettings, ListenAddressesAndPendingStatus) {
+    FakeSettings store;
+    const QString section = QStringLiteral("Network");
+    store.Set(kPacs, section, "ListenAddresses", "127.0.0.1, ::1 ,eth0");
+    store.Set(kPacs, section, "PendingStatus", "ff00");
+    NetworkSettings network;
+    network.Load(store);
+    EXPECT_EQ(network.limits.pendingStatus, 0xFF00u);
+    EXPECT_FALSE(network.addresses.Every());
+    EXPECT_TRUE(
+        network.Description().endsWith("matches pending with FF00; listening on 127.0.0.1, ::1"));
+    EXPECT_EQ(
+        network.problems,
+        QStringList{"Network setting ListenAddresses: \"eth0\" is not an address; left out."});
+
+    // Nothing usable named: nowhere, never every address.
+    store.Set(kPacs, section, "ListenAddresses", "nowhere");
+    store.Set(kPacs, section, "PendingStatus", "FF02");
+    network.Load(store);
+    EXPECT_FALSE(network.addresses.Every());
+    EXPECT_TRUE(network.addresses.Entries().empty());
+    EXPECT_EQ(network.limits.pendingStatus, 0xFF01u);
+    EXPECT_TRUE(network.problems.contains(
+        "Network setting PendingStatus=\"FF02\" is not FF01 or FF00; using FF01."));
 }
 
 TEST(StartupSettings, PortIsTheLeadingNumber) {

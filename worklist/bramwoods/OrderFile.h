@@ -25,6 +25,7 @@ public:
         return QStringView(m_line).mid(span.start, span.length);
     }
     QString Field(int n) const { return FieldView(n).toString(); }
+    QStringView Line() const { return m_line; }
 
 private:
     struct Span {

@@ -43,8 +43,13 @@ bool OrderFileSource::Answer(QueryRun& run) const {
     const OrderFilter filter{FilterKey(request, Tags::PatientId),
                              FilterKey(request, Tags::PatientName),
                              FilterKey(request, Tags::AccessionNumber)};
-    const OrderItem::Asked asked = OrderItem::Asked::From(request);
-    const RequestedAttributes requested(log, run.settings.switches.showRequests);
+    const RequestedAttributes requested(log, run.settings.switches.showRequests, request,
+                                        run.keys.requestStep);
+    Answering answering{OrderItem::Asked::From(request, run.keys.requestStep),
+                        QueryValuesOf(run.keys), requested};
+    // An item carries what is asked, and five attributes always.
+    answering.values.elements = requested.KeyCount() + 5;
+    answering.values.stepElements = requested.StepKeyCount();
     log.AppendLog(QStringLiteral("starting"));
     for (const QString& name : listing.names) {
         if (run.connection.Abandoned()) return StopEarly(run);
@@ -57,19 +62,41 @@ bool OrderFileSource::Answer(QueryRun& run) const {
         if (order && !filter.Accepts(order->Fields()))
             log.AppendLog(QStringLiteral("skipping."));
         else if (order)
-            Send(run, *order, asked, requested);
+            Send(run, name, *order, answering);
     }
     cache.Prune();
     log.AppendLog(QStringLiteral("Completed."));
     return true;
 }
 
-void OrderFileSource::Send(QueryRun& run, const OrderItem& order, const OrderItem::Asked& asked,
-                           const RequestedAttributes& requested) const {
+// The order files name no modality: the step's is the one the query names,
+// or "OT" (other).
+OrderItem::QueryValues OrderFileSource::QueryValuesOf(const RequestKeys& keys) {
+    OrderItem::QueryValues values;
+    values.encoding = keys.Encoding();
+    QString modality = keys.StepLiteral(Tags::Modality).toUpper();
+    if (modality.isEmpty()) modality = QStringLiteral("OT");
+    values.modality =
+        LegalWireValue(Tags::Modality, modality, values.encoding, values.modalityFixes);
+    values.stationAeTitle = LegalWireValue(Tags::ScheduledStationAeTitle,
+                                           keys.StepLiteral(Tags::ScheduledStationAeTitle),
+                                           values.encoding, values.stationAeTitleFixes);
+    return values;
+}
+
+void OrderFileSource::Send(QueryRun& run, const QString& name, const OrderItem& order,
+                           const Answering& answering) const {
+    const RequestedAttributes& requested = answering.requested;
     run.log.AppendLog(order.SendingLine());
     if (requested.ShowsRequests())
-        order.ForEachAsked(asked, [&](Tag tag, const QVariant& value) { requested.Echo(tag, value); });
-    run.connection.SendPending(order.Item(asked));
+        order.ForEachAsked(answering.asked, answering.values,
+                           [&](Tag tag, const QVariant& value) { requested.Echo(tag, value); });
+    order.ForEachFix(answering.asked, answering.values, [&](Tag tag, ValueFixes fixes) {
+        requested.NoteFixes(QStringLiteral("file ") + name, tag, fixes);
+    });
+    MatchDataset item = order.Item(answering.asked, answering.values);
+    requested.AnswerTheRest(item, *item.SequenceItem(Tags::StepSequence));
+    run.connection.SendPending(std::move(item));
     run.log.AppendLog(QStringLiteral("sent.. "));
 }
 

@@ -47,6 +47,12 @@ private:
         bool Accepts(const OrderFields& order) const;
     };
 
-    void Send(QueryRun& run, const OrderItem& order, const OrderItem::Asked& asked,
-              const RequestedAttributes& requested) const;
+    struct Answering {
+        OrderItem::Asked asked;
+        OrderItem::QueryValues values;
+        const RequestedAttributes& requested;
+    };
+    static OrderItem::QueryValues QueryValuesOf(const RequestKeys& keys);
+    void Send(QueryRun& run, const QString& name, const OrderItem& order,
+              const Answering& answering) const;
 };

@@ -39,7 +39,16 @@ void CorvanteSource::FillMatch(MatchFill& fill) const {
     fill.Step(Tags::StepStartDate, now.date());
     fill.Step(Tags::StepStartTime, now.time());
     fill.Top(Tags::CurrentPatientLocation, QStringLiteral("OPD"));
+    fill.Identifiers(QVariant());
     fill.Tail(false);
+}
+
+// Every order of the table is an x-ray order: an x-ray room's own modality
+// where it names one, x-ray (CR) otherwise.
+QString CorvanteSource::StepModality(const RequestKeys& keys, const Recordset&) const {
+    static const QStringList kXray = {"CR", "DX", "DR", "MG"};
+    const QString named = keys.StepLiteral(Tags::Modality).toUpper();
+    return kXray.contains(named) ? named : QStringLiteral("CR");
 }
 
 ListingPlan CorvanteSource::Listing(const QString&, SqlDialect dialect) const {

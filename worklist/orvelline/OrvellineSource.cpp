@@ -1,5 +1,6 @@
 #include "worklist/orvelline/OrvellineSource.h"
 
+#include "platform/MwlError.h"
 #include "platform/his/FieldText.h"
 #include "worklist/ConditionBuilders.h"
 #include "worklist/ListingLine.h"
@@ -60,11 +61,21 @@ void OrvellineSource::FillMatch(MatchFill& fill) const {
     const QString doctor = FieldText(fill.Field(QStringLiteral("DocName")));
     fill.Top(Tags::ReferringPhysicianName, doctor);
     fill.Step(Tags::RequestingPhysician, doctor);
-    fill.Top(Tags::RequestedProcedureId, FieldText(fill.Field(QStringLiteral("ProcCode"))));
+    fill.Identifiers(FieldText(fill.Field(QStringLiteral("ProcCode"))));
     fill.Top(Tags::RequestedProcedureDescription,
              FieldText(fill.Field(QStringLiteral("ProcDesc"))));
     fill.OrderDates();
     fill.Tail(false);
+}
+
+// Each row says its own modality, which the statement matched the query's
+// against; a statement of the SQL box ("Return this Query") may not have it.
+QString OrvellineSource::StepModality(const RequestKeys& keys, const Recordset& record) const {
+    QString own;
+    IgnoringFailures([&] { own = FieldText(record.Field(QStringLiteral("modality"))).trimmed(); });
+    if (!own.isEmpty()) return own.toUpper();
+    const QString named = keys.StepLiteral(Tags::Modality);
+    return named.isEmpty() ? QStringLiteral("OT") : named.toUpper();
 }
 
 ListingPlan OrvellineSource::Listing(const QString&, SqlDialect dialect) const {

@@ -13,6 +13,7 @@ public:
     QString BaseStatement(SqlDialect dialect) const override;
     QString Statement(const StatementInput& input) const override;
     void FillMatch(MatchFill& fill) const override;
+    QString StepModality(const RequestKeys& keys, const Recordset& record) const override;
     ListingPlan Listing(const QString& modalityBox, SqlDialect dialect) const override;
     QString ListingLine(const Recordset& record) const override;
 };

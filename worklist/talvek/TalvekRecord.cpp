@@ -16,7 +16,7 @@ void Fill(MatchFill& fill, bool clinicColumns) {
              fill.Field(clinic ? QStringLiteral("CASSex") : QStringLiteral("MASS")));
     fill.Step(Tags::OtherPatientIds, fill.Field(QStringLiteral("IDN")));
     fill.Step(Tags::RequestingPhysician, fill.Field(QStringLiteral("DocName")));
-    fill.Top(Tags::RequestedProcedureId, fill.Field(QStringLiteral("ProcCode")));
+    fill.Identifiers(fill.Field(QStringLiteral("ProcCode")));
     fill.Top(Tags::RequestedProcedureDescription, fill.Field(QStringLiteral("ProcDesc")));
     fill.Top(Tags::ReferringPhysicianName, fill.Field(QStringLiteral("DocName")));
     fill.OrderDates();
