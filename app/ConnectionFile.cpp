@@ -4,24 +4,13 @@
 #include <QFile>
 
 #include "platform/MwlError.h"
+#include "worklist/SourceFor.h"
 
-namespace {
-
-std::optional<ModeOptions::Option> DatabaseOption(const ModeOptions& options) {
-    for (const auto option : {ModeOptions::Talvek, ModeOptions::Pelta, ModeOptions::Corvante,
-                              ModeOptions::Orvelline})
-        if (options.Selected(option)) return option;
-    return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<QString> ReadINI(const ModeOptions& options, const QString& homeFolder) {
-    const auto option = DatabaseOption(options);
-    if (!option) return std::nullopt;
+std::optional<QString> ReadINI(ConnectionMode mode, const QString& homeFolder) {
+    const QString stored = SourceFor(mode).ConnectionFile();
+    if (stored.isEmpty()) return std::nullopt;
     // The stored names begin with a backslash; the folder separator here is "/".
-    const QString name = ModeOptions::ConnectionFile(*option).mid(1);
-    QFile file(QDir(homeFolder).filePath(name));
+    QFile file(QDir(homeFolder).filePath(stored.mid(1)));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         throw MwlError(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
     QString line = QString::fromUtf8(file.readLine());

@@ -10,6 +10,9 @@ DesktopProgram::DesktopProgram(SettingsStore& store, const QString& homeFolder, 
       m_stateDump(WindowStateDump::FromEnvironment(m_window, m_runtime.Log())) {
     connect(&m_splash, &SplashWindow::Started, this, &DesktopProgram::Start);
     connect(&m_window, &MainWindow::Closed, qApp, &QCoreApplication::quit);
+    connect(&m_signals, &SignalWatcher::StatusRequested, this, [this] { m_runtime.LogStatus(); });
+    connect(&m_signals, &SignalWatcher::HangUp, this,
+            [this] { m_runtime.LogOutput().ReopenLogFile(); });
 }
 
 // Nothing the service does may reach the windows once they are gone.
@@ -18,7 +21,7 @@ DesktopProgram::~DesktopProgram() { m_runtime.Shutdown(); }
 int DesktopProgram::Run() {
     m_splash.show();
     const int status = QCoreApplication::exec();
-    m_runtime.Shutdown();
+    if (!m_runtime.Shutdown()) m_runtime.LogOutput().EndNow(status);
     return status;
 }
 

@@ -7,15 +7,15 @@
 #include "app/MainWindow.h"
 #include "app/ServerRuntime.h"
 #include "app/SplashWindow.h"
-#include "app/StopSignalWatcher.h"
+#include "app/SignalWatcher.h"
 #include "app/WindowStateDump.h"
 #include "platform/settings/SettingsStore.h"
 
 // The desktop program: the start-up window, then the main window over the
 // running service. It ends when the operator closes the main window or on
-// SIGINT or SIGTERM; the listener is then shut down once the event loop has
-// returned, so a query that is running (even one paused in a yield) is
-// answered to its end first.
+// SIGINT or SIGTERM; the service then stops within a few seconds once the
+// event loop has returned (answers in progress get two seconds). SIGHUP (a
+// closing terminal, a log rotation) opens the log file again.
 class DesktopProgram : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +36,6 @@ private:
     ServerRuntime m_runtime;
     MainWindow m_window;
     SplashWindow m_splash;
-    StopSignalWatcher m_stopSignals;
+    SignalWatcher m_signals;
     std::unique_ptr<WindowStateDump> m_stateDump;
 };

@@ -1,24 +1,20 @@
 #include "app/LogOutputs.h"
 
-#include <QMetaObject>
+#include <cstdlib>
 #include <mutex>
 
 #include "app/LogFileSettings.h"
-#include "platform/LogFile.h"
 #include "platform/StandardOutputSink.h"
 
-// Carries the log file's problems from the writer thread to the activity log
-// on the service thread, and nowhere once the outputs are gone.
+// Carries the log file's problems from the writer thread to the activity
+// log, and nowhere once the outputs are gone.
 struct LogOutputs::Relay {
     std::mutex mutex;
     LogOutputs* target = nullptr;
 
     void Post(const QString& line) {
         std::lock_guard lock(mutex);
-        if (target)
-            QMetaObject::invokeMethod(
-                target, [outputs = target, line] { outputs->m_log.Log(line); },
-                Qt::QueuedConnection);
+        if (target) target->m_log.Log(line);
     }
 };
 
@@ -34,6 +30,11 @@ LogOutputs::~LogOutputs() {
     }
     m_toolkit.reset();
     m_log.SetLineWriter(nullptr);
+}
+
+void LogOutputs::EndNow(int status) {
+    m_writer.Flush(std::chrono::milliseconds(500));
+    std::_Exit(status);
 }
 
 void LogOutputs::AddStandardOutput() { Add(std::make_shared<StandardOutputSink>()); }
@@ -56,8 +57,20 @@ QStringList LogOutputs::OpenLogFile(const SettingsStore& store) {
                      .arg(settings.file.filesKept);
     }
     // Added even when it cannot be opened yet: it tries again on its own.
+    m_file = file;
     Add(file);
     return lines;
+}
+
+void LogOutputs::ReopenLogFile() {
+    if (!m_file) {
+        m_log.Log(
+            QStringLiteral("SIGHUP: no activity log file to open again (LogFolder is not set)."));
+        return;
+    }
+    m_file->RequestReopen();
+    m_log.Log(
+        QStringLiteral("SIGHUP: the activity log file %1 was opened again.").arg(m_file->Path()));
 }
 
 void LogOutputs::Add(std::shared_ptr<LogSink> sink) {

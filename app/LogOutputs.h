@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "platform/LogFile.h"
 #include "platform/LogWriter.h"
 #include "platform/TextActivityLog.h"
 #include "platform/dicom/ToolkitLogRoute.h"
@@ -26,6 +27,13 @@ public:
     QStringList OpenLogFile(const SettingsStore& store);
     // The file being written; empty without one.
     QString LogFilePath() const { return m_filePath; }
+    // On SIGHUP: the log file is opened again by its name, so an outside tool
+    // that moved it away finds the next lines in a new file, the first of
+    // them the line that says so.
+    void ReopenLogFile();
+    // Writes what is queued and ends the process at once with the status:
+    // for a stop that a thread held by the HIS cannot follow.
+    [[noreturn]] void EndNow(int status);
 
 private:
     struct Relay;
@@ -35,5 +43,6 @@ private:
     LogWriter m_writer;
     std::shared_ptr<Relay> m_relay;
     std::unique_ptr<ToolkitLogRoute> m_toolkit;
+    std::shared_ptr<LogFile> m_file;
     QString m_filePath;
 };

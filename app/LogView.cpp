@@ -17,6 +17,7 @@ QString ForBox(QString text) {
 
 LogView::LogView(TextActivityLog& log, QPlainTextEdit& box, QObject* parent)
     : QObject(parent), m_box(box) {
+    log.WatchChanges();
     m_box.setPlainText(ForBox(log.Text()));
     connect(&log, &TextActivityLog::Replacing, this, &LogView::OnReplacing);
     connect(&log, &TextActivityLog::Prepending, this, &LogView::OnPrepending);

@@ -1,14 +1,24 @@
 #include "app/MainWindowUi.h"
 
+#include <QFontMetrics>
 #include <QFormLayout>
+#include <QHeaderView>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QRegularExpressionValidator>
+#include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/StartupSettings.h"
 
 namespace {
 
 // The design's measures are twips; 15 twips make one pixel at 96 dots per inch.
 constexpr int Px(int twips) { return twips / 15; }
+
+// The widest order file name the HL7 listing shows whole.
+const QString kWideOrderFileName = QStringLiteral("ORDER00000001.HL7");
 
 template <typename Control>
 Control* Make(QWidget* parent, const char* name) {
@@ -77,10 +87,13 @@ MainWindowUi::MainWindowUi(QWidget& window) {
     SSTab1->addTab(BuildOptionsTab(), QStringLiteral("&Options"));
     SSTab1->addTab(BuildTestTab(), QStringLiteral("&Test"));
     SSTab1->addTab(BuildQueryTab(), QStringLiteral("DICOM &Query"));
+    SSTab1->addTab(BuildStepsTab(), QStringLiteral("&Performed Steps"));
     auto* tabMargin = new QVBoxLayout;
     tabMargin->setContentsMargins(Px(120), Px(120), Px(120), Px(120));
     tabMargin->addWidget(SSTab1);
     layout->addLayout(tabMargin, 1);
+    BuildStatusStrip(window);
+    layout->addWidget(fraStatus);
 }
 
 QRadioButton* MainWindowUi::ModeButton(ModeOptions::Option option) const {
@@ -115,6 +128,24 @@ void MainWindowUi::BuildTitleBand(QWidget& window) {
     band->addWidget(txtWarning);
 }
 
+void MainWindowUi::BuildStatusStrip(QWidget& window) {
+    fraStatus = Make<QFrame>(&window, "fraStatus");
+    fraStatus->setFrameShape(QFrame::StyledPanel);
+    lblStatusPorts = MakeLabel(fraStatus, "lblStatusPorts", QString());
+    lblStatusAssociations = MakeLabel(fraStatus, "lblStatusAssociations", QString());
+    lblStatusQueries = MakeLabel(fraStatus, "lblStatusQueries", QString());
+    lblStatusHis = MakeLabel(fraStatus, "lblStatusHis", QString());
+    lblStatusSteps = MakeLabel(fraStatus, "lblStatusSteps", QString());
+    lblStatusSteps->hide();
+    auto* strip = new QHBoxLayout(fraStatus);
+    strip->setContentsMargins(Px(120), Px(45), Px(120), Px(45));
+    strip->setSpacing(Px(360));
+    for (QLabel* field : {lblStatusPorts, lblStatusAssociations, lblStatusQueries, lblStatusHis,
+                          lblStatusSteps})
+        strip->addWidget(field);
+    strip->addStretch(1);
+}
+
 QWidget* MainWindowUi::BuildLogTab() {
     auto* page = new QWidget;
     fraLog = Make<QFrame>(page, "fraLog");
@@ -124,12 +155,17 @@ QWidget* MainWindowUi::BuildLogTab() {
     Logger->setMinimumSize(Px(3000), Px(1500));
 
     fraCommand = Make<QFrame>(fraLog, "fraCommand");
-    fraCommand->setFixedWidth(Px(1605));
     cmdTest = MakeButton(fraCommand, "cmdTest", QStringLiteral("Test"));
     cmdDoneExams = MakeButton(fraCommand, "cmdDoneExams", QStringLiteral("Exams Done..."));
+    // The HL7 folder listing: a name is never broken across lines, and the
+    // box is wide enough for an order file's name as modalities' sites use.
     Text1 = MakeTextArea(fraCommand, "Text1");
     Text1->setFont(Font(QStringLiteral("Verdana"), 8.25));
     Text1->setFixedHeight(Px(1455));
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    const int nameWidth = QFontMetrics(Text1->font()).horizontalAdvance(kWideOrderFileName) +
+                          Text1->verticalScrollBar()->sizeHint().width() + 2 * Text1->frameWidth() + 8;
+    fraCommand->setFixedWidth(std::max(Px(1605), nameWidth));
     for (QPushButton* button : {cmdTest, cmdDoneExams}) button->setFixedHeight(Px(495));
     auto* commands = new QVBoxLayout(fraCommand);
     commands->setContentsMargins(0, 0, 0, 0);
@@ -154,13 +190,22 @@ QWidget* MainWindowUi::BuildOptionsTab() {
     auto* page = new QWidget;
     Label8 = MakeLabel(page, "Label8", QStringLiteral("port:"));
     txtPort = MakeBox(page, "txtPort", QStringLiteral("105"));
+    lblPortNote = MakeLabel(page, "lblPortNote", QStringLiteral("takes effect at the next start"));
+    lblPortNote->hide();
     Label10 = MakeLabel(page, "Label10", QStringLiteral("Inst. Name:"));
     txtInstName = MakeBox(page, "txtInstName");
     Label11 = MakeLabel(page, "Label11", QStringLiteral("query number:"));
     txtResultNumber = MakeBox(page, "txtResultNumber", QStringLiteral("300"));
+    // Digits only: a limit that is no number would fail every query.
+    txtResultNumber->setValidator(
+        new QRegularExpressionValidator(StartupSettings::ResultNumberRule(), txtResultNumber));
     for (QLineEdit* number : {txtPort, txtResultNumber}) number->setMaximumWidth(Px(1500));
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(txtPort);
+    portRow->addWidget(lblPortNote);
+    portRow->addStretch(1);
     auto* boxes = new QFormLayout;
-    boxes->addRow(Label8, txtPort);
+    boxes->addRow(Label8, portRow);
     boxes->addRow(Label10, txtInstName);
     boxes->addRow(Label11, txtResultNumber);
 
@@ -324,6 +369,22 @@ QWidget* MainWindowUi::BuildQueryTab() {
     layout->addLayout(keys);
     layout->addWidget(cmdQuery, 0, Qt::AlignLeft);
     layout->addWidget(txtQueryResult, 1);
+    return page;
+}
+
+QWidget* MainWindowUi::BuildStepsTab() {
+    auto* page = new QWidget;
+    tblSteps = Make<QTableWidget>(page, "tblSteps");
+    tblSteps->setColumnCount(6);
+    tblSteps->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Accession"),
+                                         QStringLiteral("Patient"), QStringLiteral("Station"),
+                                         QStringLiteral("State"), QStringLiteral("Write-back")});
+    tblSteps->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tblSteps->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tblSteps->verticalHeader()->hide();
+    tblSteps->horizontalHeader()->setStretchLastSection(true);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(tblSteps);
     return page;
 }
 

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <array>
 
 #include "app/ModeOptions.h"
@@ -19,7 +20,7 @@
 // underscore ("Label12_0" to "Label12_5"). Layouts do the resizing: the tab
 // control follows the window, the log grows in both directions with its
 // command frame kept at the right edge, and the SQL result box grows in
-// height.
+// height. The status strip stays at the window's foot, below every tab.
 class MainWindowUi {
 public:
     explicit MainWindowUi(QWidget& window);
@@ -35,6 +36,14 @@ public:
     QLineEdit* txtWarning;
     QTabWidget* SSTab1;
 
+    // Status strip, below the tabs.
+    QFrame* fraStatus;
+    QLabel* lblStatusPorts;
+    QLabel* lblStatusAssociations;
+    QLabel* lblStatusQueries;
+    QLabel* lblStatusHis;
+    QLabel* lblStatusSteps;
+
     // "&Log"
     QFrame* fraLog;
     QLabel* lblComm;
@@ -47,6 +56,7 @@ public:
     // "&Options"
     QLabel* Label8;
     QLineEdit* txtPort;
+    QLabel* lblPortNote;  // "takes effect at the next start"
     QLabel* Label10;
     QLineEdit* txtInstName;
     QLabel* Label11;
@@ -115,14 +125,19 @@ public:
     QPushButton* cmdQuery;
     QPlainTextEdit* txtQueryResult;
 
+    // "&Performed Steps": the steps the modalities reported last.
+    QTableWidget* tblSteps;
+
 private:
     void BuildTitleBand(QWidget& window);
+    void BuildStatusStrip(QWidget& window);
     QWidget* BuildLogTab();
     QWidget* BuildOptionsTab();
     QGroupBox* BuildConnectionModeFrame(QWidget* parent);
     QGroupBox* BuildSecurityFrame(QWidget* parent);
     QWidget* BuildTestTab();
     QWidget* BuildQueryTab();
+    QWidget* BuildStepsTab();
     QGroupBox* BuildRemoteFrame(QWidget* parent);
     QGroupBox* BuildLocalFrame(QWidget* parent);
 };

@@ -1,6 +1,5 @@
 #include "app/ModeOptions.h"
 
-#include "worklist/ServiceState.h"
 
 namespace {
 const QString kPacs = QStringLiteral("PACS");
@@ -14,18 +13,8 @@ QString ModeOptions::Key(Option option) {
     return keys[option];
 }
 
-QString ModeOptions::Mode(Option option) {
-    static const std::array<QString, Count> modes = {Modes::Talvek, Modes::Pelta, Modes::Corvante,
-                                                     Modes::Bramwoods, Modes::Orvelline};
-    return modes[option];
-}
-
-QString ModeOptions::ConnectionFile(Option option) {
-    static const std::array<QString, Count> files = {
-        QStringLiteral("\\DBServer.txt"), QStringLiteral("\\PELTA.txt"),
-        QStringLiteral("\\CORVANTE.txt"), QString(), QStringLiteral("\\ORVELLINE.txt")};
-    return files[option];
-}
+// The options are in the order of the modes.
+::ConnectionMode ModeOptions::Mode(Option option) { return static_cast<::ConnectionMode>(option); }
 
 void ModeOptions::Load() {
     for (int i = 0; i < Count; ++i) {

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "platform/settings/SettingsStore.h"
+#include "worklist/ConnectionMode.h"
 
 // The five exclusive connection-mode options and their stored flags. The
 // window binds its option buttons to this; headless mode uses it alone.
@@ -24,15 +25,13 @@ public:
     void SetConnectionMode();
 
     bool Selected(Option option) const { return m_selected[option]; }
-    const QString& ConnectionMode() const { return m_mode; }
+    ::ConnectionMode ConnectionMode() const { return m_mode; }
 
     static QString Key(Option option);
-    static QString Mode(Option option);
-    // The file holding the option's connection string; empty for BRAMWOODS.
-    static QString ConnectionFile(Option option);
+    static ::ConnectionMode Mode(Option option);
 
 private:
     SettingsStore& m_store;
     std::array<bool, Count> m_selected{};
-    QString m_mode;
+    ::ConnectionMode m_mode = ::ConnectionMode::None;
 };

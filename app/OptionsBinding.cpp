@@ -3,7 +3,7 @@
 #include <QEvent>
 #include <QSignalBlocker>
 
-#include "app/ErrorTrap.h"
+#include "platform/ErrorTrap.h"
 
 OptionsBinding::OptionsBinding(const MainWindowUi& ui, ServerRuntime& runtime,
                                MessageSink showMessage, QObject* parent)
@@ -37,6 +37,7 @@ void OptionsBinding::ShowRestored() {
     const QSignalBlocker port(m_ui.txtPort);
     const QSignalBlocker institution(m_ui.txtInstName);
     m_ui.txtPort->setText(loaded.portText);
+    ShowPortNote();
     m_ui.txtHL7Folder->setText(loaded.hl7Folder);
     m_ui.txtInstName->setText(loaded.institutionName);
 }
@@ -63,6 +64,12 @@ void OptionsBinding::optMode_Click(ModeOptions::Option option) {
 
 void OptionsBinding::txtPort_Change(const QString& text) {
     Trap([&] { StartupSettings::SavePort(m_runtime.Store(), text); });
+    ShowPortNote();
+}
+
+// The listener keeps the port it started with: a new one is only saved.
+void OptionsBinding::ShowPortNote() {
+    m_ui.lblPortNote->setVisible(m_ui.txtPort->text() != m_runtime.Loaded().portText);
 }
 
 void OptionsBinding::txtInstName_Change(const QString& text) {
@@ -75,13 +82,17 @@ void OptionsBinding::txtHL7Folder_LostFocus() {
 
 void OptionsBinding::txtResultNumber_Enter() {
     Trap([&] {
-        StartupSettings::SaveResultNumber(m_runtime.Store(), m_ui.txtResultNumber->text());
+        const QString text = m_ui.txtResultNumber->text();
+        StartupSettings::SaveResultNumber(m_runtime.Store(), text);
+        m_runtime.Settings().Change(
+            [&](QuerySnapshot& snapshot) { snapshot.resultLimitText = text.trimmed(); });
     });
 }
 
 void OptionsBinding::chkGenStudyUID_Click() {
     Trap([&] {
-        StartupSettings::SaveGenerateStudyUid(m_runtime.Store(),
-                                              m_ui.chkGenStudyUID->checkState() == Qt::Checked);
+        const bool ticked = m_ui.chkGenStudyUID->checkState() == Qt::Checked;
+        StartupSettings::SaveGenerateStudyUid(m_runtime.Store(), ticked);
+        m_runtime.CheckStudyUidSwitch(ticked, m_showMessage);
     });
 }

@@ -11,7 +11,9 @@
 // mode option saves all five flags and switches the running service over;
 // the port and institution boxes on every change of text; the HL7 folder when
 // its box loses the focus; the result limit only on Enter; the Study UID box
-// on every click. Filling the controls from the store saves nothing.
+// on every click. Filling the controls from the store saves nothing. A port
+// other than the one the service started with is marked as taking effect at
+// the next start; a Study UID switch the mode's HIS cannot serve is warned of.
 class OptionsBinding : public QObject {
     Q_OBJECT
 public:
@@ -32,6 +34,7 @@ private:
     void Connect();
     void optMode_Click(ModeOptions::Option option);
     void txtPort_Change(const QString& text);
+    void ShowPortNote();
     void txtInstName_Change(const QString& text);
     void txtHL7Folder_LostFocus();
     void txtResultNumber_Enter();

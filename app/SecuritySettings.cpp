@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "app/CommaList.h"
 #include "app/LogFileSettings.h"
 
 namespace {
@@ -14,13 +15,6 @@ QString Read(const SettingsStore& store, const char* key) {
         .Read(QStringLiteral("PACS"), QStringLiteral("Security"), QString::fromLatin1(key),
               QString())
         .trimmed();
-}
-
-QStringList Entries(const QString& text) {
-    QStringList entries;
-    for (const QString& entry : text.split(QLatin1Char(',')))
-        if (!entry.trimmed().isEmpty()) entries << entry.trimmed();
-    return entries;
 }
 
 // "10.0.0.0/8", "fd00::/8" or a single address.
@@ -75,7 +69,7 @@ void SecuritySettings::Load(const SettingsStore& store) {
     AccessRules& access = listener.access;
     const QString callers = Read(store, "AllowedCallingAETitles");
     access.restrictCallingAe = !callers.isEmpty();
-    access.callingAeTitles = Entries(callers);
+    access.callingAeTitles = CommaList(callers);
     for (const QString& title : access.callingAeTitles)
         if (title.size() > kMaxAeTitle)
             problems << QStringLiteral(
@@ -84,7 +78,7 @@ void SecuritySettings::Load(const SettingsStore& store) {
                             .arg(title);
     const QString networks = Read(store, "AllowedNetworks");
     access.restrictNetworks = !networks.isEmpty();
-    for (const QString& entry : Entries(networks)) {
+    for (const QString& entry : CommaList(networks)) {
         if (const auto network = ParseNetwork(entry))
             access.networks.push_back(*network);
         else

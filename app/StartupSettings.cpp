@@ -27,21 +27,61 @@ constexpr Key kInstitution{"PACS", "Worklist", "txtInstName"};
 constexpr Key kResultNumber{"Modality WorkList", "Settings", "ResultQueryNumber"};
 constexpr Key kStudyUid{"Modality Worklist", "Setting", "EnableStudyUIDGeneration"};
 constexpr Key kQueryTimeout{"PACS", "Database", "QueryTimeoutSeconds"};
+constexpr Key kQueryWorkers{"PACS", "Database", "QueryWorkers"};
 
 }  // namespace
 
 void StartupSettings::LoadEarly(SettingsStore& store) {
-    portText = NormalisePort(kPort.Read(store, QStringLiteral("105")));
+    portWritten = kPort.Read(store, QStringLiteral("105"));
+    portText = NormalisePort(portWritten);
     SavePort(store, portText);
     hl7Folder = kHl7Folder.Read(store, QString());
     institutionName = kInstitution.Read(store, QString());
     SaveInstitutionName(store, institutionName);
     queryTimeoutSeconds = kQueryTimeout.Read(store, QString()).trimmed().toInt();
+    LoadQueryWorkers(store);
 }
 
-void StartupSettings::LoadLate(const SettingsStore& store) {
-    resultNumber = kResultNumber.Read(store, QStringLiteral("300"));
+void StartupSettings::LoadQueryWorkers(const SettingsStore& store) {
+    problems.clear();
+    queryWorkers = kDefaultQueryWorkers;
+    const QString text = kQueryWorkers.Read(store, QString()).trimmed();
+    if (text.isEmpty()) return;
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (ok && value >= 1 && value <= kMaxQueryWorkers) {
+        queryWorkers = value;
+        return;
+    }
+    problems << QStringLiteral(
+                    "Database setting QueryWorkers=\"%1\" is not a number from 1 to %2; using %3.")
+                    .arg(text)
+                    .arg(kMaxQueryWorkers)
+                    .arg(kDefaultQueryWorkers);
+}
+
+QStringList StartupSettings::LoadLate(SettingsStore& store) {
+    QStringList late;
+    const QString fallback = QLatin1String(kDefaultResultNumber);
+    resultNumber = kResultNumber.Read(store, fallback);
+    if (!IsResultNumber(resultNumber.trimmed())) {
+        late << QStringLiteral("Settings: ResultQueryNumber \"%1\" is not a number from 0 to "
+                               "999999999; using %2 instead (query number box).")
+                    .arg(resultNumber, fallback);
+        resultNumber = fallback;
+        SaveResultNumber(store, resultNumber);
+    }
     generateStudyUid = kStudyUid.Read(store, QStringLiteral("0")) == QLatin1String("1");
+    return late;
+}
+
+QRegularExpression StartupSettings::ResultNumberRule() {
+    return QRegularExpression(QStringLiteral("[0-9]{1,9}"));
+}
+
+bool StartupSettings::IsResultNumber(const QString& text) {
+    const QRegularExpression whole(QRegularExpression::anchoredPattern(ResultNumberRule().pattern()));
+    return whole.match(text).hasMatch();
 }
 
 void StartupSettings::SavePort(SettingsStore& store, const QString& text) {
@@ -62,6 +102,13 @@ void StartupSettings::SaveResultNumber(SettingsStore& store, const QString& text
 
 void StartupSettings::SaveGenerateStudyUid(SettingsStore& store, bool on) {
     kStudyUid.Write(store, on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QStringList StartupSettings::Applications() {
+    QStringList applications;
+    for (const Key& key : {kPort, kResultNumber, kStudyUid})
+        applications << QString::fromLatin1(key.application);
+    return applications;
 }
 
 QString StartupSettings::NormalisePort(const QString& stored) {

@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <QApplication>
 #include <QDir>
 #include <cstdio>
@@ -5,11 +7,21 @@
 #include "app/CommandLine.h"
 #include "app/DesktopProgram.h"
 #include "app/HeadlessServer.h"
+#include "app/SignalWatcher.h"
 #include "platform/settings/QtSettingsStore.h"
 
 namespace {
 
 constexpr int kDefaultDelaySeconds = 60;
+// glibc gives each thread that allocates while the others do an allocator
+// arena of its own, up to eight per core, each reserving 64 MiB of address
+// space, and keeps what its thread freed. The service's threads mostly wait
+// on the network and take turns with each other's queries: with one arena
+// the memory one query freed serves the next, whichever thread runs it, and
+// the process stays small under an address-space limit (measured: the peak
+// after a bench's worth of 5,000-match answers is about a tenth lower than
+// with four arenas, and 16 modalities at once are answered as fast).
+constexpr int kAllocatorArenas = 1;
 
 QString HomeFolder(const CommandLine& line) {
     const QString home =
@@ -20,6 +32,8 @@ QString HomeFolder(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    SignalWatcher::CatchSignals();
+    mallopt(M_ARENA_MAX, kAllocatorArenas);
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const CommandLine line = CommandLine::Parse(arguments);

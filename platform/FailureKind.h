@@ -18,11 +18,24 @@ enum class FailureKind {
     HisNotAvailable,
     HisQueryFailed,
     HisTimeout,
+    OrderFolderNotAvailable,
     ServerConfiguration,
     QueryAbandoned,
     ServerStopping,
 };
 
-// The Error Comment for the kind: plain ASCII of at most 64 characters, as
-// its value representation (LO) allows.
-QString ErrorCommentFor(FailureKind kind);
+// What follows a failure of each kind.
+struct FailurePolicy {
+    // The Error Comment: plain ASCII of at most 64 characters, as its value
+    // representation (LO) allows.
+    QString errorComment;
+    // The failure came from the HIS connection, so the next statement gets a
+    // fresh one. A failure found before any SQL ran (a bad request, a bad
+    // setting), a time-out that was really reached (the connection works, the
+    // HIS was only slow or locked) and a stop leave the connection alone.
+    bool reopensHis = false;
+};
+
+FailurePolicy PolicyFor(FailureKind kind);
+
+inline QString ErrorCommentFor(FailureKind kind) { return PolicyFor(kind).errorComment; }

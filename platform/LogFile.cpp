@@ -70,12 +70,22 @@ std::optional<QString> LogFile::Open() {
             .arg(Path(), why);
     }
     m_size = info.st_size;
+    m_startLine = EndsInsideALine();
     return std::nullopt;
 }
 
+// A line cut off before this file was opened (a crash, a cut that could not
+// be taken back) is ended before the next one.
+bool LogFile::EndsInsideALine() const {
+    char last = '\n';
+    return m_size > 0 && ::pread(m_file, &last, 1, m_size - 1) == 1 && last != '\n';
+}
+
 void LogFile::Write(const std::vector<LogLine>& lines) {
+    if (m_reopen.exchange(false)) Reopen();
     if (m_file < 0 && !Retry()) return;
     QByteArray chunk;
+    if (m_startLine) chunk += '\n';
     for (const LogLine& line : lines) {
         QByteArray text = m_time.Of(line.msecsSinceEpoch);
         text += ' ';
@@ -93,12 +103,37 @@ void LogFile::Write(const std::vector<LogLine>& lines) {
 
 bool LogFile::Append(const QByteArray& bytes) {
     if (bytes.isEmpty()) return true;
-    if (!WriteAll(m_file, bytes)) {
-        Fail(Reason(errno));
+    qsizetype written = 0;
+    if (!WriteAll(m_file, bytes, &written)) {
+        const int error = errno;
+        TakeBack(written);
+        Fail(Reason(error));
         return false;
     }
     m_size += bytes.size();
+    m_startLine = false;
     return true;
+}
+
+// The part of a failed write that did reach the file ends inside a line: it
+// is cut off again. Should that fail too, the file is found ending inside a
+// line when it is opened again.
+void LogFile::TakeBack(qsizetype written) {
+    struct stat info {};
+    if (written == 0 || ::fstat(m_file, &info) != 0 || info.st_size < written) return;
+    [[maybe_unused]] const int cut = ::ftruncate(m_file, info.st_size - written);
+}
+
+// The file's name now may be another file (an outside tool moved the old one
+// away): the next lines go there.
+void LogFile::Reopen() {
+    const bool failed = m_failed;
+    if (const auto why = Open()) {
+        m_report(*why);
+        return;
+    }
+    m_failed = false;
+    if (failed) m_report(QStringLiteral("The activity log file %1 is written again.").arg(Path()));
 }
 
 // talvek-mwl.log.(kept - 1) goes, each older file moves up by one, and the

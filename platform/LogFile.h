@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -15,8 +16,13 @@
 //
 // A file that cannot be written costs the lines meanwhile, never the
 // service: the problem is reported once, and opening it is tried again every
-// few seconds. Files that cannot be renamed leave the current file growing
-// past its limit (nothing is lost), reported once as well.
+// few seconds. A line that was cut off by the failure (a full disk) is taken
+// back out of the file, so every line in it stays whole. Files that cannot be
+// renamed leave the current file growing past its limit (nothing is lost),
+// reported once as well.
+//
+// A tool that rotates the file itself moves it away and then asks for it to
+// be opened again (RequestReopen, on SIGHUP): the next lines start a new file.
 class LogFile : public LogSink {
 public:
     struct Settings {
@@ -44,12 +50,18 @@ public:
     std::optional<QString> Open();
 
     void Write(const std::vector<LogLine>& lines) override;
+    // Any thread: the file is opened again by its name before the next lines
+    // are written.
+    void RequestReopen() { m_reopen = true; }
 
 private:
     QString RotatedPath(int number) const;
     std::optional<QString> ShiftOlderFiles();
     bool Rotate();
     bool Append(const QByteArray& bytes);
+    void TakeBack(qsizetype written);
+    bool EndsInsideALine() const;
+    void Reopen();
     void Fail(const QString& why);
     bool Retry();
 
@@ -60,5 +72,7 @@ private:
     qint64 m_size = 0;
     bool m_failed = false;        // the file cannot be written
     bool m_cannotRotate = false;  // it is written past its limit meanwhile
+    bool m_startLine = false;     // the file ends inside a line: the next one starts anew
     qint64 m_retryAt = 0;         // steady clock, milliseconds
+    std::atomic<bool> m_reopen{false};
 };

@@ -12,7 +12,7 @@
 #include "platform/LogSink.h"
 
 // Takes whole lines from any thread and writes them to its sinks on a thread
-// of its own, in batches, so the service thread never waits for a disk or a
+// of its own, in batches, so no thread of the service waits for a disk or a
 // slow terminal. The lines waiting to be written are bounded: when a sink
 // falls that far behind, new lines are dropped and one line saying how many
 // follows the lines that were kept.

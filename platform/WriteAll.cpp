@@ -4,15 +4,19 @@
 
 #include <cerrno>
 
-bool WriteAll(int descriptor, const QByteArray& bytes) {
+bool WriteAll(int descriptor, const QByteArray& bytes, qsizetype* written) {
     qsizetype sent = 0;
+    bool whole = true;
     while (sent < bytes.size()) {
-        const ssize_t written =
+        const ssize_t put =
             ::write(descriptor, bytes.constData() + sent, static_cast<size_t>(bytes.size() - sent));
-        if (written > 0)
-            sent += written;
-        else if (!(written < 0 && errno == EINTR))
-            return false;
+        if (put > 0) {
+            sent += put;
+        } else if (!(put < 0 && errno == EINTR)) {
+            whole = false;
+            break;
+        }
     }
-    return true;
+    if (written) *written = sent;
+    return whole;
 }

@@ -24,9 +24,12 @@ for tool in findscu systemd-analyze setpriv python3; do
 done
 
 work="$(mktemp -d)"
+chmod 755 "$work"
 server=""
+manager=""
 cleanup() {
   [ -z "$server" ] || kill "$server" 2>/dev/null || true
+  [ -z "$manager" ] || kill "$manager" 2>/dev/null || true
   dpkg --purge talvek-mwl >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -50,17 +53,45 @@ set_port() {
   runuser -u talvek -- sed -i "s/^WorklistPort=.*/WorklistPort=$1/" "$settings"
 }
 
+# Stands in for systemd's end of the notify protocol (Type=notify): a
+# datagram socket the service user may write to; every message becomes a
+# line of $notified.
+start_manager() {
+  notify="$work/notify-$1"
+  notified="$work/notified-$1"
+  : >"$notified"
+  python3 -c '
+import os, socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+os.chmod(sys.argv[1], 0o777)
+with open(sys.argv[2], "a", buffering=1) as out:
+    while True:
+        out.write(s.recv(4096).decode() + "\n")
+' "$notify" "$notified" &
+  manager=$!
+  i=0
+  until [ -S "$notify" ]; do
+    i=$((i + 1))
+    [ "$i" -lt 50 ] || fail "no notify socket"
+    sleep 0.1
+  done
+}
+
 # The unit's ExecStart as the unit's user, in its folder, with its
-# environment, ambient capability, bounding set and no new privileges.
+# environment, ambient capability, bounding set and no new privileges, and
+# the notify socket systemd would give it.
 start_service() {
   log="$work/service-$1.log"
+  start_manager "$1"
   (
     cd "$(unit_value WorkingDirectory)"
     # shellcheck disable=SC2046
     exec setpriv --reuid="$(unit_value User)" --regid="$(unit_value Group)" --init-groups \
       --inh-caps=+net_bind_service --ambient-caps=+net_bind_service \
       --bounding-set=-all,+net_bind_service --no-new-privs \
-      env -i PATH=/usr/bin:/bin "$(unit_value Environment)" $(unit_value ExecStart)
+      env -i PATH=/usr/bin:/bin "$(unit_value Environment)" NOTIFY_SOCKET="$notify" \
+      $(unit_value ExecStart)
   ) >"$log" 2>&1 &
   server=$!
   i=0
@@ -70,6 +101,18 @@ start_service() {
     sleep 0.1
   done
   ok "ExecStart as $(ps -o user= -p "$server") (pid $server) listens on port $1"
+  i=0
+  until grep -q "^READY=1$" "$notified" && grep -q "^STATUS=Listening on port $1 " "$notified"; do
+    i=$((i + 1))
+    [ "$i" -lt 50 ] || { cat "$notified"; fail "no READY=1 and STATUS from the service"; }
+    sleep 0.1
+  done
+  ok "told the service manager: $(grep '^STATUS=' "$notified" | tail -n 1)"
+}
+
+stop_manager() {
+  [ -z "$manager" ] || kill "$manager" 2>/dev/null || true
+  manager=""
 }
 
 # The demo HIS answers twenty open x-ray orders.
@@ -97,6 +140,9 @@ ok "/usr/bin/talvek-mwl runs"
 step "systemd-analyze verify $unit"
 systemd-analyze verify "$unit"
 ok "the unit verifies"
+[ "$(unit_value Type)" = notify ] || fail "the unit is not Type=notify"
+[ -n "$(unit_value WatchdogSec)" ] || fail "the unit keeps no watchdog"
+ok "Type=notify with WatchdogSec=$(unit_value WatchdogSec)"
 [ ! -e /etc/systemd/system/multi-user.target.wants/talvek-mwl.service ] || fail "the unit is enabled"
 ok "the unit is not enabled"
 
@@ -120,6 +166,9 @@ elapsed=$((($(date +%s%N) - started) / 1000000))
 [ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
 [ "$elapsed" -lt 5000 ] || fail "SIGTERM took $elapsed ms"
 ok "SIGTERM: exit status 0 after $elapsed ms"
+grep -q "^STOPPING=1$" "$notified" || fail "no STOPPING=1"
+ok "told the service manager: STOPPING=1"
+stop_manager
 
 step "ExecStart on the default port 105 through the ambient capability"
 set_port 105

@@ -7,7 +7,7 @@ PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev \
   libdcmtk-dev dcmtk libssl-dev \
   qt6-base-dev libqt6sql6-odbc \
   unixodbc unixodbc-dev libsqliteodbc tdsodbc odbc-mariadb sqlite3 openssl \
-  mariadb-server mariadb-client $*"
+  mariadb-server mariadb-client haproxy dicom3tools $*"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -2,7 +2,7 @@
 
 #include <QThread>
 
-#include "app/ErrorTrap.h"
+#include "platform/ErrorTrap.h"
 #include "platform/MwlError.h"
 #include "tools/TextBoxText.h"
 #include "worklist/Tags.h"

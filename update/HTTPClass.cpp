@@ -189,14 +189,17 @@ void HTTPClass::SendRequest(const QString& file, const QString& method, bool rel
     } else {
         reply = m_session->sendCustomRequest(request, verb);
     }
-    connect(reply, &QNetworkReply::finished, this, [this, reply, finished] {
+    auto sent = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::requestSent, this, [sent] { *sent = true; });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, finished, sent] {
         reply->deleteLater();
-        Deliver(finished, Collect(*reply));
+        Deliver(finished, Collect(*reply, *sent));
     });
 }
 
-HttpResponse HTTPClass::Collect(QNetworkReply& reply) const {
+HttpResponse HTTPClass::Collect(QNetworkReply& reply, bool requestSent) const {
     HttpResponse response;
+    response.requestSent = requestSent;
     response.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid()) response.contentLength = length.toLongLong();

@@ -19,6 +19,9 @@ class QNetworkRequest;
 struct HttpResponse {
     // 0 when no HTTP answer arrived at all (nothing listens, TLS refused, ...).
     int status = 0;
+    // The request reached the server: the connection was made (and secured)
+    // and the request sent. With status 0, the server never answered it.
+    bool requestSent = false;
     // The Content-Length the server declared; -1 when it declared none.
     qint64 contentLength = -1;
     // Every byte received, exactly as sent.
@@ -78,7 +81,7 @@ private:
     QString EncodedFields() const;
     QNetworkRequest BuildRequest(const QUrl& url, bool reload) const;
     void Deliver(const Finished& finished, HttpResponse response);
-    HttpResponse Collect(QNetworkReply& reply) const;
+    HttpResponse Collect(QNetworkReply& reply, bool requestSent) const;
 
     std::unique_ptr<QNetworkAccessManager> m_session;
     QUrl m_origin;

@@ -76,7 +76,8 @@ void ProgramUpdate::Run() {
     const int port = settings.Port();
     if (port < 0 || !m_http->OpenHTTP(settings.server, port, settings.user, settings.password)) {
         m_http.reset();
-        CannotConnect(QStringLiteral("not a usable server or port"));
+        ServerFailed(QStringLiteral("Cannot connect to the update server %1"),
+                     QStringLiteral("not a usable server or port"));
         return;
     }
     m_http->SendRequest(kServerFolder + settings.remoteFile, QStringLiteral("GET"), true,
@@ -86,8 +87,12 @@ void ProgramUpdate::Run() {
 void ProgramUpdate::Downloaded(const HttpResponse& response) {
     // The callback runs inside the client's own event; it goes once that is over.
     m_http.release()->deleteLater();
+    // A server that took the request and said nothing within the transfer
+    // time-out is not one that cannot be reached.
     if (response.status == 0) {
-        CannotConnect(response.error);
+        ServerFailed(response.requestSent ? QStringLiteral("No answer from the update server %1")
+                                          : QStringLiteral("Cannot connect to the update server %1"),
+                     response.error);
         return;
     }
     const QFileInfo target(m_program.path);
@@ -95,7 +100,7 @@ void ProgramUpdate::Downloaded(const HttpResponse& response) {
     if (!refusal.isEmpty()) {
         QFile::remove(target.absolutePath() + QLatin1Char('/') + SideName(target.fileName()));
         const QString text = QStringLiteral("update refused: ") + refusal;
-        m_log.AppendLog(text);
+        m_log.Log(text);
         End(text);
         return;
     }
@@ -104,11 +109,11 @@ void ProgramUpdate::Downloaded(const HttpResponse& response) {
         const QString kept = backup.isEmpty()
                                  ? QString()
                                  : QStringLiteral("; the previous one is kept as ") + backup;
-        m_log.AppendLog(
+        m_log.Log(
             QStringLiteral("Program updated: %1 (%2 bytes)%3")
                 .arg(target.absoluteFilePath(), QString::number(response.body.size()), kept));
     } catch (const MwlError& error) {
-        m_log.AppendLog(error.Description());
+        m_log.Log(error.Description());
         End(error.Description());
         return;
     }
@@ -214,7 +219,7 @@ void ProgramUpdate::Answered(bool yes) {
         process.setProgram(m_program.path);
         process.setArguments(m_program.arguments);
         if (process.startDetached()) {
-            m_log.AppendLog(QStringLiteral("New program started; this one ends."));
+            m_log.Log(QStringLiteral("New program started; this one ends."));
             m_running = false;
             m_view.EndProgram();
             emit Ended();
@@ -222,17 +227,18 @@ void ProgramUpdate::Answered(bool yes) {
         }
         const QString text =
             QStringLiteral("Cannot start the new program: ") + process.errorString();
-        m_log.AppendLog(text);
+        m_log.Log(text);
         m_view.ShowMessage(text);
     }
     m_running = false;
     emit Ended();
 }
 
-void ProgramUpdate::CannotConnect(const QString& reason) {
-    m_log.AppendLog(
-        QStringLiteral("Cannot connect to the update server %1: %2").arg(m_server, reason));
-    End(QStringLiteral("Cannot connect"));
+// what names the server ("%1"); the log adds why.
+void ProgramUpdate::ServerFailed(const QString& what, const QString& reason) {
+    const QString text = what.arg(m_server);
+    m_log.Log(text + QStringLiteral(": ") + reason);
+    End(text + QLatin1Char('.'));
 }
 
 void ProgramUpdate::End(const QString& message) {

@@ -62,7 +62,7 @@ private:
     QString KeepBackup() const;
     void PutInPlace(const QString& side, const QString& backup) const;
     void Answered(bool yes);
-    void CannotConnect(const QString& reason);
+    void ServerFailed(const QString& what, const QString& reason);
     void End(const QString& message);
 
     const SettingsStore& m_store;

@@ -4,7 +4,7 @@
 #include <functional>
 
 // What the program update needs from the window. Nothing here may block on a
-// nested event loop: the service thread goes on answering modalities while
+// nested event loop: the window goes on showing the service at work while
 // the update downloads and while the operator decides.
 class UpdateView {
 public:

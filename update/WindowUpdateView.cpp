@@ -1,7 +1,8 @@
 #include "update/WindowUpdateView.h"
 
 #include <QApplication>
-#include <QMessageBox>
+
+#include "tools/MessageBoxes.h"
 
 WindowUpdateView::WindowUpdateView(QWidget& window, QWidget& waitFrame, QWidget& updateButton,
                                    std::function<void()> endProgram)
@@ -23,19 +24,8 @@ void WindowUpdateView::ShowWaiting(bool waiting) {
         QApplication::restoreOverrideCursor();
 }
 
-void WindowUpdateView::ShowMessage(const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, m_window.windowTitle(), text, QMessageBox::Ok,
-                                &m_window);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-}
+void WindowUpdateView::ShowMessage(const QString& text) { MessageBoxes::Warn(m_window, text); }
 
 void WindowUpdateView::AskYesNo(const QString& question, std::function<void(bool yes)> answer) {
-    auto* box = new QMessageBox(QMessageBox::Question, m_window.windowTitle(), question,
-                                QMessageBox::Yes | QMessageBox::No, &m_window);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(box, &QMessageBox::finished, box, [answer = std::move(answer)](int result) {
-        answer(result == QMessageBox::Yes);
-    });
-    box->open();
+    MessageBoxes::Ask(m_window, question, std::move(answer));
 }

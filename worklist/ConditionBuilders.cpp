@@ -56,9 +56,10 @@ void AddListCondition(QString& query, const DicomAttribute& key, const QString& 
 }
 
 void AddDateComparison(QString& query, const QDateTime& when, const QString& op,
-                       const QString& column) {
-    query += QStringLiteral(" AND ") + column + op + "'" +
-             when.toString(QStringLiteral("yyyy-MM-dd HH:mm")) + "'";
+                       const QString& column, SqlDialect dialect) {
+    const QString format = dialect == SqlDialect::Sqlite ? QStringLiteral("yyyy-MM-dd HH:mm:00")
+                                                         : QStringLiteral("yyyy-MM-dd HH:mm");
+    query += QStringLiteral(" AND ") + column + op + "'" + when.toString(format) + "'";
 }
 
 void AddDateRangeCondition(QString& query, const DicomAttribute& key, const QString& column) {
@@ -75,8 +76,8 @@ void AddLinkedDateTimeCondition(QString& query, const DicomAttribute& datecondit
                             timecondition.RangeStart(DicomAttribute::ZeroDay(QTime(0, 0))).time());
         const QDateTime high(datecondition.RangeEnd(LatestDate()).date(),
                              timecondition.RangeEnd(EndOfDayTime()).time());
-        AddDateComparison(query, low, QStringLiteral(">="), dbname);
-        AddDateComparison(query, high, QStringLiteral("<="), dbname);
+        AddDateComparison(query, low, QStringLiteral(">="), dbname, dialect);
+        AddDateComparison(query, high, QStringLiteral("<="), dbname, dialect);
         return;
     }
     // A date alone is compared with the column's date, a time alone with its

@@ -26,9 +26,10 @@ QString StarToPercent(QString a);
 void AddListCondition(QString& query, const DicomAttribute& key, const QString& column,
                       SqlDialect dialect = SqlDialect::SqlServer);
 
-// column + op + 'yyyy-mm-dd hh:mm', seconds dropped.
+// column + op + 'yyyy-mm-dd hh:mm', seconds dropped; SQLite compares the
+// stored text, so there the literal carries the seconds as zero.
 void AddDateComparison(QString& query, const QDateTime& when, const QString& op,
-                       const QString& column);
+                       const QString& column, SqlDialect dialect = SqlDialect::SqlServer);
 
 // Both ends of a date or time key's range, open ends from 1800-01-01 to
 // 2999-01-01; nothing for an absent, null, empty or universal key.

@@ -1,45 +1,52 @@
 #pragma once
 
-#include "platform/dicom/QueryConnection.h"
-#include "worklist/Hl7OrderSource.h"
-#include "worklist/OrderStatements.h"
-#include "worklist/ResponseBuilder.h"
-#include "worklist/WorklistServices.h"
+#include <memory>
 
-// Answers one worklist C-FIND: builds the selected mode's statement, runs it
-// on the HIS and streams one match per order record, then success. Runs on
-// the service thread; every failure ends in the activity log and a reopened
-// HIS connection, and the peer receives a failure status with its kind.
-class QueryHandler {
+#include "platform/ActivityLog.h"
+#include "platform/dicom/QueryWorker.h"
+#include "platform/his/HisConnection.h"
+#include "worklist/QuerySettings.h"
+#include "worklist/WorklistSource.h"
+
+// Answers worklist C-FINDs on one query worker, with the worker's own HIS
+// connection: each query takes the operator's settings once, as it starts,
+// and its mode's source builds the statement, runs it and streams one match
+// per order, then success. Every failure ends in the activity log, and the
+// peer receives a failure status with its kind; only a failure of the HIS
+// reopens the connection.
+class QueryHandler : public QueryWorker {
 public:
-    explicit QueryHandler(WorklistServices& services);
-
-    void DicomViewer1_QueryRequest(QueryConnection& connection);
-
-    Hl7OrderSource& OrderFiles() { return m_orderFiles; }
-
-private:
-    struct Query {
-        DicomDataset request;
-        DicomDataset requestStep;
-        QString modality;
-        // The mode when the query began: a click may change the service's
-        // mode while the order-file path yields.
-        QString mode;
+    // What every worker shares with the others.
+    struct Shared {
+        ActivityLog& log;
+        const QuerySettings& settings;
+        UidGenerator& uids;
+        const Clock& clock;
+        StatusView& status;
+        StudyUidLocks& studyUidLocks;
+        OrderFileCache& orderFiles;
     };
 
-    bool Handle(QueryConnection& connection);
-    Query ReadRequest(const QueryConnection& connection) const;
+    QueryHandler(std::unique_ptr<HisConnection> his, const Shared& shared);
+
+    void Answer(QueryConnection& connection, const QueryBudget& budget) override {
+        DicomViewer1_QueryRequest(connection, budget);
+    }
+    void DicomViewer1_QueryRequest(QueryConnection& connection, const QueryBudget& budget);
+    // Opens the HIS connection of the current mode (at start and after a mode
+    // change) without waiting for a query; true when it is open.
+    bool OpenHis(const QueryBudget& budget) override;
+
+private:
+    bool Handle(QueryConnection& connection, const QuerySnapshot& settings);
+    RequestKeys ReadRequest(const QueryConnection& connection) const;
     void EchoRequest(const DicomDataset& request);
-    bool RunDatabaseQuery(QueryConnection& connection, const Query& query, QString sql);
-    bool StopEarly(QueryConnection& connection);
-    void SendMatch(QueryConnection& connection, const Query& query, const Recordset& record);
-    qint64 ResultLimit() const;
+    void FollowConnectionString(const QuerySnapshot& settings);
     void Complete(QueryConnection& connection);
     void Fail(QueryConnection& connection, const QString& description, FailureKind kind);
 
-    WorklistServices& m_services;
-    OrderStatements m_statements;
-    ResponseBuilder m_responses;
-    Hl7OrderSource m_orderFiles;
+    std::unique_ptr<HisConnection> m_his;
+    Shared m_shared;
+    QueryResources m_resources;
+    quint64 m_followed = 0;  // the connection generation the HIS connection follows
 };

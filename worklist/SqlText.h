@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-// The SQL dialect of a HIS server: SQL Server for TALVEK and PELTA, MySQL or
-// MariaDB for ORVELLINE. Everything that is spelt differently between the
-// two is decided here.
-enum class SqlDialect { SqlServer, MySql };
+#include "platform/his/SqlDialect.h"
+
+// Everything that is spelt differently between the HIS dialects is decided
+// here.
 
 // A value to be placed between single quotes in a statement: every quote is
 // doubled, and in the MySQL dialect every backslash too (MySQL reads it as an
@@ -18,12 +19,41 @@ inline QString SqlLiteralText(QString value, SqlDialect dialect = SqlDialect::Sq
 
 // The date part of a date-time column, comparable with a 'yyyy-MM-dd' literal.
 inline QString SqlDatePart(const QString& column, SqlDialect dialect) {
-    if (dialect == SqlDialect::MySql) return QStringLiteral("DATE(") + column + ")";
+    switch (dialect) {
+        case SqlDialect::MySql:
+            return QStringLiteral("DATE(") + column + ")";
+        case SqlDialect::Sqlite:
+            return QStringLiteral("date(") + column + ")";
+        case SqlDialect::SqlServer:
+            break;
+    }
     return QStringLiteral("CONVERT(date, ") + column + ")";
 }
 
 // The time part of a date-time column, comparable with an 'HH:mm:ss' literal.
 inline QString SqlTimePart(const QString& column, SqlDialect dialect) {
-    if (dialect == SqlDialect::MySql) return QStringLiteral("TIME(") + column + ")";
+    switch (dialect) {
+        case SqlDialect::MySql:
+            return QStringLiteral("TIME(") + column + ")";
+        case SqlDialect::Sqlite:
+            return QStringLiteral("time(") + column + ")";
+        case SqlDialect::SqlServer:
+            break;
+    }
     return QStringLiteral("CONVERT(time, ") + column + ")";
+}
+
+// Texts joined: "+" on SQL Server, CONCAT on MySQL ("+" adds numbers there),
+// "||" on SQLite (which has no CONCAT before 3.44). `separator` goes between
+// the parts as written, with the blanks the statement wants around them.
+inline QString SqlConcat(const QStringList& parts, SqlDialect dialect) {
+    switch (dialect) {
+        case SqlDialect::MySql:
+            return QStringLiteral("CONCAT(") + parts.join(QStringLiteral(", ")) + ")";
+        case SqlDialect::Sqlite:
+            return parts.join(QStringLiteral(" || "));
+        case SqlDialect::SqlServer:
+            break;
+    }
+    return parts.join(QStringLiteral(" + "));
 }

@@ -3,7 +3,8 @@
 #include <QString>
 
 // What the service shows the operator besides the log: the communication
-// state and the last statement it ran.
+// state and the last statement it ran. Called from the query workers; the
+// window shows each on its own thread.
 class StatusView {
 public:
     virtual ~StatusView() = default;

@@ -2,17 +2,16 @@
 
 #include <QString>
 
-// The operator's switches and boxes, read afresh whenever the service needs
-// them, so a change applies from the next record on.
-class Switches {
-public:
-    virtual ~Switches() = default;
-    virtual bool ShowRequests() const = 0;
-    virtual bool ReplaceEnye() const = 0;
-    virtual bool GenerateStudyUid() const = 0;
-    virtual bool Trace() const = 0;
-    virtual bool ReturnThisQuery() const = 0;
-    virtual QString SqlBoxText() const = 0;
-    virtual QString InstitutionBoxText() const = 0;
-    virtual QString Hl7FolderText() const = 0;
+// The operator's switches and boxes as one query reads them: "Show Requested
+// Elements", "Replace Ñ", "Generate Study UID", "Trace", "Return this Query",
+// the SQL box, the institution box and the HL7 folder box.
+struct Switches {
+    bool showRequests = false;
+    bool replaceEnye = false;
+    bool generateStudyUid = false;
+    bool trace = false;
+    bool returnThisQuery = false;
+    QString sqlBoxText;
+    QString institutionBoxText;
+    QString hl7FolderText;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <memory>
@@ -22,9 +23,25 @@ public:
     // decoded from the character set it declares.
     explicit DicomDataset(std::unique_ptr<DcmDataset> dataset);
 
+    // Takes over a received toolkit dataset (platform code only) with its
+    // text converted to UTF-8 (ISO_IR 192), so that datasets sent in
+    // different character sets can be merged; one without a declared set is
+    // read as ISO 8859-1.
+    static DicomDataset InUtf8(std::unique_ptr<DcmDataset> dataset);
+    // A copy that shares nothing with this dataset (of its root), for another
+    // thread.
+    DicomDataset Clone() const;
+    // The dataset (or item) in Explicit VR Little Endian, and back; nothing
+    // when the bytes cannot be read.
+    QByteArray ToBytes() const;
+    static std::optional<DicomDataset> FromBytes(const QByteArray& bytes);
+
     // Empty, or why the text values could not be decoded from the declared
     // character set (they are then read as ISO 8859-1).
     const QString& TextProblem() const { return m_textProblem; }
+    // The dataset declares UTF-8 ("ISO_IR 192") as its Specific Character
+    // Set; a received one converted to UTF-8 from another set does not.
+    bool DeclaredUtf8() const;
 
     DicomAttribute Item(quint16 group, quint16 element) const;
     bool Contains(quint16 group, quint16 element) const;
@@ -45,6 +62,11 @@ public:
     // Appends a new empty item to the sequence (creating the sequence) and
     // returns a view of it.
     DicomDataset AddSequenceItem(quint16 group, quint16 element);
+    // Every top-level attribute of the changes replaces this dataset's
+    // attribute of the same tag, or is added; a sequence is replaced whole.
+    void Replace(const DicomDataset& changes);
+    // The number of items of a sequence attribute; 0 when absent.
+    unsigned long SequenceItems(Tag tag) const;
 
     DicomAttribute Item(Tag tag) const { return Item(tag.group, tag.element); }
     bool Contains(Tag tag) const { return Contains(tag.group, tag.element); }
@@ -62,10 +84,11 @@ public:
     std::shared_ptr<DcmDataset> Root() const { return m_root; }
 
 private:
-    DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8);
+    DicomDataset(std::shared_ptr<DcmDataset> root, DcmItem* item, bool utf8, bool converted);
 
     std::shared_ptr<DcmDataset> m_root;
     DcmItem* m_item;
     bool m_utf8 = false;
+    bool m_converted = false;  // received in another set, converted to UTF-8
     QString m_textProblem;
 };

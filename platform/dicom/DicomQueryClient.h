@@ -24,7 +24,7 @@ struct FindTimeouts {
 };
 
 // A C-FIND client (SCU). Find blocks until the query has ended, so it runs
-// off the service thread; the identifier must not be used elsewhere while it
+// off the window's thread; the identifier must not be used elsewhere while it
 // runs.
 class DicomQueryClient {
 public:

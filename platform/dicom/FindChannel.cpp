@@ -1,21 +1,10 @@
 #include "platform/dicom/FindChannel.h"
 
-#include <QCoreApplication>
-
-namespace {
-// How often the waiting handler lets other events run.
-constexpr auto kRoomPoll = std::chrono::milliseconds(5);
-}  // namespace
-
 FindChannel::FindChannel(QString root, DicomDataset request)
-    : FindChannel(std::move(root), std::move(request), Limits{},
-                  [] { QCoreApplication::processEvents(); }) {}
+    : FindChannel(std::move(root), std::move(request), Limits{}) {}
 
-FindChannel::FindChannel(QString root, DicomDataset request, Limits limits, Yield yield)
-    : m_root(std::move(root)),
-      m_request(std::move(request)),
-      m_limits(limits),
-      m_yield(std::move(yield)) {}
+FindChannel::FindChannel(QString root, DicomDataset request, Limits limits)
+    : m_root(std::move(root)), m_request(std::move(request)), m_limits(limits) {}
 
 void FindChannel::SendPending(MatchDataset match) {
     std::vector<MatchDataset> spent;
@@ -23,12 +12,7 @@ void FindChannel::SendPending(MatchDataset match) {
     {
         std::unique_lock lock(m_mutex);
         spent.swap(m_spent);
-        if (m_matches.size() >= m_limits.maxQueued) {
-            lock.unlock();
-            spent.clear();
-            WaitForRoom();
-            lock.lock();
-        }
+        if (m_matches.size() >= m_limits.maxQueued) WaitForRoom(lock);
         if (Ended()) return;
         m_matches.push_back(std::move(match));
         wake = m_waiting;
@@ -36,13 +20,13 @@ void FindChannel::SendPending(MatchDataset match) {
     if (wake) m_ready.notify_one();
 }
 
-// Waits until the worker has sent half of the queue, so the handler goes
-// back to building matches in long runs rather than one at a time.
-void FindChannel::WaitForRoom() {
+// Waits until the association has sent half of the queue, so the handler
+// goes back to building matches in long runs rather than one at a time.
+void FindChannel::WaitForRoom(std::unique_lock<std::mutex>& lock) {
     const size_t resumeAt = m_limits.maxQueued / 2;
     auto progressAt = std::chrono::steady_clock::now();
-    std::unique_lock lock(m_mutex);
     std::uint64_t taken = m_taken;
+    m_roomWanted = true;
     while (m_matches.size() > resumeAt && !Ended()) {
         const auto now = std::chrono::steady_clock::now();
         if (m_taken != taken) {
@@ -52,15 +36,14 @@ void FindChannel::WaitForRoom() {
             m_stalled = true;
             m_abandoned = true;
             m_matches.clear();
-            return;
+            break;
         }
-        lock.unlock();
-        m_yield();
-        lock.lock();
-        m_roomWanted = true;
-        m_room.wait_for(lock, kRoomPoll, [&] { return m_matches.size() <= resumeAt || Ended(); });
-        m_roomWanted = false;
+        // Woken when the queue is half empty; progress short of that is
+        // looked at when the stall time would be up.
+        m_room.wait_until(lock, progressAt + m_limits.stallTimeout,
+                          [&] { return m_matches.size() <= resumeAt || Ended(); });
     }
+    m_roomWanted = false;
 }
 
 void FindChannel::SendFinal() {
@@ -75,13 +58,25 @@ void FindChannel::SendFinal() {
 
 void FindChannel::NoteFailure(FailureKind kind) {
     std::lock_guard lock(m_mutex);
-    m_failure = kind;
+    if (!m_returned) m_failure = kind;
 }
 
 void FindChannel::HandlerReturned() {
     {
         std::lock_guard lock(m_mutex);
         m_returned = true;
+    }
+    m_ready.notify_one();
+    m_room.notify_one();
+}
+
+void FindChannel::EndWithFailure(FailureKind kind) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_final || m_returned) return;
+        m_failure = kind;
+        m_returned = true;
+        m_abandoned = true;
     }
     m_ready.notify_one();
     m_room.notify_one();

@@ -5,103 +5,47 @@
 #include <dcmtk/dcmdata/dctag.h>
 #include <dcmtk/dcmdata/dcvr.h>
 
-#include <QRegularExpression>
 #include <algorithm>
 #include <cctype>
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/DateTimeText.h"
 #include "platform/MwlError.h"
 #include "platform/dicom/DicomText.h"
+#include "platform/dicom/WireValue.h"
 
-using namespace std::string_literals;
 
 namespace {
 
 constexpr quint32 Key(Tag tag) { return static_cast<quint32>(tag.group) << 16 | tag.element; }
 
 constexpr Tag kSpecificCharacterSet{0x0008, 0x0005};
-const QByteArray kDeclaredCharacterSet = QByteArrayLiteral("ISO_IR 100");
 
-// What the encoder needs to know of an attribute's VR, from the toolkit's
-// dictionary, looked up once per attribute.
-struct VrInfo {
-    char name[2];
-    DcmEVR evr;
-    bool extendedLength;  // explicit VR: two reserved bytes and a 32-bit length
-    bool keepsLeadingBlanks;
-    bool characterSetText;  // text that Specific Character Set applies to
-    char padding;
-};
-
-const VrInfo& InfoOf(Tag tag) {
-    static std::mutex mutex;
-    static std::unordered_map<quint32, VrInfo> known;
-    std::lock_guard lock(mutex);
-    const auto found = known.find(Key(tag));
-    if (found != known.end()) return found->second;
-    const DcmEVR evr = DcmTag(tag.group, tag.element).getEVR();
-    const DcmVR vr(evr);
-    const char* name = vr.getValidVRName();
-    VrInfo info{{name[0], name[1]},
-                evr,
-                vr.usesExtendedLengthEncoding() == OFTrue,
-                evr == EVR_PN || evr == EVR_ST || evr == EVR_LT || evr == EVR_UT,
-                vr.isAffectedBySpecificCharacterSet() == OFTrue,
-                evr == EVR_UI || evr == EVR_OB ? '\0' : ' '};
-    return known.emplace(Key(tag), info).first->second;
+char* PutLittleEndian(char* at, quint32 value, int bytes) {
+    for (int i = 0; i < bytes; ++i) *at++ = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return at;
 }
 
-[[noreturn]] void Mismatch(Tag tag, const QVariant& value) {
-    DcmTag dcmTag(tag.group, tag.element);
-    throw MwlError(QStringLiteral("Type mismatch: '%1' does not fit %2 (%3).")
-                       .arg(value.toString(), QString::fromLatin1(dcmTag.getTagName()),
-                            QString::fromLatin1(dcmTag.getVRName())));
-}
-
-// How one temporal VR is written, and which values already are in its form.
-struct TemporalForm {
-    QRegularExpression range;   // a query key range: "20240301-", "0800-1200"
-    QMetaType::Type wrongType;  // a date for a TM, a time for a DA
-    bool date;
-};
-
-const TemporalForm& FormOf(DcmEVR vr) {
-    static const TemporalForm date{
-        QRegularExpression(QStringLiteral("^\\d{8}-\\d{0,8}$|^-\\d{8}$")), QMetaType::QTime, true};
-    static const TemporalForm time{
-        QRegularExpression(QStringLiteral(
-            "^\\d{2,6}(\\.\\d{1,6})?-(\\d{2,6}(\\.\\d{1,6})?)?$|^-\\d{2,6}(\\.\\d{1,6})?$")),
-        QMetaType::QDate, false};
-    return vr == EVR_DA ? date : time;
-}
-
-// A range can only be made of digits, "." and "-"; most values are not, and
-// need no look at the pattern.
-bool MayBeRange(const QString& text) {
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-        return c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('.');
-    });
-}
-
-// DA as YYYYMMDD and TM as HHMMSS from any date or time value; empty text
-// stays empty and a range in DICOM form goes out as it stands.
-QByteArray TemporalText(Tag tag, DcmEVR vr, const QVariant& value) {
-    const TemporalForm& form = FormOf(vr);
-    if (value.typeId() == QMetaType::QString) {
-        const QString text = value.toString().trimmed();
-        if (text.isEmpty()) return {};
-        if (MayBeRange(text) && form.range.match(text).hasMatch()) return text.toLatin1();
+// An element's tag, its VR (explicit VR only; none for an item) and its
+// length, 16-bit or with two reserved bytes and 32 bits, in one append: it
+// runs for every attribute of every match.
+void PutHeader(std::string& out, quint32 key, const char* vr, bool longLength, quint32 length) {
+    char header[12];
+    char* at = PutLittleEndian(header, key >> 16, 2);
+    at = PutLittleEndian(at, key & 0xFFFF, 2);
+    if (vr != nullptr) {
+        *at++ = vr[0];
+        *at++ = vr[1];
+        if (longLength) {
+            *at++ = '\0';
+            *at++ = '\0';
+        }
     }
-    const auto when = ReadDateAndTime(value);
-    if (!when || value.typeId() == form.wrongType) Mismatch(tag, value);
-    return (form.date ? DicomDateText(when->date) : DicomTimeText(when->time)).toLatin1();
+    at = PutLittleEndian(at, length, longLength ? 4 : 2);
+    out.append(header, static_cast<size_t>(at - header));
 }
 
-void PutLittleEndian(std::string& out, quint32 value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
+constexpr quint32 kItemKey = 0xFFFEE000;
 
 void PatchLength(std::string& out, size_t at, size_t length) {
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
@@ -126,34 +70,16 @@ QString Normalized(const QByteArray& value, bool keepLeading) {
 
 }  // namespace
 
-QByteArray MatchDataset::WireValue(Tag tag, const QVariant& value) {
-    const VrInfo& info = InfoOf(tag);
-    if (value.isNull()) return {};
-    QByteArray wire;
-    if (info.evr == EVR_DA || info.evr == EVR_TM) {
-        wire = TemporalText(tag, info.evr, value);
-    } else {
-        const std::string text = EncodeLatin1(value.toString());
-        wire = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-    }
-    // As the toolkit keeps a value: taken as a C string (a NUL ends it),
-    // without trailing blanks, and a UID without any white space.
-    const qsizetype nul = wire.indexOf('\0');
-    if (nul >= 0) wire.truncate(nul);
-    if (info.evr == EVR_UI)
-        wire.removeIf([](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
-    while (!wire.isEmpty() && wire.back() == ' ') wire.chop(1);
-    return wire;
-}
-
-void MatchDataset::Add(Tag tag, const QVariant& value) {
+ValueFixes MatchDataset::Add(Tag tag, const QVariant& value) {
     if (InfoOf(tag).evr == EVR_SQ) {
         // A sequence takes no text; null or "" stands for "no items".
         if (!value.isNull() && !value.toString().isEmpty()) Mismatch(tag, value);
         AddEmptySequence(tag);
-        return;
+        return 0;
     }
-    AddWire(tag, WireValue(tag, value));
+    ValueFixes fixes = 0;
+    AddWire(tag, LegalWireValue(tag, value, m_encoding, fixes));
+    return fixes;
 }
 
 void MatchDataset::AddWire(Tag tag, QByteArray wire) {
@@ -175,7 +101,15 @@ MatchDataset& MatchDataset::AddSequenceItem(Tag tag) {
     if (!element.sequence) element.items.clear();
     element.sequence = true;
     element.value.clear();
-    return element.items.emplace_back();
+    return element.items.emplace_back(m_encoding);
+}
+
+void MatchDataset::Reserve(size_t elements) { m_elements.reserve(elements); }
+
+MatchDataset* MatchDataset::SequenceItem(Tag tag, size_t index) {
+    const Element* element = Find(Key(tag));
+    if (element == nullptr || index >= element->items.size()) return nullptr;
+    return const_cast<MatchDataset*>(&element->items[index]);
 }
 
 // Matches are built mostly in tag order: appending is the common case.
@@ -186,9 +120,14 @@ MatchDataset::Element& MatchDataset::Put(Tag tag) {
         at = std::lower_bound(m_elements.begin(), m_elements.end(), key,
                               [](const Element& e, quint32 k) { return e.key < k; });
     if (at != m_elements.end() && at->key == key) return *at;
+    return *m_elements.insert(at, NewElement(tag));
+}
+
+// Empty: no value, or a sequence without items.
+MatchDataset::Element MatchDataset::NewElement(Tag tag) {
     const VrInfo& info = InfoOf(tag);
     Element element;
-    element.key = key;
+    element.key = Key(tag);
     element.vr[0] = info.name[0];
     element.vr[1] = info.name[1];
     element.extendedLength = info.extendedLength;
@@ -196,7 +135,47 @@ MatchDataset::Element& MatchDataset::Put(Tag tag) {
     element.keepsLeadingBlanks = info.keepsLeadingBlanks;
     element.padding = info.padding;
     element.sequence = info.evr == EVR_SQ;
-    return *m_elements.insert(at, std::move(element));
+    return element;
+}
+
+MatchDataset MatchDataset::EmptiesOf(const std::vector<Tag>& tags) {
+    MatchDataset empties;
+    empties.m_elements.reserve(tags.size());
+    for (const Tag tag : tags) empties.Put(tag);
+    return empties;
+}
+
+// One pass over both lists to count the missing ones, then they are merged
+// in from the back, in place: no element moves more than once, and each is a
+// copy of one made before the first match.
+void MatchDataset::AddMissingFrom(const MatchDataset& empties, std::vector<Tag>* added) {
+    size_t missing = 0;
+    auto at = m_elements.cbegin();
+    for (const Element& empty : empties.m_elements) {
+        while (at != m_elements.cend() && at->key < empty.key) ++at;
+        if (at == m_elements.cend() || at->key != empty.key) ++missing;
+    }
+    if (missing == 0) return;
+    auto old = static_cast<std::ptrdiff_t>(m_elements.size()) - 1;
+    auto next = static_cast<std::ptrdiff_t>(empties.m_elements.size()) - 1;
+    m_elements.resize(m_elements.size() + missing);
+    // While `to` is past `old`, some missing element is still to be placed.
+    for (auto to = static_cast<std::ptrdiff_t>(m_elements.size()) - 1; to > old;) {
+        const Element& empty = empties.m_elements[static_cast<size_t>(next)];
+        const quint32 oldKey = old >= 0 ? m_elements[static_cast<size_t>(old)].key : 0;
+        if (old >= 0 && oldKey > empty.key) {
+            m_elements[static_cast<size_t>(to--)] = std::move(m_elements[static_cast<size_t>(old--)]);
+        } else if (old >= 0 && oldKey == empty.key) {
+            --next;
+        } else {
+            m_elements[static_cast<size_t>(to--)] = empty;
+            --next;
+            if (added)
+                added->push_back({static_cast<quint16>(empty.key >> 16),
+                                  static_cast<quint16>(empty.key & 0xFFFF)});
+        }
+    }
+    if (added) std::reverse(added->begin(), added->end());
 }
 
 const MatchDataset::Element* MatchDataset::Find(quint32 key) const {
@@ -231,7 +210,7 @@ void MatchDataset::Encode(bool explicitVr, std::string& out) const {
         return;
     }
     MatchDataset declared = *this;
-    declared.AddWire(kSpecificCharacterSet, kDeclaredCharacterSet);
+    declared.AddWire(kSpecificCharacterSet, CharacterSetTerm(m_encoding));
     declared.EncodeElements(explicitVr, out);
 }
 
@@ -240,17 +219,13 @@ void MatchDataset::Encode(bool explicitVr, std::string& out) const {
 // explicit VR a value too long for a 16-bit length written as UN.
 void MatchDataset::EncodeElements(bool explicitVr, std::string& out) const {
     for (const Element& element : m_elements) {
-        PutLittleEndian(out, element.key >> 16, 2);
-        PutLittleEndian(out, element.key & 0xFFFF, 2);
         if (element.sequence) {
-            if (explicitVr) out += "SQ\0\0"s;
-            const size_t lengthAt = out.size();
-            PutLittleEndian(out, 0, 4);
+            PutHeader(out, element.key, explicitVr ? "SQ" : nullptr, true, 0);
+            const size_t lengthAt = out.size() - 4;
             const size_t start = out.size();
             for (const MatchDataset& item : element.items) {
-                PutLittleEndian(out, 0xE000FFFE, 4);
-                const size_t itemLengthAt = out.size();
-                PutLittleEndian(out, 0, 4);
+                PutHeader(out, kItemKey, nullptr, true, 0);
+                const size_t itemLengthAt = out.size() - 4;
                 const size_t itemStart = out.size();
                 item.EncodeElements(explicitVr, out);
                 PatchLength(out, itemLengthAt, out.size() - itemStart);
@@ -260,19 +235,14 @@ void MatchDataset::EncodeElements(bool explicitVr, std::string& out) const {
         }
         const size_t length =
             static_cast<size_t>(element.value.size() + (element.value.size() & 1));
-        if (explicitVr) {
-            if (element.extendedLength || length > 0xFFFF) {
-                out +=
-                    length > 0xFFFF && !element.extendedLength ? "UN" : std::string(element.vr, 2);
-                out += "\0\0"s;
-                PutLittleEndian(out, static_cast<quint32>(length), 4);
-            } else {
-                out.append(element.vr, 2);
-                PutLittleEndian(out, static_cast<quint32>(length), 2);
-            }
-        } else {
-            PutLittleEndian(out, static_cast<quint32>(length), 4);
-        }
+        if (!explicitVr)
+            PutHeader(out, element.key, nullptr, true, static_cast<quint32>(length));
+        else if (element.extendedLength || length > 0xFFFF)
+            PutHeader(out, element.key,
+                      length > 0xFFFF && !element.extendedLength ? "UN" : element.vr, true,
+                      static_cast<quint32>(length));
+        else
+            PutHeader(out, element.key, element.vr, false, static_cast<quint32>(length));
         out.append(element.value.constData(), static_cast<size_t>(element.value.size()));
         if (element.value.size() & 1) out += element.padding;
     }

@@ -9,22 +9,26 @@
 
 #include "platform/dicom/DicomDataset.h"
 #include "platform/dicom/DicomTag.h"
+#include "platform/dicom/DicomText.h"
+#include "platform/dicom/LegalValue.h"
 
 // One match on its way to the modality: attributes in tag order, each value
-// already in its wire form (ISO 8859-1 text, DA as YYYYMMDD, TM as HHMMSS),
-// so that building a match allocates little and sending it is copying bytes.
-// A value in wire form can be made once and given to many matches (it is
-// shared, not copied).
+// already in its wire form (text in the match's encoding, DA as YYYYMMDD, TM
+// as HHMMSS), so that building a match allocates little and sending it is
+// copying bytes. A value in wire form can be made once and given to many
+// matches (it is shared, not copied).
 class MatchDataset {
 public:
-    // The wire form of a value for the attribute, by the rules of
-    // DicomDataset::Add and as the toolkit keeps it: text up to a NUL
-    // character, without trailing blanks (a UID without any white space).
-    // Throws MwlError when the value does not fit the attribute.
-    static QByteArray WireValue(Tag tag, const QVariant& value);
+    explicit MatchDataset(TextEncoding encoding = TextEncoding::Latin1) : m_encoding(encoding) {}
 
-    // Adds or replaces an attribute; the value as for DicomDataset::Add.
-    void Add(Tag tag, const QVariant& value);
+    TextEncoding Encoding() const { return m_encoding; }
+
+    // Adds or replaces an attribute, its value made legal for the VR first
+    // (LegalWireValue); returns what had to change. Throws MwlError for text
+    // given to a sequence.
+    ValueFixes Add(Tag tag, const QVariant& value);
+    // Room for this many attributes without growing.
+    void Reserve(size_t elements);
     // Adds or replaces an attribute with a value already in wire form.
     void AddWire(Tag tag, QByteArray wire);
     // Keeps `owner` alive as long as this match: values given as raw data
@@ -35,6 +39,14 @@ public:
     // Appends an empty item to the sequence (creating it). The reference
     // stays valid until that sequence changes again.
     MatchDataset& AddSequenceItem(Tag tag);
+    // The index-th item of a sequence; null when there is none.
+    MatchDataset* SequenceItem(Tag tag, size_t index = 0);
+    // The tags, each empty (a sequence without items): made once for a query
+    // and given to AddMissingFrom for every match.
+    static MatchDataset EmptiesOf(const std::vector<Tag>& tags);
+    // Adds each attribute of `empties` that the match does not hold; when
+    // `added` is given, appends their tags to it in ascending order.
+    void AddMissingFrom(const MatchDataset& empties, std::vector<Tag>* added = nullptr);
 
     bool Contains(Tag tag) const;
     // The value as the toolkit reads it back: each value without the blanks
@@ -42,8 +54,8 @@ public:
     QString Text(Tag tag) const;
 
     // Appends the dataset in explicit or implicit VR little endian to `out`.
-    // A match whose text leaves ASCII declares Specific Character Set
-    // "ISO_IR 100" (the set it is encoded in) when it declares none.
+    // A match whose text leaves ASCII declares the Specific Character Set it
+    // is encoded in ("ISO_IR 100" or "ISO_IR 192") when it declares none.
     void Encode(bool explicitVr, std::string& out) const;
     // The dataset as the toolkit reads it (for tests and tools).
     DicomDataset ToDataset() const;
@@ -52,9 +64,11 @@ private:
     struct Element;
     const Element* Find(quint32 key) const;
     Element& Put(Tag tag);
+    static Element NewElement(Tag tag);
     bool UsesExtendedCharacters() const;
     void EncodeElements(bool explicitVr, std::string& out) const;
 
+    TextEncoding m_encoding;
     std::vector<Element> m_elements;
     std::shared_ptr<const void> m_owner;
 };

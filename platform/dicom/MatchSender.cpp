@@ -9,7 +9,6 @@ namespace {
 
 constexpr Uint16 kFindResponse = 0x8020;
 constexpr Uint16 kDatasetPresent = 0x0001;
-constexpr Uint16 kPendingStatus = 0xFF01;
 
 void PutLittleEndian(std::string& out, Uint32 value, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -32,7 +31,7 @@ std::string Number(Uint16 value) {
 
 // C-FIND-RSP, pending, with a dataset: the command group with its length
 // first, the affected SOP class UID padded with NUL to an even length.
-std::string PendingCommand(const T_DIMSE_C_FindRQ& request) {
+std::string PendingCommand(const T_DIMSE_C_FindRQ& request, Uint16 status) {
     std::string uid = request.AffectedSOPClassUID;
     if (uid.size() % 2) uid += '\0';
     std::string elements;
@@ -40,7 +39,7 @@ std::string PendingCommand(const T_DIMSE_C_FindRQ& request) {
     PutElement(elements, 0x0100, Number(kFindResponse));
     PutElement(elements, 0x0120, Number(request.MessageID));
     PutElement(elements, 0x0800, Number(kDatasetPresent));
-    PutElement(elements, 0x0900, Number(kPendingStatus));
+    PutElement(elements, 0x0900, Number(status));
     std::string command;
     std::string length;
     PutLittleEndian(length, static_cast<Uint32>(elements.size()), 4);
@@ -51,8 +50,10 @@ std::string PendingCommand(const T_DIMSE_C_FindRQ& request) {
 }  // namespace
 
 MatchSender::MatchSender(T_ASC_Association* association, T_ASC_PresentationContextID presentation,
-                         const T_DIMSE_C_FindRQ& request)
-    : m_association(association), m_presentation(presentation), m_command(PendingCommand(request)) {
+                         const T_DIMSE_C_FindRQ& request, Uint16 pendingStatus)
+    : m_association(association),
+      m_presentation(presentation),
+      m_command(PendingCommand(request, pendingStatus)) {
     T_ASC_PresentationContext context;
     if (ASC_findAcceptedPresentationContext(association->params, presentation, &context).bad()) {
         m_unusable = DIMSE_BADDATA;

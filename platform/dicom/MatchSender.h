@@ -15,7 +15,7 @@
 class MatchSender {
 public:
     MatchSender(T_ASC_Association* association, T_ASC_PresentationContextID presentation,
-                const T_DIMSE_C_FindRQ& request);
+                const T_DIMSE_C_FindRQ& request, Uint16 pendingStatus);
 
     OFCondition Send(const MatchDataset& match);
 

@@ -14,7 +14,7 @@ public:
     // "WORKLIST", "PATIENT" or "STUDY".
     virtual QString QueryRoot() const = 0;
     virtual DicomDataset Request() const = 0;
-    // Sends one match with status FF01 as soon as the peer takes it. While
+    // Sends one match with the pending status as soon as the peer takes it. While
     // many are still waiting for a slow peer this waits for room, letting
     // other events (other modalities' queries) run meanwhile. Ignored once
     // the query is abandoned.

@@ -14,7 +14,6 @@ void HoldOutput(T_ASC_Association* association, bool hold) {
 
 DcmTransportConnection* QuickAckTransportLayer::createConnection(DcmNativeSocketType openSocket,
                                                                  OFBool /*useSecureLayer*/) {
-    auto* connection = new TunedConnection<DcmTCPConnection>(openSocket);
     Accepted(openSocket);
-    return connection;
+    return new TunedConnection<DcmTCPConnection>(openSocket);
 }

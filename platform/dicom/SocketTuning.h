@@ -10,9 +10,10 @@ struct T_ASC_Association;
 // out in large pieces; releasing sends what is held at once.
 void HoldOutput(T_ASC_Association* association, bool hold);
 
-// A listener's transport layer that reports every accepted socket, on the
-// accepting thread and before the toolkit reads from it (for TLS: before the
-// handshake), so deadlines and stops reach the connection from its start.
+// A listener's transport layer that reports every socket the toolkit takes,
+// on the thread that gave it over, before the toolkit reads from it (for TLS:
+// before the handshake). From the report on the toolkit owns the socket: it
+// closes it, also when it cannot make a connection of it.
 class AcceptingTransportLayer : public DcmTransportLayer {
 public:
     void SetAcceptHook(std::function<void(DcmNativeSocketType)> hook) { m_hook = std::move(hook); }

@@ -202,12 +202,11 @@ std::unique_ptr<TlsTransportLayer> TlsTransportLayer::Create(const TlsSettings& 
 
 DcmTransportConnection* TlsTransportLayer::createConnection(DcmNativeSocketType openSocket,
                                                             OFBool /*useSecureLayer*/) {
+    Accepted(openSocket);
     SSL* ssl = SSL_new(m_tls->getNativeHandle());
     if (ssl == nullptr) return nullptr;  // the toolkit closes the socket
     SSL_set_fd(ssl, static_cast<int>(openSocket));
-    auto* connection = new TlsConnection(openSocket, ssl);
-    Accepted(openSocket);
-    return connection;
+    return new TlsConnection(openSocket, ssl);
 }
 
 QString TlsNoteOf(T_ASC_Association* association) {

@@ -14,3 +14,7 @@ class UuidUidGenerator : public UidGenerator {
 public:
     QString NewUid() override;
 };
+
+// "2.25." followed by the name-based UUID (SHA-1) of the text in decimal: the
+// same text always gives the same UID, different texts practically never do.
+QString UidFromName(const QString& name);

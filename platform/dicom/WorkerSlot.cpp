@@ -1,5 +1,7 @@
 #include "platform/dicom/WorkerSlot.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace {
@@ -12,7 +14,7 @@ int Bits(int how) {
 
 }  // namespace
 
-void WorkerSlot::Attach(int socket, std::chrono::seconds requestTime) {
+void WorkerSlot::Attach(int socket, Clock::duration requestTime) {
     {
         std::lock_guard lock(m_mutex);
         m_socket = socket;
@@ -35,8 +37,13 @@ bool WorkerSlot::Attached() const {
     return m_socket >= 0;
 }
 
-void WorkerSlot::SetDeadline(std::chrono::seconds time) {
+void WorkerSlot::SetDeadline(Clock::duration time) {
     m_deadline.store(Ticks(Clock::now() + time), std::memory_order_relaxed);
+}
+
+bool WorkerSlot::TimedOut() const {
+    const long long deadline = m_deadline.load(std::memory_order_relaxed);
+    return m_timedOut.load() || (deadline != 0 && Ticks(Clock::now()) >= deadline);
 }
 
 void WorkerSlot::CutIfExpired(Clock::time_point now) {
@@ -47,6 +54,13 @@ void WorkerSlot::CutIfExpired(Clock::time_point now) {
     m_timedOut = true;
     ::shutdown(m_socket, SHUT_RDWR);
     m_interrupted = Bits(SHUT_RDWR);
+}
+
+int WorkerSlot::UnsentBytes() const {
+    std::lock_guard lock(m_mutex);
+    int unsent = 0;
+    if (m_socket < 0 || ::ioctl(m_socket, SIOCOUTQ, &unsent) != 0) return 0;
+    return unsent;
 }
 
 void WorkerSlot::Interrupt(int how) {

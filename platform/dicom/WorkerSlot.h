@@ -21,9 +21,9 @@ public:
         Ending,   // releasing or aborting
     };
 
-    // Worker thread: a connection was accepted; the request must be complete
+    // Worker thread: a connection was taken; the request must be complete
     // within requestTime.
-    void Attach(int socket, std::chrono::seconds requestTime);
+    void Attach(int socket, Clock::duration requestTime);
     // Worker thread: before the socket is closed.
     void Detach();
     bool Attached() const;
@@ -33,12 +33,16 @@ public:
 
     // Worker thread: what it does next must be over within time, or the
     // watchdog cuts the connection.
-    void SetDeadline(std::chrono::seconds time);
-    // The watchdog cut the connection because a deadline had passed.
-    bool TimedOut() const { return m_timedOut.load(); }
+    void SetDeadline(Clock::duration time);
+    // The watchdog cut the connection because a deadline had passed, or the
+    // deadline has passed by now (the toolkit's own time-out came first).
+    bool TimedOut() const;
 
     // Watchdog thread: cuts the connection when its deadline has passed.
     void CutIfExpired(Clock::time_point now);
+    // What was sent on the connection and not yet taken by the peer (0
+    // without a connection).
+    int UnsentBytes() const;
     // Shuts the socket down for reading (SHUT_RD: the worker wakes and can
     // still send an A-ABORT) or both ways (SHUT_RDWR: a blocked send ends too).
     void Interrupt(int how);

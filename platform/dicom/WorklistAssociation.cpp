@@ -2,16 +2,20 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/dulstruc.h>
 
 #include <cstring>
 
-#include "platform/dicom/ActivityPost.h"
+#include "platform/ActivityLog.h"
+#include "platform/ServiceStatus.h"
 #include "platform/dicom/DicomText.h"
 #include "platform/dicom/FindChannel.h"
 #include "platform/dicom/FindDispatcher.h"
 #include "platform/dicom/IdentifierReader.h"
+#include "platform/dicom/Implementation.h"
 #include "platform/dicom/MatchSender.h"
 #include "platform/dicom/SocketTuning.h"
+#include "platform/dicom/StepExchange.h"
 #include "platform/dicom/TlsTransport.h"
 #include "platform/dicom/WorkerSlot.h"
 
@@ -22,10 +26,12 @@ constexpr unsigned kMatchesPerCancelCheck = 16;
 // Releasing or aborting waits for the peer's answer at most this long.
 constexpr auto kClosingTime = std::chrono::seconds(2);
 
+// The last one only when a step handler serves it.
 const char* const kSopClasses[] = {UID_VerificationSOPClass,
                                    UID_FINDModalityWorklistInformationModel,
                                    UID_FINDPatientRootQueryRetrieveInformationModel,
-                                   UID_FINDStudyRootQueryRetrieveInformationModel};
+                                   UID_FINDStudyRootQueryRetrieveInformationModel,
+                                   UID_ModalityPerformedProcedureStepSOPClass};
 const char* const kTransferSyntaxes[] = {UID_LittleEndianExplicitTransferSyntax,
                                          UID_LittleEndianImplicitTransferSyntax};
 
@@ -98,8 +104,14 @@ WorklistAssociation::Negotiated WorklistAssociation::Negotiate() {
         return Negotiated::Rejected;
     }
     ASC_setAPTitles(params, nullptr, nullptr, params->DULparams.calledAPTitle);
+    const int sopClasses = static_cast<int>(std::size(kSopClasses)) - (m_context.steps ? 0 : 1);
+    OFStandard::strlcpy(params->ourImplementationClassUID, Implementation::kClassUid,
+                        sizeof params->ourImplementationClassUID);
+    OFStandard::strlcpy(params->ourImplementationVersionName,
+                        Implementation::VersionName().constData(),
+                        sizeof params->ourImplementationVersionName);
     ASC_acceptContextsWithPreferredTransferSyntaxes(params, const_cast<const char**>(kSopClasses),
-                                                    static_cast<int>(std::size(kSopClasses)),
+                                                    sopClasses,
                                                     const_cast<const char**>(kTransferSyntaxes),
                                                     static_cast<int>(std::size(kTransferSyntaxes)));
     if (ASC_countAcceptedPresentationContexts(params) == 0) {
@@ -133,12 +145,17 @@ QString WorklistAssociation::PeerText() const {
              Printable(dul.calledAPTitle), TlsNoteOf(m_association));
 }
 
+// The start stays at the head of the window's log while the association is
+// open, so a query's fresh log still says whom it answers.
 QString WorklistAssociation::Serve(unsigned long long id) {
     m_id = id;
-    Note(QStringLiteral("Association %1 from %2").arg(m_id).arg(PeerText()));
+    m_context.log.LogPinned(m_id, QStringLiteral("Association %1 from %2").arg(m_id).arg(PeerText()));
+    if (m_context.status) m_context.status->AssociationOpened();
     const auto began = std::chrono::steady_clock::now();
     const QString end = RunCommands();
     const std::chrono::duration<double> lasted = std::chrono::steady_clock::now() - began;
+    m_context.log.Unpin(m_id);
+    if (m_context.status) m_context.status->AssociationClosed();
     return QStringLiteral("Association %1 ended after %2 s: %3")
         .arg(m_id)
         .arg(lasted.count(), 0, 'f', 2)
@@ -152,19 +169,35 @@ QString WorklistAssociation::RunCommands() {
         // either it sees this wait or the wait sees the flag.
         m_slot.SetPhase(WorkerSlot::Phase::Waiting);
         if (m_context.stopping.load()) return Abort(QStringLiteral("the server is stopping"));
-        m_slot.SetDeadline(std::chrono::seconds(idle) + DimseTime());
+        m_slot.SetDeadline(std::chrono::seconds(idle) + kClosingTime);
+        if (!MessageComing(idle)) return EndIdle();
+        // From its first byte, the whole message (its identifier too) must
+        // arrive within the DIMSE time-out, however the bytes trickle in.
+        m_slot.SetDeadline(DimseTime());
         T_DIMSE_Message message{};
         T_ASC_PresentationContextID presentation = 0;
-        const OFCondition received = DIMSE_receiveCommand(m_association, DIMSE_NONBLOCKING, idle,
-                                                          &presentation, &message, nullptr);
+        m_receiving = true;
+        const OFCondition received =
+            DIMSE_receiveCommand(m_association, DIMSE_NONBLOCKING, ReadTimeoutSeconds(),
+                                 &presentation, &message, nullptr);
         if (received == DIMSE_NODATAAVAILABLE) return EndIdle();
         if (received == DUL_PEERREQUESTEDRELEASE || received == DUL_PEERABORTEDASSOCIATION ||
             received.bad())
             return Ended(received);
+        m_receiving = false;
         m_slot.SetPhase(WorkerSlot::Phase::Busy);
         const OFCondition handled = Handle(message, presentation);
         if (handled.bad()) return Ended(handled);
     }
+}
+
+// Bytes of the next message are there (received already, or waiting on the
+// connection), or the idle time passed without any.
+bool WorklistAssociation::MessageComing(int idleSeconds) {
+    const auto* key =
+        reinterpret_cast<const PRIVATE_ASSOCIATIONKEY*>(m_association->DULassociation);
+    if (key != nullptr && key->pdvIndex != -1) return true;
+    return ASC_dataWaiting(m_association, idleSeconds);
 }
 
 QString WorklistAssociation::Ended(const OFCondition& condition) {
@@ -174,23 +207,34 @@ QString WorklistAssociation::Ended(const OFCondition& condition) {
         ASC_acknowledgeRelease(m_association);
         return QStringLiteral("released by the peer");
     }
-    // A stopping listener interrupts the wait, which looks like the peer
-    // closing the connection.
+    // A stopping listener interrupts the wait, and the watchdog cuts a
+    // connection whose time is up; both look like the peer closing it.
     if (m_context.stopping.load()) return Abort(QStringLiteral("the server is stopping"));
+    if (m_slot.TimedOut())
+        return m_receiving ? QStringLiteral("the peer took longer than %1 s to send one message")
+                                 .arg(DimseTime().count())
+                           : StoppedReading(DimseTime());
     if (condition == DUL_PEERABORTEDASSOCIATION)
         return QStringLiteral("aborted or closed by the peer");
-    if (m_slot.TimedOut())
-        return QStringLiteral("the peer took longer than %1 s").arg(DimseTime().count());
     return Abort(TextOf(condition));
+}
+
+QString WorklistAssociation::StoppedReading(std::chrono::seconds time) const {
+    return QStringLiteral("the peer stopped reading: what was sent to it was not taken for %1 s")
+        .arg(time.count());
 }
 
 // Nothing came for the idle time: the association is released, or aborted
 // when the peer does not answer the release request.
 QString WorklistAssociation::EndIdle() {
     m_slot.SetPhase(WorkerSlot::Phase::Ending);
+    const std::chrono::seconds idleTime(m_context.limits.idleAssociationTimeout);
+    // A peer that is sent something and never takes it sends nothing either;
+    // a release request would not reach it.
+    if (m_slot.UnsentBytes() > 0)
+        return Abort(StoppedReading(idleTime) + QStringLiteral(", aborted"));
     m_slot.SetDeadline(kClosingTime);
-    const QString idle =
-        QStringLiteral("no message for %1 s").arg(m_context.limits.idleAssociationTimeout);
+    const QString idle = QStringLiteral("no message for %1 s").arg(idleTime.count());
     if (ASC_releaseAssociation(m_association).good()) return idle + QStringLiteral(", released");
     ASC_abortAssociation(m_association);
     return idle + QStringLiteral(", aborted");
@@ -210,6 +254,9 @@ OFCondition WorklistAssociation::Handle(T_DIMSE_Message& message,
             return AnswerEcho(message.msg.CEchoRQ, presentation);
         case DIMSE_C_FIND_RQ:
             return AnswerFind(message.msg.CFindRQ, presentation);
+        case DIMSE_N_CREATE_RQ:
+        case DIMSE_N_SET_RQ:
+            return AnswerStep(message, presentation);
         case DIMSE_C_CANCEL_RQ:
             // The query it meant has ended already (its final response may
             // have crossed the cancel on the wire): nothing to stop.
@@ -238,20 +285,44 @@ OFCondition WorklistAssociation::AnswerEcho(T_DIMSE_C_EchoRQ& request,
 OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
                                             T_ASC_PresentationContextID presentation) {
     if (request.DataSetType == DIMSE_DATASET_NULL) return DIMSE_BADMESSAGE;
-    m_slot.SetDeadline(DimseTime());
+    m_receiving = true;
     IdentifierReader::Result identifier =
-        IdentifierReader::Read(m_association, presentation, m_context.limits.dimseTimeout);
+        IdentifierReader::Read(m_association, presentation, ReadTimeoutSeconds());
     if (identifier.network.bad()) return identifier.network;
+    m_receiving = false;
     if (identifier.refusal) {
         const QString why = ErrorCommentFor(*identifier.refusal);
         Note(QStringLiteral("Association %1: query refused: %2").arg(m_id).arg(why));
+        CountQuery(false);
         return SendStatus(request, presentation, STATUS_FIND_Failed_UnableToProcess, why);
     }
+    FindChannel::Limits limits;
+    limits.stallTimeout = DimseTime();
     auto channel = std::make_shared<FindChannel>(RootOf(request.AffectedSOPClassUID),
-                                                 DicomDataset(std::move(identifier.dataset)));
+                                                 DicomDataset(std::move(identifier.dataset)), limits);
     m_context.dispatcher.Dispatch(channel);
     const OFCondition status = Stream(*channel, request, presentation);
     if (status.bad()) channel->Cancel();
+    return status;
+}
+
+// The step handler may take its whole answer time before the response goes
+// out; the peer is not held to the DIMSE time-out for that.
+OFCondition WorklistAssociation::AnswerStep(T_DIMSE_Message& message,
+                                            T_ASC_PresentationContextID presentation) {
+    const std::chrono::seconds handling =
+        m_context.steps ? m_context.steps->LongestAnswer() : std::chrono::seconds(0);
+    m_slot.SetDeadline(DimseTime() * 2 + handling);
+    StepExchange exchange(m_association, presentation, m_context.limits.dimseTimeout);
+    const QString calling = Printable(m_association->params->DULparams.callingAPTitle);
+    const OFCondition status =
+        message.CommandField == DIMSE_N_CREATE_RQ
+            ? exchange.AnswerCreate(message.msg.NCreateRQ, m_context.steps, calling)
+            : exchange.AnswerSet(message.msg.NSetRQ, m_context.steps, calling);
+    if (!exchange.Refusal().isEmpty())
+        Note(QStringLiteral("Association %1: performed procedure step message refused: %2")
+                 .arg(m_id)
+                 .arg(exchange.Refusal()));
     return status;
 }
 
@@ -260,7 +331,8 @@ OFCondition WorklistAssociation::AnswerFind(T_DIMSE_C_FindRQ& request,
 // with the final status, so the modality never waits for a match that exists.
 OFCondition WorklistAssociation::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& request,
                                         T_ASC_PresentationContextID presentation) {
-    MatchSender matches(m_association, presentation, request);
+    MatchSender matches(m_association, presentation, request,
+                        static_cast<Uint16>(m_context.limits.pendingStatus));
     unsigned sinceCancelCheck = 0;
     for (;;) {
         FindChannel::Event event = channel.Next(kPollInterval);
@@ -277,8 +349,10 @@ OFCondition WorklistAssociation::Stream(FindChannel& channel, T_DIMSE_C_FindRQ& 
                 break;
             }
             case FindChannel::Kind::Success:
+                CountQuery(true);
                 return Released(SendResponse(request, presentation, STATUS_FIND_Success));
             case FindChannel::Kind::Failure:
+                CountQuery(false);
                 return Released(SendStatus(request, presentation,
                                            STATUS_FIND_Failed_UnableToProcess, event.why));
             case FindChannel::Kind::Idle:
@@ -351,7 +425,23 @@ void WorklistAssociation::Hold(bool hold) {
     HoldOutput(m_association, hold);
 }
 
-void WorklistAssociation::Note(const QString& text) { m_context.log.Post(text); }
+void WorklistAssociation::Note(const QString& text) { m_context.log.Log(text); }
+
+// What the modality was told: a final success, or a failure status.
+void WorklistAssociation::CountQuery(bool answered) {
+    if (!m_context.status) return;
+    if (answered)
+        m_context.status->QueryAnswered();
+    else
+        m_context.status->QueryFailed();
+}
+
+// The toolkit's own time-out counts per PDU and in whole seconds; it is set
+// past the message's deadline, so the watchdog decides when a message has
+// taken too long, and the log says so.
+int WorklistAssociation::ReadTimeoutSeconds() const {
+    return m_context.limits.dimseTimeout + static_cast<int>(kClosingTime.count());
+}
 
 std::chrono::seconds WorklistAssociation::DimseTime() const {
     return std::chrono::seconds(m_context.limits.dimseTimeout);

@@ -1,5 +1,9 @@
 #include "platform/his/OdbcConnectionString.h"
 
+#include <odbcinst.h>
+
+#include <QStringList>
+
 OdbcConnectionString::OdbcConnectionString(QString text) : m_text(std::move(text)) {
     const qsizetype size = m_text.size();
     qsizetype at = 0;
@@ -38,9 +42,26 @@ std::optional<QString> OdbcConnectionString::Value(const QString& keyword) const
     return attribute->value;
 }
 
-bool OdbcConnectionString::IsSqlite() const {
-    const auto driver = Value(QStringLiteral("Driver"));
-    return driver && driver->contains(QLatin1String("sqlite"), Qt::CaseInsensitive);
+QString OdbcConnectionString::DriverName() const {
+    if (const auto driver = Value(QStringLiteral("Driver"))) return driver->trimmed();
+    const auto dsn = Value(QStringLiteral("DSN"));
+    if (!dsn || dsn->trimmed().isEmpty()) return QString();
+    char driver[512] = {};
+    SQLGetPrivateProfileString(dsn->trimmed().toUtf8().constData(), "Driver", "", driver,
+                               sizeof driver, "odbc.ini");
+    return QString::fromUtf8(driver);
+}
+
+std::optional<SqlDialect> OdbcConnectionString::Dialect() const {
+    const QString driver = DriverName();
+    if (driver.contains(QLatin1String("sqlite"), Qt::CaseInsensitive)) return SqlDialect::Sqlite;
+    // By registered name ("MariaDB Unicode") or by library ("libmaodbc.so").
+    for (const char* mysql : {"maria", "mysql", "maodbc", "myodbc"})
+        if (driver.contains(QLatin1String(mysql), Qt::CaseInsensitive)) return SqlDialect::MySql;
+    for (const char* sqlServer : {"freetds", "tdsodbc", "sql server"})
+        if (driver.contains(QLatin1String(sqlServer), Qt::CaseInsensitive))
+            return SqlDialect::SqlServer;
+    return std::nullopt;
 }
 
 QString OdbcConnectionString::SqliteFile() const {
@@ -64,4 +85,30 @@ QString OdbcConnectionString::WithLockWait(qint64 milliseconds) const {
     if (ok && given >= 0 && given <= milliseconds) return m_text;
     QString text = m_text;
     return text.replace(timeout->start, timeout->end - timeout->start, wait);
+}
+
+QString OdbcConnectionString::Where() const {
+    const auto named = [this](std::initializer_list<const char*> keywords) {
+        for (const char* keyword : keywords)
+            if (const auto value = Value(QLatin1String(keyword)); value && !value->trimmed().isEmpty())
+                return value->trimmed();
+        return QString();
+    };
+    if (IsSqlite()) {
+        const QString file = named({"Database"});
+        return file.isEmpty() ? QString() : QStringLiteral("database file ") + file;
+    }
+    QStringList parts;
+    if (const QString server = named({"Server", "Servername", "Host"}); !server.isEmpty()) {
+        const QString port = named({"Port"});
+        parts << QStringLiteral("server ") + server +
+                     (port.isEmpty() ? QString() : QStringLiteral(" port ") + port);
+    } else if (const QString socket = named({"Socket"}); !socket.isEmpty()) {
+        parts << QStringLiteral("socket ") + socket;
+    } else if (const QString dsn = named({"DSN"}); !dsn.isEmpty()) {
+        parts << QStringLiteral("data source ") + dsn;
+    }
+    if (const QString database = named({"Database"}); !database.isEmpty())
+        parts << QStringLiteral("database ") + database;
+    return parts.join(QStringLiteral(", "));
 }

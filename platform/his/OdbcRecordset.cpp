@@ -2,35 +2,107 @@
 
 #include <limits>
 
-#include "platform/his/OdbcHisConnection.h"
-#include "platform/his/StatementClock.h"
+#include <sql.h>
+#include <sqlext.h>
 
-OdbcRecordset::OdbcRecordset(OdbcHisConnection* owner, QSqlQuery query, int timeoutSeconds)
-    : m_owner(owner),
-      m_query(std::move(query)),
-      m_columns(m_query.record()),
-      m_timeoutSeconds(timeoutSeconds) {
+#include <QSqlField>
+#include <QSqlResult>
+
+namespace {
+
+// Whole numbers of every width and DECIMAL/NUMERIC. Qt's driver reads a
+// column the ODBC driver calls INTEGER through 32 bits (SQLite keeps 64-bit
+// order numbers in such columns) and a DECIMAL through a double; both change
+// the number.
+bool IsExactNumber(const QSqlField& field) {
+    switch (field.typeID()) {
+        case SQL_BIT:
+        case SQL_TINYINT:
+        case SQL_SMALLINT:
+        case SQL_INTEGER:
+        case SQL_BIGINT:
+        case SQL_DECIMAL:
+        case SQL_NUMERIC:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The column's value as the driver writes it as text (digits, sign and
+// point): exactly the number the database holds. Null for SQL NULL.
+QVariant ExactNumberText(SQLHANDLE statement, int column) {
+    char text[128] = {};
+    SQLLEN length = 0;
+    const SQLRETURN read = SQLGetData(statement, static_cast<SQLUSMALLINT>(column + 1), SQL_C_CHAR,
+                                      text, sizeof text, &length);
+    if (!SQL_SUCCEEDED(read) || length == SQL_NULL_DATA) return QVariant();
+    return QString::fromLatin1(text);
+}
+
+}  // namespace
+
+OdbcRecordset::OdbcRecordset(RecordsetHost* host, QSqlQuery query)
+    : m_host(host), m_query(std::move(query)), m_columns(m_query.record()) {
+    if (!m_query.isSelect()) m_rowsChanged = m_query.numRowsAffected();
+    for (int i = 0; i < m_columns.count(); ++i)
+        m_exactNumbers.push_back(IsExactNumber(m_columns.field(i)));
     m_eof = !m_query.isSelect() || !Fetch(m_row);
     if (m_eof) Release();
 }
 
 OdbcRecordset::~OdbcRecordset() {
-    if (m_owner) m_owner->Forget(this);
+    if (m_host) m_host->Forget(this);
 }
 
 bool OdbcRecordset::Fetch(std::vector<QVariant>& row) {
-    const StatementClock clock(m_timeoutSeconds);
-    if (!m_query.next()) {
+    bool fetched = false;
+    StatementWatch::Cancelled cancelled = StatementWatch::Cancelled::No;
+    if (m_host && m_host->Cancellable()) {
+        StatementWatch::Call call(m_host->Watch(), m_host->Budget());
+        SQLHANDLE statement = StatementHandle();
+        call.Arm(QStringLiteral("the next row"), [statement] {
+            if (statement) SQLCancel(statement);
+        });
+        fetched = m_query.next();
+        call.Disarm();
+        cancelled = call.CancelledFor();
+    } else {
+        fetched = m_query.next();
+    }
+    if (!fetched) {
         // Drivers that stream rows (FreeTDS, MariaDB, SQLite with StepAPI)
         // report an error of a later row here, not when the statement ran.
         const QSqlError error = m_query.lastError();
-        if (error.isValid()) throw clock.Failure(error);
+        if (error.isValid())
+            throw m_host ? m_host->Failure(error, cancelled)
+                         : MwlError(error.text(), FailureKind::HisQueryFailed);
         return false;
     }
+    ReadRow(row);
+    return true;
+}
+
+// Columns are read in order, as some drivers require. Qt's driver, asked for
+// a later column, reads the skipped exact-number columns once more: a second
+// read of a column gets no data (the ODBC rule), which it drops.
+void OdbcRecordset::ReadRow(std::vector<QVariant>& row) {
     row.clear();
     row.reserve(m_columns.count());
-    for (int i = 0; i < m_columns.count(); ++i) row.push_back(m_query.value(i));
-    return true;
+    SQLHANDLE statement = nullptr;
+    for (int i = 0; i < m_columns.count(); ++i) {
+        if (m_exactNumbers[i] && (statement || (statement = StatementHandle())))
+            row.push_back(ExactNumberText(statement, i));
+        else
+            row.push_back(m_query.value(i));
+    }
+}
+
+void* OdbcRecordset::StatementHandle() const {
+    const QVariant handle = m_query.result() ? m_query.result()->handle() : QVariant();
+    return handle.metaType() == QMetaType::fromType<SQLHANDLE>()
+               ? *static_cast<const SQLHANDLE*>(handle.constData())
+               : nullptr;
 }
 
 void OdbcRecordset::MoveNext() {
@@ -97,8 +169,8 @@ void OdbcRecordset::BufferRemaining() {
 // reopen cleanly.
 void OdbcRecordset::Release() {
     m_query = QSqlQuery();
-    if (m_owner) {
-        m_owner->Forget(this);
-        m_owner = nullptr;
+    if (m_host) {
+        m_host->Forget(this);
+        m_host = nullptr;
     }
 }

@@ -1,6 +1,6 @@
 // The activity log kept as files by the real headless server: whole stamped
-// lines, rotation by size, the toolkit's own errors as lines of their own,
-// and a folder that cannot be written.
+// lines, rotation by size, the toolkit's own errors as lines of their own, a
+// folder that cannot be written, and a rotation by an outside tool (SIGHUP).
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <csignal>
 
 #include "e2e/DicomPeer.h"
 #include "e2e/ProbeAssociation.h"
@@ -135,4 +136,44 @@ TEST(ActivityLogFile, UnwritableFolderIsALogLineAndTheServerServes) {
     EXPECT_EQ(answer.matches.size(), 3u);
     EXPECT_TRUE(server.Stop());
     EXPECT_FALSE(QFile::exists(folder.filePath("plain/logs")));
+}
+
+// A log rotation tool moves the file away and sends SIGHUP: the program goes
+// on serving, says so in one line and writes from then on to a new file.
+TEST(ActivityLogFile, SighupOpensTheFileAgainAndTheServerServesOn) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QDir(folder.path()).mkdir("orders");
+    WriteOrders(folder.filePath("orders"), 3);
+    ServerSettings settings{{}, {}, QStringLiteral("optBramwoods"), folder.filePath("orders"), {}};
+    settings.security = "LogFolder=" + folder.filePath("logs") + "\n";
+    ServerProcess server(settings);
+    ASSERT_TRUE(server.Start());
+    const QStringList keys{QStringLiteral("ScheduledProcedureStepSequence[0].Modality=")};
+    EXPECT_EQ(FindScu::Run(server.Port(), keys).matches.size(), 3u);
+    ASSERT_TRUE(server.WaitForLog(QStringLiteral("Association 1 ended"), kLogWaitMs));
+    const QString current = folder.filePath("logs/talvek-mwl.log");
+    const QString rotated = folder.filePath("logs/talvek-mwl.log.rotated");
+    ASSERT_TRUE(QFile::rename(current, rotated));
+
+    server.Signal(SIGHUP);
+    const QString reopened = "SIGHUP: the activity log file " + current + " was opened again.";
+    ASSERT_TRUE(server.WaitForLog(reopened, kLogWaitMs)) << server.Errors().toStdString();
+    const FindOutcome after = FindScu::Run(server.Port(), keys);
+    EXPECT_TRUE(after.Succeeded()) << after.output.right(2000).toStdString();
+    EXPECT_EQ(after.matches.size(), 3u);
+    ASSERT_TRUE(server.Stop());
+
+    QFile newFile(current);
+    ASSERT_TRUE(newFile.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(newFile.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.front().endsWith(reopened)) << lines.front().toStdString();
+    // The second query's answer is in the new file, the first one's in the old.
+    EXPECT_EQ(lines.filter(QStringLiteral(" Completed.")).size(), 1);
+    QFile oldFile(rotated);
+    ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
+    const QByteArray old = oldFile.readAll();
+    EXPECT_EQ(old.count(" Completed.\n"), 1);
+    EXPECT_FALSE(old.contains("SIGHUP"));
 }

@@ -18,12 +18,16 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <functional>
+#include <map>
 #include <set>
 #include <utility>
 
 #include "e2e/DicomPeer.h"
 #include "e2e/HisDatabase.h"
 #include "e2e/MariaDbServer.h"
+#include "e2e/ProbeAssociation.h"
 #include "e2e/RawPeer.h"
 #include "e2e/ServerProcess.h"
 #include "unit/ConformanceTables.h"
@@ -167,6 +171,28 @@ QString ReturnKeyQuery(const QTemporaryDir& folder, bool askAll) {
     return path;
 }
 
+// Keys of a query, each with its value as bytes in the declared set.
+using KeyBytes = std::vector<std::pair<DcmTagKey, QByteArray>>;
+
+// One worklist query declaring the character set (none when empty).
+FindOutcome QueryDeclaring(int port, const QTemporaryDir& folder, const QString& declared,
+                           const KeyBytes& keys) {
+    DcmFileFormat query;
+    DcmDataset* dataset = query.getDataset();
+    if (!declared.isEmpty())
+        dataset->putAndInsertString(DCM_SpecificCharacterSet, declared.toLatin1().constData());
+    for (const auto& [tag, value] : keys) dataset->putAndInsertString(tag, value.constData());
+    DcmItem* step = nullptr;
+    dataset->findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
+    const QString path =
+        folder.filePath(QStringLiteral("query-%1.dcm").arg(declared.isEmpty() ? "none" : declared));
+    query.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit);
+    FindScu scu(port, {});
+    scu.SetQueryFile(path);
+    scu.Start();
+    return scu.Finish();
+}
+
 void CheckReturnKeys(int port, const QString& mode) {
     const ConformanceTables tables;
     ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
@@ -296,18 +322,22 @@ std::string Rejection(const std::string& reply) {
 
 TEST_F(ConformanceOnSqlite, AssociationPoliciesAsDocumented) {
     // Any calling and called AE title, answered under the called one, by
-    // DCMTK's implementation, receiving PDUs of up to 16 KiB.
+    // this program's implementation, receiving PDUs of up to 16 KiB.
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
     const FindOutcome outcome =
         FindScu::Run(m_server.Port(), {"ScheduledProcedureStepSequence[0].Modality="},
                      {"-W", "-aet", "SOME-MODALITY", "-aec", "ANY-TITLE", "--max-pdu", "131072"});
     EXPECT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
     const QString accepted = outcome.output.mid(outcome.output.indexOf("Parameters Negotiated"));
-    for (const char* line :
-         {R"(Their Implementation Class UID:\s+1\.2\.276\.0\.7230010\.3\.0\.3\.6\.7\n)",
-          R"(Their Implementation Version Name:\s+OFFIS_DCMTK_367\n)",
-          R"(Responding Application Name:\s+ANY-TITLE\n)",
-          R"(Their Max PDU Receive Size:\s+16384\n)"})
-        EXPECT_TRUE(QRegularExpression(line).match(accepted).hasMatch()) << line;
+    for (const QString& line :
+         {QStringLiteral(R"(Their Implementation Class UID:\s+%1\n)")
+              .arg(QRegularExpression::escape(tables.Policy("Implementation Class UID"))),
+          QStringLiteral(R"(Their Implementation Version Name:\s+%1\n)")
+              .arg(QRegularExpression::escape(tables.Policy("Implementation Version Name"))),
+          QStringLiteral(R"(Responding Application Name:\s+ANY-TITLE\n)"),
+          QStringLiteral(R"(Their Max PDU Receive Size:\s+16384\n)")})
+        EXPECT_TRUE(QRegularExpression(line).match(accepted).hasMatch()) << line.toStdString();
 
     // Rejected permanently by the service user: another application
     // context (reason 2), or no presentation context that can be accepted
@@ -324,6 +354,93 @@ TEST_F(ConformanceOnSqlite, AssociationPoliciesAsDocumented) {
               "1 1 1")
         << "a context offering only an unknown transfer syntax";
     EXPECT_TRUE(EchoSucceeds(m_server.Port()));
+}
+
+// Every documented status code, each from the server: the pending status of
+// the default server and of one set to FF00, success, failure and cancel.
+TEST_F(ConformanceOnSqlite, StatusCodesAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    ASSERT_FALSE(tables.Statuses().isEmpty());
+    // An answer long enough to be under way when the cancel comes.
+    constexpr int kLongAnswer = 20000;
+    ServerProcess ff00({.resultQueryNumber = QString::number(kLongAnswer),
+                        .network = QStringLiteral("PendingStatus=FF00\n")});
+    ASSERT_TRUE(HisDatabase::Create(ff00.HisFile(), HisDatabase::OpenOrders(kLongAnswer)));
+    ASSERT_TRUE(ff00.Start());
+    const QStringList keys = WorklistKeys();
+    for (const StatusRow& row : tables.Statuses()) {
+        SCOPED_TRACE(QString::number(row.status, 16).toStdString());
+        if (row.status == 0xFF01 || row.status == 0x0000) {
+            const FindOutcome outcome = FindScu::Run(m_server.Port(), keys);
+            EXPECT_EQ(outcome.statuses, (std::vector<unsigned>{0xFF01, 0xFF01, 0xFF01, 0x0000}));
+        } else if (row.status == 0xFF00) {
+            ProbeAssociation probe(ff00.Port());
+            ASSERT_TRUE(probe.Open());
+            const FindReply reply = probe.Find();
+            EXPECT_EQ(reply.pending, kLongAnswer);
+            EXPECT_EQ(reply.pendingStatuses, (std::set<Uint16>{0xFF00}));
+            EXPECT_EQ(reply.status, std::optional<Uint16>(0x0000));
+            EXPECT_TRUE(probe.Release());
+        } else if (row.status == 0xC000) {
+            EXPECT_EQ(FindScu::Run(m_server.Port(), keys, {"-S"}).FinalStatus(), 0xC000u);
+        } else if (row.status == 0xFE00) {
+            const FindOutcome cancelled = FindScu::Run(ff00.Port(), keys, {"-W", "--cancel", "5"});
+            EXPECT_EQ(cancelled.FinalStatus(), 0xFE00u)
+                << cancelled.output.right(2000).toStdString();
+        } else {
+            ADD_FAILURE() << "a documented status no probe provokes";
+        }
+    }
+    EXPECT_TRUE(ff00.Stop());
+}
+
+// The documented Error Comments the server sends for what a peer can cause:
+// each row whose case a query here provokes is checked word for word (the
+// unit tests hold the table to the server's full list).
+TEST_F(ConformanceOnSqlite, ErrorCommentsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    const std::map<QString, std::function<QString()>> probes = {
+        {"Not a worklist query",
+         [&] { return FindScu::Run(m_server.Port(), WorklistKeys(), {"-S"}).ErrorComment(); }},
+        {"No Scheduled Procedure Step item in the query",
+         [&] { return FindScu::Run(m_server.Port(), {"PatientName="}).ErrorComment(); }},
+        {"Query identifier with more than 256 items", [&] {
+             ProbeAssociation probe(m_server.Port());
+             return probe.Open() ? probe.FindRaw(NestedIdentifier(300)).errorComment : QString();
+         }}};
+    int probed = 0;
+    for (const QString& comment : tables.ErrorComments()) {
+        const auto probe = probes.find(comment);
+        if (probe == probes.end()) continue;
+        ++probed;
+        EXPECT_EQ(probe->second(), comment);
+    }
+    EXPECT_EQ(probed, static_cast<int>(probes.size())) << "a probed Error Comment is undocumented";
+}
+
+// Where the ports listen, for every row of the table: a connection to
+// 127.0.0.1 and to ::1 is taken exactly where the row says.
+TEST(ConformanceOnListenAddresses, ListenAddressesAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    ASSERT_FALSE(tables.ListenAddresses().isEmpty());
+    for (const ListenRow& row : tables.ListenAddresses()) {
+        SCOPED_TRACE(row.setting.toStdString());
+        ServerProcess server({.network = QStringLiteral("ListenAddresses=%1\n").arg(row.setting)});
+        ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
+        ASSERT_TRUE(server.Start());
+        for (const bool ipv6 : {false, true}) {
+            const QString any = ipv6 ? QStringLiteral("::") : QStringLiteral("0.0.0.0");
+            const QString loopback = ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1");
+            const bool listens = row.addresses.contains(any) || row.addresses.contains(loopback);
+            const int socket = ConnectRaw(server.Port(), ipv6);
+            EXPECT_EQ(socket >= 0, listens) << loopback.toStdString();
+            if (socket >= 0) ::close(socket);
+        }
+        EXPECT_TRUE(server.Stop());
+    }
 }
 
 // ---- BRAMWOODS over order files ----
@@ -371,10 +488,15 @@ TEST_F(ConformanceOnOrderFiles, BramwoodsReturnKeysAsDocumented) {
     CheckReturnKeys(m_server->Port(), "BRAMWOODS");
 }
 
-// A Latin-1 name is found whether the request declares ISO_IR 100, UTF-8 or
-// nothing, and comes back in ISO 8859-1 with its character set, unasked.
+// Every row of the character set table: a Latin-1 name in an order file is
+// found by a key in the set the query declares, and comes back in the
+// encoding the row names, with its character set, unasked.
 TEST_F(ConformanceOnOrderFiles, CharacterSetsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    ASSERT_FALSE(tables.CharacterSets().isEmpty());
     const QByteArray latin1 = QByteArray("PE") + '\xD1' + "A^JOS" + '\xC9' + '^';
+    const QString name = QString::fromLatin1(latin1);
     Order pena = kOrders[0];
     pena.patientId = "PD400";
     QList<QByteArray> fields = OrderLine(pena).split('|');
@@ -384,30 +506,70 @@ TEST_F(ConformanceOnOrderFiles, CharacterSetsAsDocumented) {
     file.write(fields.join('|'));
     file.close();
     QTemporaryDir folder;
-    const QByteArray utf8 = QString::fromLatin1(latin1).toUtf8();
-    for (const auto& [charset, name] :
-         {std::pair{"", latin1}, std::pair{"ISO_IR 100", latin1}, std::pair{"ISO_IR 192", utf8}}) {
-        SCOPED_TRACE(charset);
-        DcmFileFormat query;
-        DcmDataset* keys = query.getDataset();
-        if (*charset) keys->putAndInsertString(DCM_SpecificCharacterSet, charset);
-        keys->putAndInsertString(DCM_PatientName, name.constData());
-        DcmItem* step = nullptr;
-        keys->findOrCreateSequenceItem(DCM_ScheduledProcedureStepSequence, step);
-        const QString path =
-            folder.filePath(QStringLiteral("query%1.dcm").arg(*charset ? charset : "none"));
-        ASSERT_TRUE(
-            query.saveFile(QFile::encodeName(path).constData(), EXS_LittleEndianExplicit).good());
-        FindScu scu(m_server->Port(), {});
-        scu.SetQueryFile(path);
-        scu.Start();
-        const FindOutcome outcome = scu.Finish();
+    for (const CharacterSetRow& row : tables.CharacterSets()) {
+        SCOPED_TRACE(row.declared.toStdString());
+        KeyBytes keys{{DCM_PatientID, "PD400"}};
+        if (row.declared == QLatin1String("ISO_IR 192"))
+            keys.push_back({DCM_PatientName, name.toUtf8()});
+        else if (row.declared.isEmpty() || row.declared == QLatin1String("ISO_IR 100"))
+            keys.push_back({DCM_PatientName, latin1});
+        else
+            keys.push_back({DCM_PatientName, QByteArray()});
+        const FindOutcome outcome = QueryDeclaring(m_server->Port(), folder, row.declared, keys);
         ASSERT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
         ASSERT_EQ(outcome.PatientIds(), QStringList{"PD400"});
         DcmDataset& match = *outcome.matches[0]->getDataset();
-        EXPECT_EQ(Value(match, DCM_PatientName), latin1);
-        EXPECT_EQ(Value(match, DCM_SpecificCharacterSet), QByteArray("ISO_IR 100"));
+        EXPECT_EQ(Value(match, DCM_PatientName), row.utf8 ? name.toUtf8() : latin1);
+        EXPECT_EQ(Value(match, DCM_SpecificCharacterSet), row.returned.toLatin1());
     }
+}
+
+// The same for names a HIS holds in any script: with UTF-8 declared, Greek
+// and Japanese come back intact; otherwise in ISO 8859-1 as always, "?" for
+// what it lacks.
+TEST(ConformanceOnHisNames, CharacterSetsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    ASSERT_FALSE(tables.CharacterSets().isEmpty());
+    const std::map<QString, QString> names = {{"PG1", QString::fromUtf8("Παπαδοπούλου^Ελένη^")},
+                                              {"PJ1", QString::fromUtf8("山田^太郎^")},
+                                              {"PL1", QString::fromUtf8("Peña^José^")}};
+    QList<HisOrder> orders;
+    int id = 1;
+    for (const auto& [patientId, name] : names) {
+        HisOrder order = HisDatabase::OpenOrders(1, id++).front();
+        order.patientId = patientId;
+        const QStringList parts = name.split(QLatin1Char('^'));
+        order.lastName = parts[0];
+        order.firstName = parts[1];
+        order.middleName = QString();
+        orders << order;
+    }
+    ServerProcess server;
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), orders));
+    ASSERT_TRUE(server.Start());
+    QTemporaryDir folder;
+    for (const CharacterSetRow& row : tables.CharacterSets()) {
+        SCOPED_TRACE(row.declared.toStdString());
+        const FindOutcome outcome = QueryDeclaring(server.Port(), folder, row.declared,
+                                                   {{DCM_PatientID, {}}, {DCM_PatientName, {}}});
+        ASSERT_TRUE(outcome.Succeeded()) << outcome.output.right(2000).toStdString();
+        ASSERT_EQ(outcome.matches.size(), names.size());
+        for (const auto& match : outcome.matches) {
+            DcmDataset& dataset = *match->getDataset();
+            const QString name = names.at(QString::fromLatin1(Value(dataset, DCM_PatientID)));
+            const QByteArray bytes = row.utf8 ? name.toUtf8() : name.toLatin1();
+            EXPECT_EQ(Value(dataset, DCM_PatientName), bytes);
+            // Unasked, the set is declared only for text beyond ASCII.
+            const bool declared =
+                !row.declared.isEmpty() || std::any_of(bytes.cbegin(), bytes.cend(), [](char c) {
+                    return static_cast<unsigned char>(c) >= 0x80;
+                });
+            EXPECT_EQ(Value(dataset, DCM_SpecificCharacterSet),
+                      declared ? row.returned.toLatin1() : QByteArray());
+        }
+    }
+    EXPECT_TRUE(server.Stop());
 }
 
 // ---- ORVELLINE over MariaDB ----

@@ -79,6 +79,7 @@ FindOutcome FindScu::Finish(int timeoutMs) {
         auto file = std::make_unique<DcmFileFormat>();
         if (file->loadFile(QFile::encodeName(m_folder.filePath(name)).constData()).good())
             outcome.matches.push_back(std::move(file));
+        outcome.files << m_folder.filePath(name);
     }
     return outcome;
 }
@@ -93,6 +94,28 @@ QStringList WorklistKeys(const QStringList& extra) {
     return QStringList{QStringLiteral("PatientName="), QStringLiteral("PatientID="),
                        QStringLiteral("ScheduledProcedureStepSequence[0].Modality=CR")} +
            extra;
+}
+
+QStringList ModalityKeySet(const QString& modality) {
+    QStringList keys = {"SpecificCharacterSet=",
+                        "AccessionNumber=",
+                        "ReferringPhysicianName=",
+                        "PatientName=",
+                        "PatientID=",
+                        "PatientBirthDate=",
+                        "PatientSex=",
+                        "StudyInstanceUID=",
+                        "RequestedProcedureID=",
+                        "RequestedProcedureDescription=",
+                        "AdmissionID=",
+                        "CurrentPatientLocation="};
+    const QString step = QStringLiteral("ScheduledProcedureStepSequence[0].");
+    keys << step + QStringLiteral("Modality=") + modality;
+    for (const char* key : {"ScheduledStationAETitle=", "ScheduledProcedureStepStartDate=",
+                            "ScheduledProcedureStepStartTime=", "ScheduledPerformingPhysicianName=",
+                            "ScheduledProcedureStepDescription=", "ScheduledProcedureStepID="})
+        keys << step + QLatin1String(key);
+    return keys;
 }
 
 bool Has(DcmItem& item, const DcmTagKey& tag) { return item.tagExists(tag, OFFalse); }

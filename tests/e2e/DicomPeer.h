@@ -17,6 +17,7 @@ struct FindOutcome {
     int exitCode = -1;
     QString output;  // its standard output and error, debug level
     std::vector<std::unique_ptr<DcmFileFormat>> matches;  // rsp0001.dcm, rsp0002.dcm, ...
+    QStringList files;               // their paths, there while the FindScu that ran lives
     std::vector<unsigned> statuses;  // DIMSE status of every C-FIND response, in order
 
     std::optional<unsigned> FinalStatus() const;
@@ -56,6 +57,9 @@ private:
 
 // The keys of a worklist query for CR, plus extra ones.
 QStringList WorklistKeys(const QStringList& extra = {});
+// What a modality's worklist screen asks for: 12 keys at the top level and 7
+// in the step item, all empty but the step's Modality.
+QStringList ModalityKeySet(const QString& modality = QString());
 
 // Reading back response values exactly as they came over the wire.
 bool Has(DcmItem& item, const DcmTagKey& tag);

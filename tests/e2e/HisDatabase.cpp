@@ -46,6 +46,16 @@ testing::AssertionResult HisDatabase::Run(const QString& file, const QString& sq
     return testing::AssertionSuccess();
 }
 
+QString HisDatabase::Query(const QString& file, const QString& sql) {
+    QProcess shell;
+    shell.start(QStringLiteral("sqlite3"), {file, sql});
+    if (!shell.waitForFinished(30000)) {
+        shell.kill();
+        shell.waitForFinished(2000);
+    }
+    return QString::fromUtf8(shell.readAllStandardOutput() + shell.readAllStandardError()).trimmed();
+}
+
 QList<HisOrder> HisDatabase::OpenOrders(int count, int firstId) {
     QList<HisOrder> orders;
     for (int id = firstId; id < firstId + count; ++id) {
@@ -81,4 +91,19 @@ QString HisDatabase::InsertStatement(const QList<HisOrder>& orders) {
         sql += i + 1 < orders.size() ? QStringLiteral(",\n") : QStringLiteral(";\n");
     }
     return sql;
+}
+
+SqliteLock::SqliteLock(const QString& file) {
+    m_shell.setProcessChannelMode(QProcess::MergedChannels);
+    m_shell.start(QStringLiteral("sqlite3"), {file});
+    m_shell.write("BEGIN EXCLUSIVE;\nSELECT 'locked';\n");
+    while (!m_output.contains("locked") && m_shell.waitForReadyRead(10000))
+        m_output += m_shell.readAll();
+}
+
+void SqliteLock::Release() {
+    if (m_shell.state() == QProcess::NotRunning) return;
+    m_shell.write("COMMIT;\n.quit\n");
+    m_shell.closeWriteChannel();
+    if (!m_shell.waitForFinished(10000)) m_shell.kill();
 }

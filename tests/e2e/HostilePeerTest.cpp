@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <cerrno>
 #include <cstring>
 
@@ -110,22 +111,29 @@ TEST(HostilePeer, ModalityThatAbortsMidAnswerCostsTheOthersNothing) {
 }
 
 // The toolkit's parser recurses once per nesting level; a deep identifier
-// must be turned away before it is parsed, and the association goes on.
-TEST(HostilePeer, DeeplyNestedIdentifierIsRefusedAndTheAssociationServesOn) {
+// must be turned away before it is parsed, and the association goes on. An
+// identifier over the size limit is refused at once whichever fragment
+// crosses the limit (one of 1,050,000 bytes crosses it in its last one).
+TEST(HostilePeer, OversizedOrDeeplyNestedIdentifierIsRefusedAtOnceAndTheAssociationServesOn) {
     ServerProcess server;
     ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3)));
     ASSERT_TRUE(server.Start());
     ProbeAssociation probe(server.Port());
     ASSERT_TRUE(probe.Open());
 
+    const std::string name = IdentifierElement(0x0010, 0x0010, std::string(1050000 - 8, 'N'));
     const struct {
-        int depth;
+        std::string identifier;
         const char* comment;
-    } refused[] = {{100000, "Query identifier larger than 1 MiB"},
-                   {10000, "Query identifier with more than 256 items"}};
+    } refused[] = {{NestedIdentifier(100000), "Query identifier larger than 1 MiB"},
+                   {name, "Query identifier larger than 1 MiB"},
+                   {NestedIdentifier(10000), "Query identifier with more than 256 items"}};
     for (const auto& identifier : refused) {
-        SCOPED_TRACE(identifier.depth);
-        const FindReply reply = probe.FindRaw(NestedIdentifier(identifier.depth));
+        SCOPED_TRACE(identifier.identifier.size());
+        QElapsedTimer timer;
+        timer.start();
+        const FindReply reply = probe.FindRaw(identifier.identifier);
+        EXPECT_LT(timer.elapsed(), 2000);
         ASSERT_TRUE(reply.status.has_value());
         EXPECT_EQ(*reply.status & 0xF000, 0xC000);
         EXPECT_EQ(reply.errorComment, QString::fromLatin1(identifier.comment));

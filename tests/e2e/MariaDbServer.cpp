@@ -151,6 +151,28 @@ testing::AssertionResult MariaDbServer::Run(const QString& sql) const {
                    kClientTimeoutMs);
 }
 
+std::unique_ptr<QProcess> MariaDbServer::Session(const QString& sql) const {
+    auto session = std::make_unique<QProcess>();
+    session->setProcessChannelMode(QProcess::MergedChannels);
+    session->start(QStringLiteral("mariadb"),
+                   ClientArguments() << QStringLiteral("--execute=") + sql << Database());
+    session->waitForStarted(kClientTimeoutMs);
+    return session;
+}
+
+QString MariaDbServer::Query(const QString& sql) const {
+    QProcess client;
+    client.setProcessChannelMode(QProcess::MergedChannels);
+    client.start(QStringLiteral("mariadb"),
+                 ClientArguments() << QStringLiteral("--skip-column-names")
+                                   << QStringLiteral("--execute=") + sql << Database());
+    if (!client.waitForFinished(kClientTimeoutMs)) {
+        client.kill();
+        client.waitForFinished(5000);
+    }
+    return QString::fromUtf8(client.readAll()).trimmed();
+}
+
 testing::AssertionResult MariaDbServer::Stop() {
     if (m_server.state() == QProcess::NotRunning)
         return testing::AssertionFailure() << "mariadbd had already ended:\n"

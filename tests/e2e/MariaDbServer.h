@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <memory>
 
 // A private MariaDB server for the tests that need a MySQL-dialect HIS. Its
 // data folder lives in a temporary folder of its own, it listens only on a
@@ -22,6 +23,11 @@ public:
     testing::AssertionResult Start();
     // Runs statements in Database() with the mariadb command-line client.
     testing::AssertionResult Run(const QString& sql) const;
+    // Starts a client session that runs the statements and stays connected
+    // until the process is ended (a lock it takes is held till then).
+    std::unique_ptr<QProcess> Session(const QString& sql) const;
+    // The rows of a query, one line each, values separated by tabs.
+    QString Query(const QString& sql) const;
     // Shuts the server down (SIGTERM) and waits for it to end.
     testing::AssertionResult Stop();
 

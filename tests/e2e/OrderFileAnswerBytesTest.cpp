@@ -15,34 +15,13 @@
 #include <QTemporaryDir>
 
 #include "e2e/DicomPeer.h"
+#include "e2e/OrderFileWriter.h"
 #include "e2e/RecordingRelay.h"
 #include "e2e/ServerProcess.h"
 
 namespace {
 
 const QString kStep = QStringLiteral("ScheduledProcedureStepSequence[0].");
-
-// The keys a modality's worklist screen asks for.
-QStringList ModalityKeys() {
-    QStringList keys = {"SpecificCharacterSet=",
-                        "AccessionNumber=",
-                        "ReferringPhysicianName=",
-                        "PatientName=",
-                        "PatientID=",
-                        "PatientBirthDate=",
-                        "PatientSex=",
-                        "StudyInstanceUID=",
-                        "RequestedProcedureID=",
-                        "RequestedProcedureDescription=",
-                        "AdmissionID=",
-                        "CurrentPatientLocation="};
-    for (const char* key :
-         {"Modality=", "ScheduledStationAETitle=", "ScheduledProcedureStepStartDate=",
-          "ScheduledProcedureStepStartTime=", "ScheduledPerformingPhysicianName=",
-          "ScheduledProcedureStepDescription=", "ScheduledProcedureStepID="})
-        keys << kStep + QLatin1String(key);
-    return keys;
-}
 
 // Every attribute the order-file answer can carry, at the top level.
 QStringList EveryOptionalKey() {
@@ -70,13 +49,13 @@ struct Query {
 QList<Query> Queries() {
     const QStringList worklist{QStringLiteral("-W")};
     return {
-        {"modality keys", ModalityKeys(), worklist},
+        {"modality keys", ModalityKeySet(), worklist},
         {"three keys", {kStep + "Modality=", "PatientName=", "PatientID="}, worklist},
         {"every optional key, implicit VR", EveryOptionalKey(), {"-W", "-xi"}},
         {"one patient by ID and name",
          {kStep + "Modality=", "PatientID=300002", "PatientName=OKAFOR^CHIDI^", "PatientSex="},
          worklist},
-        {"modality keys again, from the kept lines", ModalityKeys(), worklist},
+        {"modality keys again, from the kept lines", ModalityKeySet(), worklist},
     };
 }
 
@@ -104,9 +83,8 @@ QMap<int, QByteArray> Typical(int i) {
 // Order files with the content real folders hold, typical and awkward.
 void WriteOrders(const QString& folder) {
     const auto write = [&](const char* name, const QByteArray& bytes) {
-        QFile file(folder + QLatin1Char('/') + QLatin1String(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        ASSERT_TRUE(
+            WriteFinishedOrderFile(folder + QLatin1Char('/') + QLatin1String(name), bytes));
     };
     for (int i = 1; i <= 4; ++i)
         write(QByteArray("T" + QByteArray::number(i) + ".HL7").constData(),

@@ -2,13 +2,21 @@
 // tests write, queried with findscu.
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <atomic>
+#include <thread>
 
 #include "e2e/DicomPeer.h"
+#include "e2e/OrderFileWriter.h"
 #include "e2e/ServerProcess.h"
 
 namespace {
@@ -41,9 +49,7 @@ protected:
 
     QString Folder() const { return m_orders.path(); }
     void Write(const QString& name, const QByteArray& bytes) {
-        QFile file(Folder() + QLatin1Char('/') + name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        ASSERT_TRUE(WriteFinishedOrderFile(Folder() + QLatin1Char('/') + name, bytes));
     }
 
     QTemporaryDir m_orders;
@@ -106,26 +112,106 @@ TEST_F(OrderFileQuery, WildcardNamesMatchNothingAndShortLinesAreStillSent) {
     EXPECT_TRUE(server.Stop());
 }
 
-TEST_F(OrderFileQuery, UnreadableFilesAreSkippedAndAMissingFolderAnswersEmpty) {
+// Entries that cannot be orders are named with what they are and skipped. A
+// folder that is gone (renamed, or a share that is no longer mounted) fails
+// the query: the modality must not show an empty day. This used to answer
+// success with no matches; an existing empty folder still does.
+TEST_F(OrderFileQuery, EntriesThatAreNoOrdersAreNamedAndAFolderThatIsGoneFailsTheQuery) {
     Write("AA-empty.HL7", "");
+    ASSERT_TRUE(QDir(Folder()).mkdir("AB-folder.HL7"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Folder() + "/AC-pipe.HL7").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", Folder() + "/AD-zero.HL7"));
     ServerProcess server(ServerSettings{{}, {}, QStringLiteral("optBramwoods"), Folder(), {}});
     ASSERT_TRUE(server.Start());
-    const FindOutcome all = FindScu::Run(
-        server.Port(), {QStringLiteral("ScheduledProcedureStepSequence[0].Modality=")});
+    const QStringList keys{QStringLiteral("ScheduledProcedureStepSequence[0].Modality=")};
+    const FindOutcome all = FindScu::Run(server.Port(), keys);
     ASSERT_TRUE(all.Succeeded()) << all.output.right(2000).toStdString();
     EXPECT_EQ(all.matches.size(), 3u);
-    EXPECT_TRUE(server.Stop());
-    EXPECT_TRUE(server.ActivityLog().contains("AA-empty.HL7: it is empty; skipped."));
 
-    ServerProcess missing(
-        ServerSettings{{}, {}, QStringLiteral("optBramwoods"), Folder() + "/nosuch", {}});
-    ASSERT_TRUE(missing.Start());
-    const FindOutcome none = FindScu::Run(
-        missing.Port(), {QStringLiteral("ScheduledProcedureStepSequence[0].Modality=")});
+    const QString moved = Folder() + "-moved";
+    ASSERT_TRUE(QDir().rename(Folder(), moved));
+    const FindOutcome gone = FindScu::Run(server.Port(), keys);
+    ASSERT_TRUE(QDir().rename(moved, Folder()));
+    EXPECT_TRUE(gone.FailedUnableToProcess()) << gone.output.right(2000).toStdString();
+    EXPECT_EQ(gone.ErrorComment(), QStringLiteral("Order folder not available"));
+    EXPECT_TRUE(gone.matches.empty());
+    const FindOutcome back = FindScu::Run(server.Port(), keys);
+    EXPECT_TRUE(back.Succeeded()) << back.output.right(2000).toStdString();
+    EXPECT_EQ(back.matches.size(), 3u);
+    EXPECT_TRUE(server.Stop());
+    const QString log = server.ActivityLog();
+    EXPECT_TRUE(log.contains("AA-empty.HL7: it is empty; skipped.")) << log.toStdString();
+    EXPECT_TRUE(log.contains("AB-folder.HL7: it is a directory; skipped."));
+    EXPECT_TRUE(log.contains("AC-pipe.HL7: it is a FIFO (named pipe); skipped."));
+    EXPECT_TRUE(log.contains("AD-zero.HL7: it is a symbolic link to a character device; skipped."));
+    EXPECT_TRUE(log.contains("Query Request error: Order folder " + Folder() +
+                             "/ cannot be read: No such file or directory"));
+
+    QTemporaryDir emptyFolder;
+    ServerProcess empty(
+        ServerSettings{{}, {}, QStringLiteral("optBramwoods"), emptyFolder.path(), {}});
+    ASSERT_TRUE(empty.Start());
+    const FindOutcome none = FindScu::Run(empty.Port(), keys);
     EXPECT_TRUE(none.Succeeded());
     EXPECT_TRUE(none.matches.empty());
-    EXPECT_TRUE(missing.Stop());
-    EXPECT_TRUE(missing.ActivityLog().contains("starting\nCompleted."));
+    EXPECT_TRUE(empty.Stop());
+    EXPECT_TRUE(empty.ActivityLog().contains("starting\nCompleted."));
+}
+
+// A HIS that rewrites an order file in place while modalities ask: a file
+// caught half written is left out of that answer (and read again at the
+// next query), so no match ever carries a value cut short.
+TEST_F(OrderFileQuery, AFileRewrittenWhileQueriedIsNeverAnsweredCutShort) {
+    ServerProcess server(ServerSettings{{}, {}, QStringLiteral("optBramwoods"), Folder(), {}});
+    ASSERT_TRUE(server.Start());
+    const QByteArray order = OrderLine("BWV", "200199", "VERSIONED^ORDER^", "ACC199", "HAND");
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        const QByteArray path = QFile::encodeName(Folder() + "/V.HL7");
+        for (qsizetype round = 0; !done; ++round) {
+            const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (file < 0) return;
+            // Cut anywhere in the line; every other version has no line end.
+            const qsizetype cut = 1 + round % (order.size() - 1);
+            bool written = ::write(file, order.constData(), cut) == cut;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            written = written && ::write(file, order.constData() + cut, order.size() - cut) ==
+                                     order.size() - cut;
+            if (round % 2) written = written && ::write(file, "\r\n", 2) == 2;
+            ::close(file);
+            if (!written) return;
+            // Whole for a while: a query may find it so.
+            std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        }
+    });
+    const FindOutcome outcome =
+        FindScu::Run(server.Port(),
+                     {QStringLiteral("ScheduledProcedureStepSequence[0].Modality="),
+                      QStringLiteral("PatientName="), QStringLiteral("AccessionNumber=")},
+                     {QStringLiteral("-W"), QStringLiteral("--repeat"), QStringLiteral("100")});
+    done = true;
+    writer.join();
+    EXPECT_EQ(outcome.output.count("Received Final Find Response"), 100)
+        << outcome.output.right(2000).toStdString();
+    for (const unsigned status : outcome.statuses)
+        EXPECT_TRUE(status == 0x0000 || status == 0xFF01);
+    const QList<QByteArray> names{
+        "PE\xD1"
+        "A^JOS\xC9^",
+        "SANTOS^MARIA^", "O'BRIEN^SEAN^", "VERSIONED^ORDER^"};
+    const QList<QByteArray> accessions{"ACC1", "ACC2", "ACC3", "ACC199"};
+    int versioned = 0;
+    for (const auto& match : outcome.matches) {
+        DcmDataset& item = *match->getDataset();
+        const QByteArray name = Value(item, DCM_PatientName).trimmed();
+        EXPECT_TRUE(names.contains(name)) << name.toStdString();
+        EXPECT_TRUE(accessions.contains(Value(item, DCM_AccessionNumber).trimmed()))
+            << Value(item, DCM_AccessionNumber).toStdString();
+        if (name == "VERSIONED^ORDER^") ++versioned;
+    }
+    EXPECT_GE(outcome.matches.size(), 300u);
+    EXPECT_GT(versioned, 0);
+    EXPECT_TRUE(server.Stop());
 }
 
 TEST_F(OrderFileQuery, ChangedAndNewFilesAreSeenAtTheNextQuery) {
@@ -190,7 +276,11 @@ TEST_F(OrderFileQuery, OverlongFirstLineIsSkippedAndMemoryStaysSmall) {
     }
     const qint64 peakKiB = server.PeakResidentKiB();
     EXPECT_GT(peakKiB, 0);
+    // ThreadSanitizer's own shadow memory of the service's threads is more
+    // than the whole bound.
+#ifndef __SANITIZE_THREAD__
     EXPECT_LT(peakKiB, 60 * 1024);
+#endif
     EXPECT_TRUE(server.Stop());
     EXPECT_EQ(server.ActivityLog().count(
                   "BIG.HL7: its first line is longer than 65536 bytes; skipped."),

@@ -1,5 +1,7 @@
 #include "e2e/ProbeAssociation.h"
 
+#include <sys/socket.h>
+
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
@@ -134,6 +136,19 @@ testing::AssertionResult ProbeAssociation::Open(int timeoutSeconds) {
     return testing::AssertionFailure() << "association request failed: " << requested.text();
 }
 
+// The toolkit keeps the connection's socket to itself; a class of our own
+// names its accessor, which reaches it through a pointer to the member.
+struct SocketAccess : DcmTransportConnection {
+    using DcmTransportConnection::getSocket;
+};
+
+void ProbeAssociation::ShrinkReceiveBuffer(int bytes) {
+    if (!m_association) return;
+    DcmTransportConnection* connection = DUL_getTransportConnection(m_association->DULassociation);
+    const DcmNativeSocketType socket = (connection->*(&SocketAccess::getSocket))();
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 testing::AssertionResult ProbeAssociation::Echo() {
     if (!m_association) return testing::AssertionFailure() << "no association";
     DIC_US status = 0;
@@ -240,6 +255,7 @@ FindReply ProbeAssociation::ReadFindResponses() {
         }
         if (DICOM_PENDING_STATUS(response.DimseStatus)) {
             ++reply.pending;
+            reply.pendingStatuses.insert(response.DimseStatus);
             delete detail;
             continue;
         }

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <optional>
+#include <set>
 #include <string>
 
 class DcmDataset;
@@ -13,6 +14,7 @@ class DcmDataset;
 // The end of one C-FIND as the probe saw it.
 struct FindReply {
     int pending = 0;               // matches received
+    std::set<Uint16> pendingStatuses;  // the statuses they came with
     std::optional<Uint16> status;  // final status; unset when none came
     QString errorComment;
 };
@@ -34,6 +36,10 @@ public:
     // The request was rejected for being over the listener's limit.
     bool RefusedAsBusy() const { return m_refusedAsBusy; }
     bool IsOpen() const { return m_association != nullptr; }
+
+    // Shrinks the receive buffer of the open association's socket, as a
+    // modality with little memory has it.
+    void ShrinkReceiveBuffer(int bytes);
 
     testing::AssertionResult Echo();
     // A worklist query for modality CR.

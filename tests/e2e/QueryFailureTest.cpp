@@ -98,12 +98,14 @@ TEST(QueryFailure, WorklistQueryWithoutStepItemAnswersFailure) {
 }
 
 // A HIS that cannot be reached: the operator reads why in the activity log at
-// start and at every query, and every modality still gets a failure status.
+// start and at every query, the query's failure line naming the cause, and
+// every modality still gets a failure status.
 TEST(QueryFailure, MissingDatabaseIsLoggedAndEveryQueryAnswered) {
     struct Case {
         const char* what;
         ServerSettings settings;
         QString startLine;
+        QString cause;  // what the query's failure line says of the cause
     };
     ServerSettings noFile;
     noFile.noConnectionFiles = true;
@@ -111,10 +113,24 @@ TEST(QueryFailure, MissingDatabaseIsLoggedAndEveryQueryAnswered) {
     noFolder.connectionString = QStringLiteral("Driver=SQLite3;Database=/nonexistent/his.db");
     ServerSettings noDriver;
     noDriver.connectionString = QStringLiteral("Driver=NoSuchDriver;Database=his");
+    ServerSettings folderAsFile;
+    folderAsFile.connectionString = QStringLiteral("Driver=SQLite3;Database=/");
+    ServerSettings serverDown;
+    serverDown.modeOption = QStringLiteral("optOrvelline");
+    serverDown.connectionString = QStringLiteral(
+        "Driver=MariaDB Unicode;Socket=/nonexistent/mariadb.sock;Database=his;User=root");
     const Case cases[] = {
-        {"no connection-string file", noFile, QStringLiteral("CORVANTE.txt")},
-        {"database folder missing", noFolder, QStringLiteral("Cannot Connect. ")},
-        {"driver not installed", noDriver, QStringLiteral("Cannot Connect. ")},
+        {"no connection-string file", noFile, QStringLiteral("CORVANTE.txt"),
+         QStringLiteral(" (connection string: none).")},
+        {"database folder missing", noFolder, QStringLiteral("Cannot Connect. "),
+         QStringLiteral(": The HIS database file /nonexistent/his.db does not exist.")},
+        {"driver not installed", noDriver, QStringLiteral("Cannot Connect. "),
+         QStringLiteral(": [unixODBC]")},
+        {"a folder for the database file", folderAsFile, QStringLiteral("Cannot Connect. "),
+         QStringLiteral("(the HIS database file / cannot be opened: it is a directory)")},
+        {"database server down", serverDown, QStringLiteral("Cannot Connect. "),
+         QStringLiteral("Can't connect to local server through socket "
+                        "'/nonexistent/mariadb.sock'")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -129,6 +145,14 @@ TEST(QueryFailure, MissingDatabaseIsLoggedAndEveryQueryAnswered) {
         EXPECT_EQ(outcome.ErrorComment(), QStringLiteral("HIS not available"));
         EXPECT_TRUE(server.WaitForLog(QStringLiteral("Query Request error: ")))
             << server.ActivityLog().toStdString();
+        const QStringList failures =
+            server.ActivityLog().split(QLatin1Char('\n')).filter("Query Request error: ");
+        ASSERT_FALSE(failures.isEmpty());
+        EXPECT_TRUE(
+            failures.front().contains("Query Request error: The HIS connection is not "
+                                      "open"))
+            << failures.front().toStdString();
+        EXPECT_TRUE(failures.front().contains(c.cause)) << failures.front().toStdString();
         EXPECT_TRUE(EchoSucceeds(server.Port()));
         EXPECT_TRUE(server.Stop());
     }

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "e2e/RawPeer.h"
+
 namespace {
 
 constexpr int kPollMs = 100;
@@ -41,7 +43,8 @@ quint32 BigEndian32(const QByteArray& bytes, qsizetype at) {
 
 }  // namespace
 
-RecordingRelay::RecordingRelay(int serverPort) : m_serverPort(serverPort) {
+RecordingRelay::RecordingRelay(int serverPort, bool serverOverIpv6)
+    : m_serverPort(serverPort), m_serverOverIpv6(serverOverIpv6) {
     m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
@@ -73,10 +76,8 @@ void RecordingRelay::Serve() {
     if (m_stop) return;
     const int peer = ::accept(m_listener, nullptr, nullptr);
     if (peer < 0) return;
-    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in address = Loopback(m_serverPort);
-    if (server >= 0 &&
-        ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const int server = ConnectRaw(m_serverPort, m_serverOverIpv6);
+    if (server >= 0) {
         pollfd ends[2] = {{peer, POLLIN, 0}, {server, POLLIN, 0}};
         idleMs = 0;
         while (!m_stop && idleMs < kIdleLimitMs) {

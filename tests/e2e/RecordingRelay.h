@@ -7,10 +7,12 @@
 
 // A loopback relay between one DICOM peer and the server that keeps every
 // byte the server sends, so a test can compare what went over the wire.
-// Serves one connection, then stops listening.
+// Serves one connection, then stops listening. The peer connects to
+// 127.0.0.1; the relay reaches the server there or, with serverOverIpv6, at
+// ::1, so DCMTK's tools (which take no IPv6 address) talk to it over IPv6.
 class RecordingRelay {
 public:
-    explicit RecordingRelay(int serverPort);
+    explicit RecordingRelay(int serverPort, bool serverOverIpv6 = false);
     ~RecordingRelay();
     RecordingRelay(const RecordingRelay&) = delete;
     RecordingRelay& operator=(const RecordingRelay&) = delete;
@@ -33,6 +35,7 @@ private:
     void Serve();
 
     int m_serverPort;
+    bool m_serverOverIpv6;
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};

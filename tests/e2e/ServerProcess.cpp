@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QThread>
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -92,7 +93,11 @@ void ServerProcess::WriteSettings() const {
                     .arg(*m_settings.queryTimeoutSeconds);
     if (!m_settings.network.isEmpty()) pacs += "[Network]\n" + m_settings.network;
     if (!m_settings.security.isEmpty()) pacs += "[Security]\n" + m_settings.security;
-    WriteText(settings + QStringLiteral("PACS.conf"), pacs.toUtf8());
+    if (!m_settings.mpps.isEmpty()) pacs += "[MPPS]\n" + m_settings.mpps;
+    QByteArray pacsConf = pacs.toUtf8();
+    if (m_settings.pacsConf)
+        pacsConf = QByteArray(*m_settings.pacsConf).replace("%PORT%", QByteArray::number(m_port));
+    WriteText(settings + QStringLiteral("PACS.conf"), pacsConf);
     if (m_settings.resultQueryNumber)
         WriteText(settings + QStringLiteral("Modality WorkList.conf"),
                   QStringLiteral("[Settings]\nResultQueryNumber=%1\n")
@@ -107,11 +112,42 @@ void ServerProcess::WriteSettings() const {
                   (connection + QLatin1Char('\n')).toUtf8());
 }
 
+testing::AssertionResult ServerProcess::Launch() {
+    if (const auto launched = Spawn(); !launched) return launched;
+    const QString status = QStringLiteral("/proc/%1/status").arg(m_process.processId());
+    QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!deadline.hasExpired()) {
+        QFile file(status);
+        if (!file.open(QIODevice::ReadOnly)) break;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (line.startsWith("SigCgt:") &&
+                (line.mid(7).trimmed().toULongLong(nullptr, 16) & (1ULL << (SIGTERM - 1))))
+                return testing::AssertionSuccess();
+        QThread::msleep(1);
+    }
+    return testing::AssertionFailure() << "talvek-mwl did not take over SIGTERM";
+}
+
+QByteArray ServerProcess::StandardError() {
+    m_errors += m_process.readAllStandardError();
+    return m_errors;
+}
+
 testing::AssertionResult ServerProcess::Start(bool expectListening) {
+    if (const auto launched = Spawn(); !launched) return launched;
+    return AwaitListening(expectListening);
+}
+
+testing::AssertionResult ServerProcess::Spawn() {
     if (!m_folder.isValid() || m_port == 0)
         return testing::AssertionFailure() << "no temporary folder or no free port";
     WriteSettings();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // A test run under a service manager must not have the servers it starts
+    // report to that manager.
+    for (const char* variable : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
+        environment.remove(QLatin1String(variable));
+    for (const auto& [name, value] : m_settings.environment) environment.insert(name, value);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
                        m_folder.filePath(QStringLiteral("config")));
     QStringList arguments = {QStringLiteral("--headless")};
@@ -130,6 +166,10 @@ testing::AssertionResult ServerProcess::Start(bool expectListening) {
     if (!m_process.waitForStarted(kStartTimeoutMs))
         return testing::AssertionFailure()
                << "talvek-mwl did not start: " << m_process.errorString().toStdString();
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult ServerProcess::AwaitListening(bool expectListening) {
     const QByteArray expected =
         expectListening ? QByteArray("listening on port ") +
                               QByteArray::number(m_settings.reportedPort.value_or(m_port))
@@ -194,6 +234,10 @@ testing::AssertionResult ServerProcess::Stop() {
     if (!Running()) return testing::AssertionFailure() << "talvek-mwl had already ended";
     SendStop();
     return AwaitExit();
+}
+
+void ServerProcess::Signal(int signal) {
+    if (Running()) ::kill(static_cast<pid_t>(m_process.processId()), signal);
 }
 
 void ServerProcess::SendStop() {

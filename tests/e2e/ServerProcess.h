@@ -8,6 +8,13 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <optional>
+#include <utility>
+#include <vector>
+
+// Failure messages show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 // How long a test waits for a line of the activity log when a loaded
 // machine (or a sanitizer build) may hold the server up.
@@ -34,9 +41,17 @@ struct ServerSettings {
     std::optional<int> queryTimeoutSeconds;  // [Database] QueryTimeoutSeconds
     QString network;   // lines of the [Network] section, e.g. "MaxAssociations=2\n"
     QString security;  // lines of the [Security] section, e.g. "TlsPort=2762\n" or "LogFolder=/x\n"
+    QString mpps;      // lines of the [MPPS] section, e.g. "CompletedStatement=...\n"
     // The port the program reports it listens on ("listening on port N");
     // the worklist port when unset.
     std::optional<int> reportedPort;
+    // Variables added to the program's environment (a service manager's
+    // NOTIFY_SOCKET, for one); those of a manager the test runs under are
+    // never passed on.
+    std::vector<std::pair<QString, QString>> environment;
+    // PACS.conf exactly as given, instead of the one made from the fields
+    // above; "%PORT%" in it stands for the worklist port.
+    std::optional<QByteArray> pacsConf;
 };
 
 // The real talvek-mwl program, headless, in CORVANTE mode, with its settings
@@ -61,6 +76,11 @@ public:
     // Starts the program and waits until it reports that it listens (or, with
     // expectListening false, that it does not).
     testing::AssertionResult Start(bool expectListening = true);
+    // Starts the program and returns once it has taken over SIGTERM (its
+    // very first step), before it has loaded anything.
+    testing::AssertionResult Launch();
+    // Standard error so far (the "listening on" line, usage).
+    QByteArray StandardError();
     // Everything the program wrote to standard output (its activity log); for
     // the desktop program, the log its window shows.
     QString ActivityLog() const;
@@ -76,6 +96,8 @@ public:
     qint64 PeakResidentKiB() const;
     // True when the program is still running after waiting timeoutMs for it to end.
     bool KeepsRunningFor(int timeoutMs);
+    // Sends the signal to the running program.
+    void Signal(int signal);
     // Sends SIGTERM and expects exit status 0 within five seconds.
     testing::AssertionResult Stop();
     // The two halves of Stop(): SIGTERM, then the wait for exit status 0.
@@ -84,6 +106,8 @@ public:
 
 private:
     void WriteSettings() const;
+    testing::AssertionResult Spawn();
+    testing::AssertionResult AwaitListening(bool expectListening);
 
     ServerSettings m_settings;
     QTemporaryDir m_folder;

@@ -88,3 +88,101 @@ TEST(SlowPeer, AnAssociationWithNothingToSayIsReleasedAfterTheIdleTime) {
         << server.ActivityLog().toStdString();
     EXPECT_TRUE(server.Stop());
 }
+
+// Port scanners and broken load balancers open connections and never send:
+// none of them may cost a modality a wait, and each is closed at the request
+// deadline.
+TEST(SlowPeer, TwoHundredSilentSocketsCostARealAssociationNoWait) {
+    ServerProcess server({.network = QStringLiteral("AssociationRequestTimeout=2\n")});
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
+    ASSERT_TRUE(server.Start());
+    QElapsedTimer connected;
+    connected.start();
+    std::vector<int> silent;
+    for (int i = 0; i < 200; ++i) {
+        silent.push_back(ConnectRaw(server.Port()));
+        ASSERT_GE(silent.back(), 0) << "connection " << i;
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    ProbeAssociation probe(server.Port());
+    ASSERT_TRUE(probe.Open());
+    EXPECT_TRUE(probe.Echo());
+    const qint64 waited = timer.elapsed();
+    std::cout << "[ figures  ] association and C-ECHO with 200 silent sockets open: " << waited
+              << " ms" << std::endl;
+    EXPECT_LT(waited, 1000);
+    EXPECT_TRUE(probe.Release());
+
+    for (const int socket : silent) EXPECT_TRUE(ClosedByPeerWithin(socket, 6000));
+    EXPECT_GE(connected.elapsed(), 1500);
+    EXPECT_LT(connected.elapsed(), 6000);
+    for (const int socket : silent) ::close(socket);
+    EXPECT_TRUE(server.Stop());
+    EXPECT_TRUE(server.ActivityLog().contains(
+        QStringLiteral("Connections that ended without an association: 200")))
+        << server.ActivityLog().toStdString();
+}
+
+// The DIMSE time-out bounds the whole receipt of a message from its first
+// byte, not each read: a peer sending one byte every half second is cut
+// after it, not after the idle time and the time-out together.
+TEST(SlowPeer, AMessageSentByteByByteIsCutAtTheDimseTimeout) {
+    ServerProcess server(
+        {.network = QStringLiteral("IdleAssociationTimeout=20\nDimseTimeout=2\n")});
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), {}));
+    ASSERT_TRUE(server.Start());
+    const int socket = ConnectRaw(server.Port());
+    ASSERT_GE(socket, 0);
+    ASSERT_TRUE(SendAll(socket, AssociateRequestPdu()));
+    ASSERT_TRUE(server.WaitForLog(QStringLiteral("Association 1 from"), kLogWaitMs));
+
+    QElapsedTimer timer;
+    timer.start();
+    std::atomic<bool> done{false};
+    std::thread dribble([&] {
+        const std::string echo = EchoRequestPdu();
+        for (size_t i = 0; i < echo.size() && !done; ++i) {
+            if (!SendAll(socket, echo.substr(i, 1))) return;
+            for (int tick = 0; tick < 50 && !done; ++tick)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    EXPECT_TRUE(ClosedByPeerWithin(socket, 15000)) << server.ActivityLog().toStdString();
+    const qint64 lasted = timer.elapsed();
+    done = true;
+    dribble.join();
+    ::close(socket);
+    // The time-out, then up to 2 s for the abort to reach the peer.
+    EXPECT_GE(lasted, 1500);
+    EXPECT_LT(lasted, 7000);
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("the peer took longer than 2 s"), kLogWaitMs))
+        << server.ActivityLog().toStdString();
+    EXPECT_TRUE(server.Stop());
+}
+
+// A modality that asks and then takes nothing of its answer: once the
+// answer has gone into the connection's buffers nothing more comes from the
+// peer either. When the idle time is up, the log says that it stopped
+// reading (not that it sent no message), and the association is aborted.
+TEST(SlowPeer, APeerThatStopsReadingIsLoggedAsSuch) {
+    ServerSettings settings;
+    // About a megabyte of answer: it fits in the server's send buffer, never
+    // in the stalled peer's receive buffer.
+    settings.resultQueryNumber = QStringLiteral("3000");
+    settings.network = QStringLiteral("IdleAssociationTimeout=2\nDimseTimeout=2\n");
+    ServerProcess server(settings);
+    ASSERT_TRUE(HisDatabase::Create(server.HisFile(), HisDatabase::OpenOrders(3000)));
+    ASSERT_TRUE(server.Start());
+    ProbeAssociation stalled(server.Port());
+    ASSERT_TRUE(stalled.Open());
+    stalled.ShrinkReceiveBuffer(8192);
+    ASSERT_TRUE(stalled.SendFindOnly());
+    EXPECT_TRUE(server.WaitForLog(QStringLiteral("Association 1 ended after "), kLogWaitMs))
+        << server.ActivityLog().right(1500).toStdString();
+    EXPECT_TRUE(server.ActivityLog().contains(
+        "the peer stopped reading: what was sent to it was not taken for 2 s"))
+        << server.ActivityLog().right(1500).toStdString();
+    EXPECT_TRUE(server.Stop());
+}

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "worklist/OrderFile.h"
+#include "worklist/bramwoods/OrderFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

@@ -11,7 +11,6 @@
 #include <QTextBlock>
 
 #include "app/LogView.h"
-#include "app/WidgetSwitches.h"
 #include "gui/WindowHarness.h"
 
 namespace {
@@ -88,11 +87,12 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndDesignedTexts) {
         EXPECT_EQ(TextOf(name), QString::fromUtf8(text)) << name;
 
     auto* tabs = Find<QTabWidget>("SSTab1");
-    ASSERT_EQ(tabs->count(), 4);
+    ASSERT_EQ(tabs->count(), 5);
     EXPECT_EQ(tabs->tabText(0), "&Log");
     EXPECT_EQ(tabs->tabText(1), "&Options");
     EXPECT_EQ(tabs->tabText(2), "&Test");
     EXPECT_EQ(tabs->tabText(3), "DICOM &Query");
+    EXPECT_EQ(tabs->tabText(4), "&Performed Steps");
     EXPECT_EQ(tabs->currentIndex(), 0);
     EXPECT_TRUE(Find<QPlainTextEdit>("Logger")->isReadOnly());
     EXPECT_TRUE(Find<QWidget>("fraPlsWait")->isHidden());
@@ -145,32 +145,33 @@ TEST_F(MainWindowTest, ResizingFollowsTheWindowAtAnySize) {
     EXPECT_EQ(logger->size(), designLog);
 }
 
-// The handler reads each switch afresh from its own control.
+// Each switch goes into the snapshot the next query takes the moment its
+// control changes.
 TEST_F(MainWindowTest, SwitchesAreTheControlsAsTheyStandNow) {
     Open();
-    WidgetSwitches switches(window->Ui());
-    const std::pair<const char*, bool (WidgetSwitches::*)() const> checks[] = {
-        {"chkShowRequests", &WidgetSwitches::ShowRequests},
-        {"chkReplaceEnye", &WidgetSwitches::ReplaceEnye},
-        {"chkGenStudyUID", &WidgetSwitches::GenerateStudyUid},
-        {"chkTrace", &WidgetSwitches::Trace},
-        {"chkReturnThis", &WidgetSwitches::ReturnThisQuery}};
-    for (const auto& [name, read] : checks) {
+    const auto current = [this] { return runtime->Settings().Current()->switches; };
+    const std::pair<const char*, bool Switches::*> checks[] = {
+        {"chkShowRequests", &Switches::showRequests},
+        {"chkReplaceEnye", &Switches::replaceEnye},
+        {"chkGenStudyUID", &Switches::generateStudyUid},
+        {"chkTrace", &Switches::trace},
+        {"chkReturnThis", &Switches::returnThisQuery}};
+    for (const auto& [name, member] : checks) {
         auto* box = Find<QCheckBox>(name);
         box->setChecked(true);
-        for (const auto& [other, readOther] : checks)
-            EXPECT_EQ((switches.*readOther)(), QLatin1String(other) == name) << name << other;
+        for (const auto& [other, otherMember] : checks)
+            EXPECT_EQ(current().*otherMember, QLatin1String(other) == name) << name << other;
         box->setTristate(true);
         box->setCheckState(Qt::PartiallyChecked);  // grayed counts as not ticked
-        EXPECT_FALSE((switches.*read)()) << name;
+        EXPECT_FALSE(current().*member) << name;
         box->setCheckState(Qt::Unchecked);
     }
     Find<QPlainTextEdit>("txtSQLStr")->setPlainText("select 1");
     Find<QLineEdit>("txtInstName")->setText("NORTH");
     Find<QLineEdit>("txtHL7Folder")->setText("/srv/orders");
-    EXPECT_EQ(switches.SqlBoxText(), "select 1");
-    EXPECT_EQ(switches.InstitutionBoxText(), "NORTH");
-    EXPECT_EQ(switches.Hl7FolderText(), "/srv/orders");
+    EXPECT_EQ(current().sqlBoxText, "select 1");
+    EXPECT_EQ(current().institutionBoxText, "NORTH");
+    EXPECT_EQ(current().hl7FolderText, "/srv/orders");
 }
 
 // What the box shows is the log with CR LF as its line break; an append adds

@@ -1,8 +1,10 @@
 // The "&Options" tab over the settings store: what the load shows, what each
 // control saves and when, and how start-up problems reach the operator.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QHostAddress>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTcpServer>
@@ -44,7 +46,7 @@ TEST_F(OptionsTest, FirstStartWithAnEmptyStore) {
     store.values.clear();
     Open();
     EXPECT_EQ(CheckedOptions(), QStringList{"optTALVEK"});
-    EXPECT_EQ(runtime->State().ConnectionMode, "TALVEK");
+    EXPECT_EQ(runtime->Settings().Current()->mode, ConnectionMode::Talvek);
     EXPECT_EQ(StoredFlags(), (QStringList{"True", "False", "False", "False", "False"}));
     EXPECT_EQ(Find<QLineEdit>("txtPort")->text(), "105");
     EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "105");
@@ -58,7 +60,7 @@ TEST_F(OptionsTest, RestoredSelectionAndTheFirstTrueFlagWins) {
     StoreMode("optPELTA");
     Open();
     EXPECT_EQ(CheckedOptions(), QStringList{"optPELTA"});
-    EXPECT_EQ(runtime->State().ConnectionMode, "PELTA");
+    EXPECT_EQ(runtime->Settings().Current()->mode, ConnectionMode::Pelta);
     Close();
 
     StoreMain("optTALVEK", "True");
@@ -133,6 +135,93 @@ TEST_F(OptionsTest, GenerateStudyUidClickStoresOneThenZero) {
     EXPECT_EQ(store.Stored("Modality Worklist", "Setting", "EnableStudyUIDGeneration"), "0");
 }
 
+// The query number box takes digits only, so no query can fail on its
+// limit; a stored value that is no number is shown replaced, logged, and
+// stored as 300.
+TEST_F(OptionsTest, ResultNumberIsAlwaysANumber) {
+    StoreMode("optBramwoods");
+    store.Set("Modality WorkList", "Settings", "ResultQueryNumber", "abc");
+    Open();
+    auto* box = Find<QLineEdit>("txtResultNumber");
+    EXPECT_EQ(box->text(), "300");
+    EXPECT_EQ(StoredResultNumber(), "300");
+    EXPECT_EQ(runtime->Settings().Current()->ResultLimit(), 300);
+    const QString said = QStringLiteral(
+        "Settings: ResultQueryNumber \"abc\" is not a number from 0 to 999999999; using 300 "
+        "instead (query number box).");
+    EXPECT_TRUE(LogText().contains(said)) << LogText().toStdString();
+    EXPECT_TRUE(OpenMessageTexts().contains(said));
+
+    box->clear();
+    QTest::keyClicks(box, "4a-2 ");
+    EXPECT_EQ(box->text(), "42");
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(StoredResultNumber(), "42");
+    box->clear();
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(StoredResultNumber(), "42");
+    EXPECT_EQ(runtime->Settings().Current()->ResultLimit(), 42);
+}
+
+// The service keeps the port it started with: a new one is saved and marked
+// as taking effect at the next start.
+TEST_F(OptionsTest, APortChangeSaysItTakesEffectAtTheNextStart) {
+    StoreMode("optBramwoods");
+    Open();
+    auto* note = Find<QLabel>("lblPortNote");
+    auto* txtPort = Find<QLineEdit>("txtPort");
+    EXPECT_TRUE(note->isHidden());
+    txtPort->setText("11112");
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(note->text(), "takes effect at the next start");
+    EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "11112");
+    EXPECT_EQ(runtime->Port(), port);
+    txtPort->setText(QString::number(port));
+    EXPECT_TRUE(note->isHidden());
+}
+
+// The Study UID step reads and writes TALVEK's request tables in every
+// database mode: where the HIS has none, every query with an order fails
+// while the box is ticked. The operator hears of it when the two meet (at
+// load, on a mode click, on a tick); the queries still do as they are told.
+TEST_F(OptionsTest, GenerateStudyUidWarnsWhereTheHisHasNoTalvekTables) {
+    const auto warning = [](const char* mode) {
+        return QStringLiteral("Generate Study UID is ticked, but the %1 HIS has no TALVEK request "
+                              "tables: every query with an order fails while it stays ticked.")
+            .arg(QLatin1String(mode));
+    };
+    const auto closeMessages = [] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) box->close();
+    };
+    for (const char* file : {"CORVANTE.txt", "DBServer.txt", "ORVELLINE.txt"})
+        WriteConnectionFile(file, "his.db");
+    StoreMode("optCorvante");
+    store.Set("Modality Worklist", "Setting", "EnableStudyUIDGeneration", "1");
+    Open();
+    EXPECT_TRUE(LogText().contains(warning("CORVANTE"))) << LogText().toStdString();
+    EXPECT_EQ(OpenMessageTexts(), QStringList{warning("CORVANTE")});
+    closeMessages();
+
+    auto* check = Find<QCheckBox>("chkGenStudyUID");
+    Find<QRadioButton>("optTALVEK")->click();
+    check->click();
+    check->click();
+    Find<QRadioButton>("optBramwoods")->click();
+    check->click();
+    check->click();
+    EXPECT_TRUE(OpenMessageTexts().isEmpty()) << OpenMessageTexts().join('\n').toStdString();
+
+    Find<QRadioButton>("optOrvelline")->click();
+    EXPECT_EQ(OpenMessageTexts(), QStringList{warning("ORVELLINE")});
+    closeMessages();
+    check->click();
+    check->click();
+    EXPECT_EQ(OpenMessageTexts(), QStringList{warning("ORVELLINE")});
+    EXPECT_EQ(LogText().count(warning("ORVELLINE")), 2);
+    EXPECT_TRUE(runtime->Settings().Current()->switches.generateStudyUid);
+}
+
 // The operator must see why nothing answers; the window stays up so the
 // setting can be corrected.
 TEST_F(OptionsTest, PortNotANumberOrInUseIsLoggedAndShown) {
@@ -142,9 +231,11 @@ TEST_F(OptionsTest, PortNotANumberOrInUseIsLoggedAndShown) {
     EXPECT_EQ(Find<QLineEdit>("txtPort")->text(), "0");
     EXPECT_EQ(store.Stored(kPacs, kMain, "WorklistPort"), "0");
     EXPECT_FALSE(runtime->Listening());
-    EXPECT_TRUE(LogText().contains("Cannot listen on port 0")) << LogText().toStdString();
+    // Named as written, not as the number the box makes of it.
+    EXPECT_TRUE(LogText().contains("Cannot listen on port \"none\" (WorklistPort)"))
+        << LogText().toStdString();
     ASSERT_EQ(OpenMessageTexts().size(), 1);
-    EXPECT_TRUE(OpenMessageTexts()[0].contains("port 0"));
+    EXPECT_TRUE(OpenMessageTexts()[0].contains("port \"none\""));
     Close();
 
     QTcpServer occupant;

@@ -6,14 +6,16 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QTest>
+#include <QTabWidget>
 #include <QTimer>
+#include <atomic>
+#include <thread>
 
 #include "app/DesktopProgram.h"
-#include "app/StoredSwitches.h"
 #include "e2e/HisDatabase.h"
+#include "e2e/OrderFileWriter.h"
 #include "gui/WindowHarness.h"
-#include "worklist/BaseSql.h"
-#include "worklist/ServiceState.h"
+#include "unit/BaseSqlFor.h"
 
 namespace {
 
@@ -30,9 +32,7 @@ protected:
         ASSERT_TRUE(HisDatabase::Create(HomePath("other.db"), HisDatabase::OpenOrders(1, 7)));
         WriteConnectionFile("CORVANTE.txt", "corvante.db");
         ASSERT_TRUE(QDir(home.path()).mkpath("orders"));
-        QFile order(HomePath("orders/H81.HL7"));
-        ASSERT_TRUE(order.open(QIODevice::WriteOnly));
-        order.write(kOrderLine);
+        ASSERT_TRUE(WriteFinishedOrderFile(HomePath("orders/H81.HL7"), kOrderLine));
         StoreMain("txtHL7Folder", HomePath("orders"));
     }
     QString SqlBox() const { return Find<QPlainTextEdit>("txtSQLStr")->toPlainText(); }
@@ -45,14 +45,19 @@ TEST_F(ServingTest, ModeClickWhileServingUsesTheNewModesStatementAndDatabase) {
     const FindOutcome corvante = QueryWhileServing(port);
     ASSERT_TRUE(corvante.Succeeded()) << corvante.output.right(2000).toStdString();
     EXPECT_EQ(corvante.PatientIds(), (QStringList{"P1", "P2"}));
-    EXPECT_EQ(SqlBox(), BaseSqlFor(Modes::Corvante));
+    EXPECT_EQ(SqlBox(), BaseSqlFor(ConnectionMode::Corvante));
     EXPECT_EQ(Find<QLabel>("lblComm")->text(), "Communicating...Done.");
-    EXPECT_EQ(LogText().split("\r\n").first(), "CR");
+    // The query's fresh log keeps the start of the association it answers.
+    const QStringList lines = LogText().split("\r\n");
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(IsAssociationStart(lines[0])) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], "CR");
 
     // The order-file mode answers from the folder and runs no statement.
     Find<QRadioButton>("optBramwoods")->click();
-    EXPECT_TRUE(LogText().endsWith(" Connection mode changed to BRAMWOODS (no HIS connection)."))
-        << LogText().toStdString();
+    // A query worker opens the new mode's connection and says how it went.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        LogText().endsWith(" Connection mode changed to BRAMWOODS (no HIS connection)."), 5000);
     EXPECT_EQ(store.Stored("PACS", "Main", "optBramwoods"), "True");
     EXPECT_EQ(store.Stored("PACS", "Main", "optCorvante"), "False");
     const FindOutcome orders = QueryWhileServing(port);
@@ -63,62 +68,85 @@ TEST_F(ServingTest, ModeClickWhileServingUsesTheNewModesStatementAndDatabase) {
     // click reads the file again and reopens.
     WriteConnectionFile("CORVANTE.txt", "other.db");
     Find<QRadioButton>("optCorvante")->click();
-    EXPECT_TRUE(
-        LogText().endsWith(" Connection mode changed to CORVANTE (HIS connection reopened)."))
-        << LogText().toStdString();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        LogText().endsWith(" Connection mode changed to CORVANTE (HIS connection reopened)."), 5000);
     const FindOutcome other = QueryWhileServing(port);
     ASSERT_TRUE(other.Succeeded()) << other.output.right(2000).toStdString();
     EXPECT_EQ(other.PatientIds(), QStringList{"P7"});
-    EXPECT_EQ(SqlBox(), BaseSqlFor(Modes::Corvante));
+    EXPECT_EQ(SqlBox(), BaseSqlFor(ConnectionMode::Corvante));
 
     // A mode without a readable connection file gets no database at all,
     // never the previous mode's.
     Find<QRadioButton>("optPELTA")->click();
     EXPECT_TRUE(OpenMessageTexts().join(' ').contains("PELTA.txt"));
-    EXPECT_TRUE(LogText().endsWith(" Connection mode changed to PELTA (no HIS connection)."));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        LogText().endsWith(" Connection mode changed to PELTA (no HIS connection)."), 5000);
     const FindOutcome pelta = QueryWhileServing(port);
     EXPECT_TRUE(pelta.FailedUnableToProcess()) << pelta.output.right(2000).toStdString();
     EXPECT_TRUE(pelta.matches.empty());
     EXPECT_TRUE(LogText().contains("Query Request error: The HIS connection is not open"));
 }
 
+// A modality that asks again and again while the service starts: the first
+// answer it gets is the one it waits for.
+class EagerModality {
+public:
+    explicit EagerModality(int port)
+        : m_thread([this, port] {
+              while (!m_stop) {
+                  FindOutcome outcome = FindScu::Run(port, WorklistKeys());
+                  if (outcome.FinalStatus()) {
+                      first = std::move(outcome);
+                      return;
+                  }
+              }
+          }) {}
+    ~EagerModality() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    // The first answer, once there is one.
+    FindOutcome Await() {
+        m_thread.join();
+        return std::move(first);
+    }
+
+private:
+    FindOutcome first;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 // The listener starts only once everything a query reads is set, in the
-// window and without one: a query that comes in at once, while the load is
-// still yielding, gets the mode's whole statement.
+// window and without one: a query that comes in the moment the port opens
+// gets the mode's whole statement.
 TEST_F(ServingTest, QueryDuringStartUpGetsTheCompleteStatement) {
     WriteDatabases();
     StoreMode("optCorvante");
-    bool listening = false;
-    FindOutcome early;
-    QTimer::singleShot(0, [&] {
-        listening = runtime->Listening();
-        early = QueryWhileServing(port);
-    });
-    Open();
-    ASSERT_TRUE(listening) << "the query did not arrive while the load was yielding";
-    EXPECT_TRUE(early.Succeeded()) << early.output.right(2000).toStdString();
-    EXPECT_EQ(early.PatientIds(), (QStringList{"P1", "P2"}));
-    EXPECT_EQ(SqlBox(), BaseSqlFor(Modes::Corvante));
+    {
+        EagerModality modality(port);
+        Open();
+        const FindOutcome early = modality.Await();
+        EXPECT_TRUE(early.Succeeded()) << early.output.right(2000).toStdString();
+        EXPECT_EQ(early.PatientIds(), (QStringList{"P1", "P2"}));
+    }
+    QTRY_COMPARE(SqlBox(), BaseSqlFor(ConnectionMode::Corvante));
     Close();
 
     ServerRuntime headless(store, home.path());
-    StoredSwitches switches(store, headless.Loaded());
     FakeStatus status;
-    headless.Attach(switches, status);
-    listening = false;
-    QTimer::singleShot(0, [&] {
-        listening = headless.Listening();
-        early = QueryWhileServing(port);
-    });
+    headless.Attach(status);
+    EagerModality modality(port);
     headless.Load({});
-    ASSERT_TRUE(listening);
+    const FindOutcome early = modality.Await();
     EXPECT_TRUE(early.Succeeded()) << early.output.right(2000).toStdString();
-    EXPECT_EQ(status.shownSql, QStringList{BaseSqlFor(Modes::Corvante)});
+    EXPECT_EQ(early.PatientIds(), (QStringList{"P1", "P2"}));
+    EXPECT_EQ(status.ShownSql(), QStringList{BaseSqlFor(ConnectionMode::Corvante)});
     headless.Shutdown();
 }
 
-// Closing the window while a query is paused in one of its yields: the query
-// is answered to its end, then the listener stops and the program ends.
+// Closing the window while a query runs: the answer in progress gets its two
+// seconds to finish, then the listener stops and the program ends.
 TEST_F(ServingTest, ClosingDuringAQueryAnswersItAndEndsCleanly) {
     constexpr int kOrders = 1500;
     ASSERT_TRUE(QDir(home.path()).mkdir("orders"));
@@ -138,8 +166,6 @@ TEST_F(ServingTest, ClosingDuringAQueryAnswersItAndEndsCleanly) {
     bool queried = false;
     bool closedMidQuery = false;
     QTimer watch;
-    // Timers fire only when the service thread processes events, which during
-    // a query happens in the order-file path's yields.
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (!queried && program.Runtime().Listening()) {
             queried = true;
@@ -149,6 +175,7 @@ TEST_F(ServingTest, ClosingDuringAQueryAnswersItAndEndsCleanly) {
         if (queried && !closedMidQuery && lblComm->text() == "Communicating...") {
             closedMidQuery = true;
             program.Window().close();
+            EXPECT_TRUE(AnswerStopQuestion(program.Window(), true));
         }
     });
     watch.start(1);
@@ -165,3 +192,93 @@ TEST_F(ServingTest, ClosingDuringAQueryAnswersItAndEndsCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The longest the window's event loop went without running, measured by a
+// timer that asks every 20 ms.
+class EventLoopGaps : public QObject {
+public:
+    EventLoopGaps() {
+        m_since.start();
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_longest = std::max(m_longest, m_since.restart());
+        });
+        m_timer.start(20);
+    }
+    qint64 LongestMs() const { return m_longest; }
+    void Reset() {
+        m_longest = 0;
+        m_since.restart();
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_since;
+    qint64 m_longest = 0;
+};
+
+}  // namespace
+
+// With the HIS locked the whole time: the start-up window counts down, the
+// main window switches tabs and repaints while a query waits for the HIS and
+// shows that a query is in progress, and closing it ends the program within
+// three seconds.
+TEST_F(ServingTest, ALockedHisNeverHoldsTheWindowAndClosingEndsAtOnce) {
+    WriteDatabases();
+    StoreMode("optCorvante");
+    store.Set("PACS", "Database", "QueryTimeoutSeconds", "20");
+    SqliteLock lock(HomePath("corvante.db"));
+    ASSERT_TRUE(lock.Held());
+
+    DesktopProgram program(store, home.path(), 2);
+    EventLoopGaps gaps;
+    QStringList countdown;
+    FindScu scu(port, WorklistKeys());
+    bool closed = false;
+    qint64 gapWhileWaiting = -1;
+    QElapsedTimer closing;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* time = program.Splash().findChild<QLabel*>("lblTime"); time && program.Splash().isVisible())
+            if (countdown.isEmpty() || countdown.last() != time->text()) countdown << time->text();
+        if (!program.Runtime().Listening() || closed) return;
+        if (!scu.Running() && gapWhileWaiting < 0 && countdown.size() > 0 && !closing.isValid()) {
+            scu.Start();
+            closing.start();
+            gaps.Reset();
+            return;
+        }
+        auto* lblComm = program.Window().findChild<QLabel*>("lblComm");
+        auto* tabs = program.Window().findChild<QTabWidget*>("SSTab1");
+        if (closing.isValid() && closing.elapsed() < 1500) {
+            tabs->setCurrentIndex((tabs->currentIndex() + 1) % tabs->count());
+            program.Window().repaint();
+            return;
+        }
+        if (closing.isValid() && !closed) {
+            gapWhileWaiting = gaps.LongestMs();
+            EXPECT_EQ(lblComm->text(), "Communicating...");
+            closed = true;
+            closing.restart();
+            program.Window().close();
+            EXPECT_TRUE(AnswerStopQuestion(program.Window(), true));
+        }
+    });
+    watch.start(10);
+    const int status = program.Run();
+    const qint64 closeToEnd = closing.elapsed();
+    watch.stop();
+
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(closed);
+    EXPECT_GE(countdown.size(), 2) << countdown.join(' ').toStdString();
+    EXPECT_GE(gapWhileWaiting, 0);
+    // A window held by the HIS would stop for the whole 20 s time-out; a
+    // loaded machine repainting every tab can still take a few hundred ms.
+    EXPECT_LT(gapWhileWaiting, 1000);
+    EXPECT_LT(closeToEnd, 3000);
+    EXPECT_FALSE(program.Runtime().Listening());
+    const FindOutcome outcome = scu.Finish();
+    EXPECT_FALSE(outcome.Succeeded());
+}

@@ -4,11 +4,11 @@
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include "e2e/HisDatabase.h"
 #include "gui/WindowHarness.h"
-#include "worklist/BaseSql.h"
-#include "worklist/ServiceState.h"
+#include "unit/BaseSqlFor.h"
 
 namespace {
 
@@ -29,9 +29,12 @@ protected:
         StoreMode("optCorvante");
     }
 
+    // Runs the statement and waits until "&Test" is back.
     void Run(const QString& sql) {
         Find<QPlainTextEdit>("txtSQLStr")->setPlainText(sql);
-        Find<QPushButton>("cmdRunSQL")->click();
+        auto* button = Find<QPushButton>("cmdRunSQL");
+        button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
     }
     QString Result() const { return Find<QPlainTextEdit>("txtSQLResult")->toPlainText(); }
     QString LastLogLine() const { return LogText().split("\r\n").last(); }
@@ -40,7 +43,7 @@ protected:
 TEST_F(SqlConsoleTest, AppendsOneLinePerRecordAtEveryRun) {
     Open();
     Find<QPushButton>("cmdQueryStr")->click();
-    EXPECT_EQ(Find<QPlainTextEdit>("txtSQLStr")->toPlainText(), BaseSqlFor(Modes::Corvante));
+    EXPECT_EQ(Find<QPlainTextEdit>("txtSQLStr")->toPlainText(), BaseSqlFor(ConnectionMode::Corvante));
 
     const QString lines =
         "\n   2024-05-02 08:01:00 , 1 , P1 , LAST1^FIRST1^^ , 1970-01-01 , M"
@@ -53,6 +56,22 @@ TEST_F(SqlConsoleTest, AppendsOneLinePerRecordAtEveryRun) {
     Run(kRecordColumns + "where 1 = 0");
     EXPECT_EQ(Result(), lines + lines);
     EXPECT_TRUE(Find<QPushButton>("cmdRunSQL")->isEnabled());
+}
+
+// A statement that gives no rows says how many it changed, in the result box
+// and in the log; a run that lists records says how many.
+TEST_F(SqlConsoleTest, EveryRunSaysWhatItDid) {
+    Open();
+    Run("update xray_worklist set gender = 'F' where worklistid <> 3");
+    EXPECT_EQ(Result(), "\n   2 rows changed");
+    EXPECT_TRUE(LastLogLine().endsWith(" SQL console: 2 rows changed.")) << LastLogLine().toStdString();
+    Run("delete from xray_worklist where worklistid = 3");
+    EXPECT_EQ(Result(), "\n   2 rows changed\n   1 row changed");
+    Run(kRecordColumns + "where gender = 'F'");
+    EXPECT_TRUE(LastLogLine().endsWith(" SQL console: 2 records listed."));
+    Run(kRecordColumns + "where 1 = 0");
+    EXPECT_TRUE(LastLogLine().endsWith(" SQL console: the statement returned no records."));
+    EXPECT_EQ(Result().count('\n'), 4);
 }
 
 // A temporary table lives only as long as its connection: once the failure
@@ -81,13 +100,13 @@ TEST_F(SqlConsoleTest, ReturnThisQueryAnswersWithTheBoxsSelectOnly) {
     Open();
     auto* box = Find<QPlainTextEdit>("txtSQLStr");
     Find<QCheckBox>("chkReturnThis")->setChecked(true);
-    box->setPlainText(BaseSqlFor(Modes::Corvante) + "and worklistid = 2");
+    box->setPlainText(BaseSqlFor(ConnectionMode::Corvante) + "and worklistid = 2");
     const FindOutcome chosen = QueryWhileServing(port);
     ASSERT_TRUE(chosen.Succeeded()) << chosen.output.right(2000).toStdString();
     EXPECT_EQ(chosen.PatientIds(), QStringList{"P2"});
 
     for (const QString& statement : {QStringLiteral("update xray_worklist set is_valid = 0"),
-                                     BaseSqlFor(Modes::Corvante) + "; delete from xray_worklist"}) {
+                                     BaseSqlFor(ConnectionMode::Corvante) + "; delete from xray_worklist"}) {
         box->setPlainText(statement);
         const FindOutcome refused = QueryWhileServing(port);
         EXPECT_TRUE(refused.FailedUnableToProcess()) << refused.output.right(2000).toStdString();

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 
@@ -28,6 +30,25 @@ QStringList OpenMessageTexts() {
         if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
             texts << box->text();
     return texts;
+}
+
+QMessageBox* OpenMessageBox(const QWidget& window, const QString& text) {
+    for (QMessageBox* box : window.findChildren<QMessageBox*>())
+        if (box->isVisible() && box->text() == text) return box;
+    return nullptr;
+}
+
+bool AnswerStopQuestion(const QWidget& window, bool yes) {
+    QMessageBox* question = OpenMessageBox(window, MainWindow::StopQuestion());
+    if (!question) return false;
+    question->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+    return true;
+}
+
+bool IsAssociationStart(const QString& line) {
+    static const QRegularExpression start(
+        QStringLiteral("^.+ \\d\\d:\\d\\d:\\d\\d Association \\d+ from 127\\.0\\.0\\.1: calling AE "));
+    return start.match(line).hasMatch();
 }
 
 WindowTest::WindowTest() { StoreMain(QStringLiteral("WorklistPort"), QString::number(port)); }

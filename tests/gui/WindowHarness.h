@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
@@ -31,6 +32,13 @@ FindOutcome QueryWhileServing(int port, const QStringList& keys = WorklistKeys()
 
 // The texts of the message boxes that are open.
 QStringList OpenMessageTexts();
+// The message box open over the window with this text; null when none is.
+QMessageBox* OpenMessageBox(const QWidget& window, const QString& text);
+// Clicks Yes or No in the window's "Stop the worklist service?"; false when
+// the question is not open.
+bool AnswerStopQuestion(const QWidget& window, bool yes);
+// "<date> <time> Association N from 127.0.0.1: calling AE ..."
+bool IsAssociationStart(const QString& line);
 
 class WindowTest : public ::testing::Test {
 protected:

@@ -8,15 +8,35 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
+// What the log writer receives: whole lines as the window shows them.
+class LineSink : public LogSink {
+public:
+    void Write(const std::vector<LogLine>& lines) override {
+        for (const LogLine& line : lines) shown << line.Shown();
+    }
+    QStringList shown;
+};
+
 class ActivityLogTest : public ::testing::Test {
 protected:
     ActivityLogTest() {
+        log.WatchChanges();
         QObject::connect(&log, &TextActivityLog::Written,
                          [this](const QString& piece) { written << piece; });
         QObject::connect(&log, &TextActivityLog::Replacing, [this] { ++replacing; });
     }
 
+    // From now on the lines the log writer gets are in the sink; the test
+    // flushes the writer before it reads them.
+    std::shared_ptr<LineSink> WatchLines() {
+        auto sink = std::make_shared<LineSink>();
+        writer.AddSink(sink);
+        log.SetLineWriter(&writer);
+        return sink;
+    }
+
     FixedClock clock{QDateTime(QDate(2026, 12, 3), QTime(7, 8, 9))};
+    LogWriter writer;
     TextActivityLog log{clock};
     QStringList written;
     int replacing = 0;
@@ -67,6 +87,54 @@ TEST_F(ActivityLogTest, ReplaceStartsAFreshText) {
     EXPECT_EQ(replacing, 2);
 }
 
+// No two lines run together in the text, whichever way they were written:
+// a piece that would continue the line left open begins one of its own.
+TEST_F(ActivityLogTest, PiecesNeverContinueTheLineLeftOpen) {
+    const QString stamp = TextActivityLog::Stamp(clock.now);
+    log.Replace("started...");
+    log.AppendLog("update refused: HTTP 404");
+    log.Log("Order files in /srv/orders/: cannot be examined.");
+    log.AppendLog("starting");
+    log.Append(kCrLf + "PatientID 16 32 : ");
+    log.AppendLog("sent.. ");
+    log.Log("done");
+    log.AppendLog("");
+    EXPECT_EQ(log.Text().split(kCrLf),
+              (QStringList{"started...", "update refused: HTTP 404", "",
+                           stamp + " Order files in /srv/orders/: cannot be examined.", "starting",
+                           "", "PatientID 16 32 : ", "sent.. ", "", stamp + " done", ""}));
+}
+
+// The start of an association still open stays at the head of the text when
+// a query starts the log afresh, in the order the associations began, until
+// the association ends; the writer gets each line once.
+TEST_F(ActivityLogTest, PinnedLinesOutliveEveryReplacementUntilUnpinned) {
+    const auto sink = WatchLines();
+    const QString stamp = TextActivityLog::Stamp(clock.now);
+    const QString first = stamp + " Association 1 from 10.0.0.5: calling AE CT1";
+    const QString second = stamp + " Association 2 from 10.0.0.6: calling AE MR2";
+    log.Replace("started...");
+    log.LogPinned(1, "Association 1 from 10.0.0.5: calling AE CT1");
+    log.LogPinned(2, "Association 2 from 10.0.0.6: calling AE MR2");
+    log.Log("looping");
+    log.Replace("CR" + kCrLf);
+    EXPECT_EQ(log.Text(), first + kCrLf + second + kCrLf + "CR" + kCrLf);
+    EXPECT_EQ(written.last(), log.Text());
+    log.AppendLog("starting");
+    EXPECT_TRUE(log.Text().endsWith("CR" + kCrLf + "starting" + kCrLf));
+
+    log.Unpin(1);
+    log.Replace("MR" + kCrLf);
+    EXPECT_EQ(log.Text(), second + kCrLf + "MR" + kCrLf);
+    log.Unpin(2);
+    log.Replace(QString());
+    EXPECT_EQ(log.Text(), "");
+    ASSERT_TRUE(writer.Flush(std::chrono::seconds(10)));
+    log.SetLineWriter(nullptr);
+    EXPECT_EQ(sink->shown, (QStringList{"started...", first, second, stamp + " looping", "CR",
+                                        "starting", "MR"}));
+}
+
 TEST_F(ActivityLogTest, WithoutKeepingTheTextEveryPieceIsStillWritten) {
     log.Log("kept");
     log.KeepText(false);
@@ -83,27 +151,11 @@ TEST_F(ActivityLogTest, WithoutKeepingTheTextEveryPieceIsStillWritten) {
 
 }  // namespace
 
-namespace {
-
-// What the log writer receives: whole lines as the window shows them.
-class LineSink : public LogSink {
-public:
-    void Write(const std::vector<LogLine>& lines) override {
-        for (const LogLine& line : lines) shown << line.Shown();
-    }
-    QStringList shown;
-};
-
-}  // namespace
-
 // Log pieces begin with their line break and AppendLog pieces end with one;
 // the writer gets complete lines either way, at once, without the empty
 // lines the pieces leave between them.
 TEST_F(ActivityLogTest, EveryCallGivesTheWriterWholeLines) {
-    LogWriter writer;
-    auto sink = std::make_shared<LineSink>();
-    writer.AddSink(sink);
-    log.SetLineWriter(&writer);
+    const auto sink = WatchLines();
     const QString stamp = TextActivityLog::Stamp(clock.now);
     log.Replace("CR" + kCrLf);
     log.Append(kCrLf + "PatientName 16 16 : " + kCrLf + "PatientID 16 32 : ");
@@ -119,8 +171,8 @@ TEST_F(ActivityLogTest, EveryCallGivesTheWriterWholeLines) {
                                         "starting", stamp + " looping", "Type mismatch 16 48 x",
                                         stamp + " Query Request error: [SQLite]no such table",
                                         "QODBC: Unable to execute"}));
-    // The window's text is what it always was.
+    // The window's text: the same lines, with the empty ones the pieces leave.
     EXPECT_TRUE(log.Text().startsWith(
         "Type mismatch 16 48 x" + kCrLf + "CR" + kCrLf + kCrLf + "PatientName 16 16 : " + kCrLf +
-        "PatientID 16 32 : starting" + kCrLf + kCrLf + stamp + " looping"));
+        "PatientID 16 32 : " + kCrLf + "starting" + kCrLf + kCrLf + stamp + " looping"));
 }

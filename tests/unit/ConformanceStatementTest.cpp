@@ -9,12 +9,13 @@
 
 #include "ConformanceTables.h"
 #include "Fakes.h"
-#include "worklist/BaseSql.h"
+#include "platform/dicom/Implementation.h"
 #include "worklist/QueryHandler.h"
 
 namespace {
 
-bool IsModality(const MatchingRow& row) {
+template <typename Row>
+bool IsModality(const Row& row) {
     return row.tag.group == Tags::Modality.group && row.tag.element == Tags::Modality.element;
 }
 
@@ -27,15 +28,15 @@ struct Sent {
 
 Sent Query(const QString& mode, const MatchingRow& row, const std::optional<QString>& value) {
     FakeServices fake;
-    fake.state.ConnectionMode = mode;
-    fake.state.BaseSQL = BaseSqlFor(mode);
-    QueryHandler handler(fake.services);
+    fake.SetMode(ModeNamed(mode));
+    fake.Publish();
+    QueryHandler handler(std::make_unique<BorrowedHis>(fake.his), HandlerShared(fake));
     DicomDataset request;
     DicomDataset step = request.AddSequenceItem(Tags::StepSequence);
     if (!IsModality(row)) step.Add(Tags::Modality, QStringLiteral("CR"));
     if (value) PutRaw(request, row.tag, value->toLatin1().constData(), row.inStep);
     FakeQueryConnection connection(request);
-    handler.DicomViewer1_QueryRequest(connection);
+    handler.DicomViewer1_QueryRequest(connection, TestBudget());
     return {fake.his.statements.value(0), connection.failures};
 }
 
@@ -140,10 +141,10 @@ void CheckReturnKeys(const QString& mode) {
     for (const bool askAll : {true, false}) {
         SCOPED_TRACE(askAll ? "every attribute asked" : "no attribute asked");
         FakeServices fake;
-        fake.state.ConnectionMode = mode;
-        fake.state.BaseSQL = BaseSqlFor(mode);
+        fake.SetMode(ModeNamed(mode));
+        fake.Publish();
         fake.his.results.push_back({FullRow()});
-        QueryHandler handler(fake.services);
+        QueryHandler handler(std::make_unique<BorrowedHis>(fake.his), HandlerShared(fake));
         DicomDataset request;
         DicomDataset step = request.AddSequenceItem(Tags::StepSequence);
         step.Add(Tags::Modality, QStringLiteral("CR"));
@@ -151,7 +152,7 @@ void CheckReturnKeys(const QString& mode) {
             for (const ReturnRow& row : tables.ReturnKeys())
                 Ask(row.inStep ? step : request, row.tag);
         FakeQueryConnection connection(request);
-        handler.DicomViewer1_QueryRequest(connection);
+        handler.DicomViewer1_QueryRequest(connection, TestBudget());
         ASSERT_EQ(connection.pending.size(), 1u) << fake.log.Text().toStdString();
         const DicomDataset& match = connection.pending[0];
         const std::optional<DicomDataset> matchStep = match.SequenceItem(Tags::StepSequence);
@@ -159,7 +160,9 @@ void CheckReturnKeys(const QString& mode) {
         EXPECT_FALSE(match.SequenceItem(Tags::StepSequence, 1).has_value());
         for (const ReturnRow& row : tables.ReturnKeys()) {
             const QString presence = row.byMode[mode];
-            const bool expected = presence == "always" || (askAll && presence == "asked");
+            // The step's Modality picks the department: the request always holds it.
+            const bool asked = askAll || (row.inStep && IsModality(row));
+            const bool expected = presence == "always" || (asked && presence == "asked");
             EXPECT_EQ((row.inStep ? *matchStep : match).Contains(row.tag), expected)
                 << row.Name().toStdString() << " is \"" << presence.toStdString() << "\"";
         }
@@ -194,16 +197,44 @@ TEST(ConformanceStatement, PeltaReturnKeysAsDocumented) { CheckReturnKeys("PELTA
 // The note of the PELTA Patient ID row: with a value it is the only key.
 TEST(ConformanceStatement, PeltaPatientIdAloneNarrowsWhenItHasAValue) {
     FakeServices fake;
-    fake.state.ConnectionMode = Modes::Pelta;
-    fake.state.BaseSQL = BaseSqlFor(Modes::Pelta);
-    QueryHandler handler(fake.services);
+    fake.SetMode(ConnectionMode::Pelta);
+    fake.Publish();
+    QueryHandler handler(std::make_unique<BorrowedHis>(fake.his), HandlerShared(fake));
     DicomDataset request = MakeRequest({}, {}, "CR");
     PutRaw(request, Tags::PatientId, "P1");
     PutRaw(request, Tags::PatientName, "FAM^GIV");
     PutRaw(request, Tags::StepStartDate, "20261201", true);
     FakeQueryConnection connection(request);
-    handler.DicomViewer1_QueryRequest(connection);
+    handler.DicomViewer1_QueryRequest(connection, TestBudget());
     ASSERT_EQ(fake.his.statements.size(), 1);
     EXPECT_TRUE(fake.his.statements[0].endsWith(" AND ORD.Hpercode = 'P1'"))
         << fake.his.statements[0].toStdString();
+}
+
+// The Error Comment table names every text the server can send, and no
+// other.
+TEST(ConformanceStatement, ErrorCommentsAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    QStringList sent;
+    for (int kind = static_cast<int>(FailureKind::Unspecified);
+         kind <= static_cast<int>(FailureKind::ServerStopping); ++kind)
+        sent << ErrorCommentFor(static_cast<FailureKind>(kind));
+    QStringList documented = tables.ErrorComments();
+    sent.sort();
+    documented.sort();
+    EXPECT_EQ(documented, sent);
+}
+
+// The program's own implementation class UID and version name, as the
+// association policies say, legal for their VRs.
+TEST(ConformanceStatement, ImplementationAsDocumented) {
+    const ConformanceTables tables;
+    ASSERT_TRUE(tables.Problem().isEmpty()) << tables.Problem().toStdString();
+    const QString uid = tables.Policy("Implementation Class UID");
+    EXPECT_EQ(uid, QLatin1String(Implementation::kClassUid));
+    EXPECT_TRUE(uid.startsWith("2.25.") && uid.size() <= 64) << uid.toStdString();
+    const QString name = tables.Policy("Implementation Version Name");
+    EXPECT_EQ(name, QString::fromLatin1(Implementation::VersionName()));
+    EXPECT_TRUE(name.startsWith("TALVEK_MWL_") && name.size() <= 16) << name.toStdString();
 }

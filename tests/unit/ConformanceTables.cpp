@@ -11,6 +11,22 @@ const QStringList kReturnHeader{"Attribute", "Tag",      "Level",     "TALVEK", 
 const QStringList kTerms{"equal",          "wildcard",    "list",       "range", "components",
                          "case-sensitive", "no-wildcard", "department", "none"};
 const QStringList kPresence{"asked", "always", "-"};
+const QStringList kStatusHeader{"Status", "Meaning", "When"};
+const QStringList kErrorCommentHeader{"Error Comment", "When"};
+const QStringList kPolicyHeader{"Item", "Value"};
+const QStringList kCharacterSetHeader{"Query declares", "Matches encoded in",
+                                      "Specific Character Set of the matches"};
+const QStringList kListenHeader{"`ListenAddresses`", "Listens on"};
+
+// The texts in `backquotes` of a cell.
+QStringList Quoted(const QString& cell) {
+    static const QRegularExpression quoted(QStringLiteral("`([^`]*)`"));
+    QStringList texts;
+    for (const auto& match : quoted.globalMatch(cell)) texts << match.captured(1);
+    return texts;
+}
+
+QString FirstQuoted(const QString& cell) { return Quoted(cell).value(0); }
 
 // The cells of a Markdown table row, trimmed; empty when the line is no row.
 QStringList CellsOf(const QString& line) {
@@ -56,6 +72,29 @@ ConformanceTables::ConformanceTables(const QString& document) {
     ReadReturnKeys(Table(lines, kReturnHeader));
     if (m_problem.isEmpty() && (m_matchingKeys.isEmpty() || m_returnKeys.isEmpty()))
         m_problem = QStringLiteral("a key table is missing or empty");
+    if (m_problem.isEmpty()) ReadTexts(lines);
+}
+
+// A table of texts that is missing reads as empty; the test that needs it
+// says so.
+void ConformanceTables::ReadTexts(const QStringList& lines) {
+    for (const Cells& cells : OptionalTable(lines, kStatusHeader)) {
+        bool hex = false;
+        const unsigned status = cells["Status"].toUInt(&hex, 16);
+        if (!hex) m_problem = QStringLiteral("not a status: \"%1\"").arg(cells["Status"]);
+        m_statuses << StatusRow{status, cells["When"]};
+    }
+    for (const Cells& cells : OptionalTable(lines, kErrorCommentHeader))
+        m_errorComments << FirstQuoted(cells["Error Comment"]);
+    for (const Cells& cells : OptionalTable(lines, kPolicyHeader))
+        m_policies[cells["Item"]] = FirstQuoted(cells["Value"]);
+    for (const Cells& cells : OptionalTable(lines, kCharacterSetHeader))
+        m_characterSets << CharacterSetRow{FirstQuoted(cells["Query declares"]),
+                                           cells["Matches encoded in"].startsWith("UTF-8"),
+                                           FirstQuoted(cells[kCharacterSetHeader[2]])};
+    for (const Cells& cells : OptionalTable(lines, kListenHeader))
+        m_listenAddresses << ListenRow{FirstQuoted(cells[kListenHeader[0]]),
+                                       Quoted(cells["Listens on"])};
 }
 
 QStringList ConformanceTables::Modes() {
@@ -91,6 +130,14 @@ QList<ConformanceTables::Cells> ConformanceTables::Table(const QStringList& line
         for (qsizetype i = 0; i < header.size(); ++i) row[header[i]] = cells[i];
         rows << row;
     }
+    return rows;
+}
+
+QList<ConformanceTables::Cells> ConformanceTables::OptionalTable(const QStringList& lines,
+                                                                 const QStringList& header) {
+    const QString before = m_problem;
+    const QList<Cells> rows = Table(lines, header);
+    if (rows.isEmpty()) m_problem = before;
     return rows;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
-// The matching-key and return-key tables of docs/conformance-statement.md,
-// read from the document itself, so the tests check what it promises.
+// The tables of docs/conformance-statement.md (matching and return keys,
+// status codes, Error Comments, association policies, character sets,
+// listen addresses), read from the document itself, so the tests check what
+// it promises. Values in `backquotes` are the literal texts.
 
 #include <QList>
 #include <QMap>
@@ -33,6 +35,27 @@ struct ReturnRow {
     QString Name() const;
 };
 
+// One row of the status code table.
+struct StatusRow {
+    unsigned status;
+    QString when;
+};
+
+// One row of the character set table: what a query declares ("" for
+// nothing), whether the matches are UTF-8, and the set they declare.
+struct CharacterSetRow {
+    QString declared;
+    bool utf8;
+    QString returned;
+};
+
+// One row of the listen address table: the setting and the addresses the
+// ports listen on ("0.0.0.0" and "::" standing for every address).
+struct ListenRow {
+    QString setting;
+    QStringList addresses;
+};
+
 class ConformanceTables {
 public:
     // Reads the document; Problem() says what went wrong, if anything.
@@ -43,16 +66,29 @@ public:
     const QString& Problem() const { return m_problem; }
     QList<MatchingRow> MatchingKeys(const QString& mode) const;
     const QList<ReturnRow>& ReturnKeys() const { return m_returnKeys; }
+    const QList<StatusRow>& Statuses() const { return m_statuses; }
+    const QStringList& ErrorComments() const { return m_errorComments; }
+    // A value of the association policy table ("Implementation Class UID").
+    QString Policy(const QString& item) const { return m_policies.value(item); }
+    const QList<CharacterSetRow>& CharacterSets() const { return m_characterSets; }
+    const QList<ListenRow>& ListenAddresses() const { return m_listenAddresses; }
 
 private:
     using Cells = QMap<QString, QString>;
     QList<Cells> Table(const QStringList& lines, const QStringList& header);
+    QList<Cells> OptionalTable(const QStringList& lines, const QStringList& header);
     void ReadMatchingKeys(const QList<Cells>& rows);
     void ReadReturnKeys(const QList<Cells>& rows);
+    void ReadTexts(const QStringList& lines);
     bool ReadTag(const QString& text, Tag& tag);
     bool ReadLevel(const QString& text, bool& inStep);
 
     QString m_problem;
     QList<MatchingRow> m_matchingKeys;
     QList<ReturnRow> m_returnKeys;
+    QList<StatusRow> m_statuses;
+    QStringList m_errorComments;
+    QMap<QString, QString> m_policies;
+    QList<CharacterSetRow> m_characterSets;
+    QList<ListenRow> m_listenAddresses;
 };

@@ -13,7 +13,10 @@
 #include <deque>
 #include <functional>
 #include <initializer_list>
+#include <atomic>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -25,10 +28,15 @@
 #include "platform/dicom/UidGenerator.h"
 #include "platform/his/HisConnection.h"
 #include "platform/settings/SettingsStore.h"
+#include "worklist/QueryHandler.h"
+#include "worklist/QuerySettings.h"
+#include "worklist/SourceFor.h"
 #include "worklist/StatusView.h"
+#include "worklist/StudyUidLocks.h"
 #include "worklist/Switches.h"
 #include "worklist/Tags.h"
-#include "worklist/WorklistServices.h"
+#include "worklist/WorklistSource.h"
+#include "worklist/bramwoods/OrderFileCache.h"
 
 // Always the same moment, so time stamps and "now" values are known.
 class FixedClock : public Clock {
@@ -58,34 +66,25 @@ public:
     }
 };
 
-class FakeSwitches : public Switches {
-public:
-    bool ShowRequests() const override { return showRequests; }
-    bool ReplaceEnye() const override { return replaceEnye; }
-    bool GenerateStudyUid() const override { return generateStudyUid; }
-    bool Trace() const override { return trace; }
-    bool ReturnThisQuery() const override { return returnThisQuery; }
-    QString SqlBoxText() const override { return sqlBoxText; }
-    QString InstitutionBoxText() const override { return institutionBoxText; }
-    QString Hl7FolderText() const override { return hl7FolderText; }
-
-    bool showRequests = false;
-    bool replaceEnye = false;
-    bool generateStudyUid = false;
-    bool trace = false;
-    bool returnThisQuery = false;
-    QString sqlBoxText;
-    QString institutionBoxText;
-    QString hl7FolderText;
-};
-
 class FakeStatus : public StatusView {
 public:
-    void SetCommState(const QString& text) override { commStates << text; }
-    void ShowSql(const QString& sql) override { shownSql << sql; }
+    void SetCommState(const QString& text) override {
+        std::lock_guard lock(mutex);
+        commStates << text;
+    }
+    void ShowSql(const QString& sql) override {
+        std::lock_guard lock(mutex);
+        shownSql << sql;
+    }
+    // For a test that reads while the service may still write.
+    QStringList ShownSql() const {
+        std::lock_guard lock(mutex);
+        return shownSql;
+    }
 
     QStringList commStates;
     QStringList shownSql;
+    mutable std::mutex mutex;
 };
 
 // One order record: column alias -> value; a null QVariant is SQL NULL.
@@ -101,12 +100,16 @@ public:
         if (!Eof()) ++m_next;
     }
     QVariant Field(const QString& name) const override {
-        if (Eof()) throw MwlError(QStringLiteral("No current record (field '%1').").arg(name));
+        if (Eof())
+            throw MwlError(QStringLiteral("No current record (field '%1').").arg(name),
+                           FailureKind::HisQueryFailed);
         const Row& row = m_rows[m_next];
         for (auto it = row.cbegin(); it != row.cend(); ++it)
             if (it.key().compare(name, Qt::CaseInsensitive) == 0) return it.value();
+        // As the ODBC recordset: the HIS gave a record without the column.
         throw MwlError(
-            QStringLiteral("Item cannot be found in the collection: no field '%1'.").arg(name));
+            QStringLiteral("Item cannot be found in the collection: no field '%1'.").arg(name),
+            FailureKind::HisQueryFailed);
     }
 
 private:
@@ -121,11 +124,36 @@ private:
 // for them, so the tests check the exact statements sent and script the rows.
 class FakeHis : public HisConnection {
 public:
-    void Reopen() override { ++reopenCount; }
+    void BeginQuery(const QueryBudget&) override {
+        std::lock_guard lock(mutex);
+        attempted = false;
+    }
+    void EndQuery() override {}
+    void UseConnectionString(const QString& text) override {
+        std::lock_guard lock(mutex);
+        connectionString = text;
+    }
+    void Reopen() override {
+        std::lock_guard lock(mutex);
+        ++reopenCount;
+        attempted = true;
+    }
+    void ReopenAfterFailure() override {
+        if (!attempted) Reopen();
+    }
+    bool IsOpen() const override { return true; }
+    std::optional<SqlDialect> Dialect() const override { return dialect; }
     // Records how many statements had run when each query began.
-    void EnsureCurrent() override { ensuredAt << statements.size(); }
-    std::unique_ptr<Recordset> Execute(const QString& sql) override {
+    void EnsureCurrent() override {
+        std::lock_guard lock(mutex);
+        ensuredAt << statements.size();
+    }
+    std::unique_ptr<Recordset> Execute(const QString& sql) override { return Execute(sql, {}); }
+    std::unique_ptr<Recordset> Execute(const QString& sql,
+                                       const SqlParameters& values) override {
+        std::lock_guard lock(mutex);
         statements << sql;
+        parameters << values;
         if (!failWith.isEmpty()) throw MwlError(failWith, failKind);
         Rows rows;
         if (answer) {
@@ -138,12 +166,39 @@ public:
     }
 
     QStringList statements;
+    QList<SqlParameters> parameters;  // bound with each statement
     std::deque<Rows> results;
     std::function<Rows(const QString& sql)> answer;
     QString failWith;  // non-empty: every Execute throws MwlError with this text
     FailureKind failKind = FailureKind::HisQueryFailed;
     int reopenCount = 0;
+    bool attempted = false;
     QList<qsizetype> ensuredAt;
+    QString connectionString;
+    std::optional<SqlDialect> dialect;
+    std::mutex mutex;  // statements and answers, for workers sharing one fake
+};
+
+// A handler's own HIS connection that is the test's fake.
+class BorrowedHis : public HisConnection {
+public:
+    explicit BorrowedHis(HisConnection& his) : m_his(his) {}
+    void BeginQuery(const QueryBudget& budget) override { m_his.BeginQuery(budget); }
+    void EndQuery() override { m_his.EndQuery(); }
+    void UseConnectionString(const QString& text) override { m_his.UseConnectionString(text); }
+    void Reopen() override { m_his.Reopen(); }
+    void ReopenAfterFailure() override { m_his.ReopenAfterFailure(); }
+    void EnsureCurrent() override { m_his.EnsureCurrent(); }
+    std::unique_ptr<Recordset> Execute(const QString& sql) override { return m_his.Execute(sql); }
+    std::unique_ptr<Recordset> Execute(const QString& sql,
+                                       const SqlParameters& parameters) override {
+        return m_his.Execute(sql, parameters);
+    }
+    bool IsOpen() const override { return m_his.IsOpen(); }
+    std::optional<SqlDialect> Dialect() const override { return m_his.Dialect(); }
+
+private:
+    HisConnection& m_his;
 };
 
 // Settings in memory, addressed "application/section/key" (case-sensitive,
@@ -196,6 +251,7 @@ public:
     void SendPending(MatchDataset match) override {
         if (abandoned) return;
         pending.push_back(match.ToDataset());
+        if (onPending) onPending();
         if (static_cast<int>(pending.size()) == abandonAfter) abandoned = true;
     }
     void SendFinal() override { ++finals; }
@@ -209,22 +265,74 @@ public:
     QStringList failures;  // the Error Comments
     bool abandoned = false;
     int abandonAfter = -1;  // the peer goes away after this many matches
+    std::function<void()> onPending;  // runs after each match is taken
 };
 
-// Every collaborator of the worklist service, faked, and the services bundle
-// over them. `clock` is the service's "now"; the log stamps its lines with
+// A budget for one query: QueryTimeoutSeconds of 20 from now, no stop.
+struct TestBudget {
+    std::atomic<bool> stop{false};
+    QueryBudget budget{QueryBudget::Clock::now(), std::chrono::seconds(20), stop};
+    operator const QueryBudget&() const { return budget; }
+};
+
+// Every collaborator of the worklist service, faked, and what the operator
+// controls as plain fields that Snapshot() turns into the snapshot a query
+// takes. `clock` is the service's "now"; the log stamps its lines with
 // TestClock(), which starts at the same moment.
 struct FakeServices {
     FakeLog log;
-    FakeSwitches switches;
     FakeStatus status;
     FakeHis his;
-    FakeSettings settings;
     SequenceUids uids;
     FixedClock clock;
-    ServiceState state;
-    WorklistServices services{log, switches, status, his, settings, uids, clock, state};
+    StudyUidLocks studyUidLocks;
+    OrderFileCache orderFiles;
+    QuerySettings settings;
+    QueryResources resources{his, uids, clock, status, studyUidLocks, orderFiles};
+
+    ConnectionMode mode = ConnectionMode::None;
+    QString BaseSQL;
+    QString resultLimit = QStringLiteral("300");
+    Switches switches;
+
+    // The mode with its base statement in the mode's own dialect.
+    void SetMode(ConnectionMode next) {
+        mode = next;
+        const WorklistSource& source = SourceFor(mode);
+        BaseSQL = source.BaseStatement(source.NativeDialect());
+    }
+    QuerySnapshot Snapshot() const {
+        QuerySnapshot snapshot;
+        snapshot.mode = mode;
+        snapshot.BaseSQL = BaseSQL;
+        snapshot.resultLimitText = resultLimit;
+        snapshot.switches = switches;
+        return snapshot;
+    }
+    // The fields become the snapshot the next query takes.
+    void Publish() {
+        settings.Change([this](QuerySnapshot& next) {
+            const quint64 generation = next.connectionGeneration;
+            next = Snapshot();
+            next.connectionGeneration = generation;
+        });
+    }
 };
+
+// What a query handler over the fakes shares with the other workers.
+inline QueryHandler::Shared HandlerShared(FakeServices& fake) {
+    return {fake.log,    fake.settings,      fake.uids,      fake.clock,
+            fake.status, fake.studyUidLocks, fake.orderFiles};
+}
+
+// The mode a source goes by ("TALVEK"...), for tables that name modes.
+inline ConnectionMode ModeNamed(const QString& name) {
+    for (const ConnectionMode mode :
+         {ConnectionMode::Talvek, ConnectionMode::Pelta, ConnectionMode::Corvante,
+          ConnectionMode::Bramwoods, ConnectionMode::Orvelline})
+        if (SourceFor(mode).Name() == name) return mode;
+    return ConnectionMode::None;
+}
 
 // A worklist request asking for `top` at the top level and `step` in its one
 // Scheduled Procedure Step item (all with empty values), the step item also

@@ -1,5 +1,5 @@
-// The queue between the service thread's handler and an association's worker
-// thread: bounded, and never a reason for the handler to stop serving others.
+// The queue between a query worker's handler and an association's thread:
+// bounded, and the time the handler waits there is the peer's, not the HIS's.
 
 #include <gtest/gtest.h>
 
@@ -40,34 +40,28 @@ private:
     std::thread m_thread;
 };
 
-TEST(FindChannel, ASlowPeerHoldsABoundedQueueAndTheHandlerYieldsMeanwhile) {
+TEST(FindChannel, ASlowPeerHoldsABoundedQueue) {
     int sent = 0;
-    int yields = 0;
-    std::unique_ptr<Worker> worker;
-    FindChannel channel(QStringLiteral("WORKLIST"), DicomDataset(), {kQueued, 10s}, [&] {
-        ++yields;
+    FindChannel channel(QStringLiteral("WORKLIST"), DicomDataset(), {kQueued, 10s});
+    auto worker = std::make_unique<Worker>(channel, 5ms);
+    for (; sent < 60; ++sent) {
         // Queued, plus the one the worker may have taken but not yet counted.
         EXPECT_LE(sent - worker->taken, static_cast<int>(kQueued) + 1);
-    });
-    worker = std::make_unique<Worker>(channel, 1ms);
-    for (; sent < 60; ++sent) channel.SendPending(MatchDataset());
+        channel.SendPending(MatchDataset());
+    }
     channel.SendFinal();
     worker.reset();  // joins once the final status was taken
-    EXPECT_GT(yields, 0);
     EXPECT_FALSE(channel.Abandoned());
 }
 
 TEST(FindChannel, APeerThatTakesNothingIsAbandonedAfterTheStallTime) {
-    int yields = 0;
-    FindChannel channel(QStringLiteral("WORKLIST"), DicomDataset(), {kQueued, 300ms},
-                        [&] { ++yields; });
+    FindChannel channel(QStringLiteral("WORKLIST"), DicomDataset(), {kQueued, 300ms});
     QElapsedTimer timer;
     timer.start();
     for (size_t i = 0; i <= kQueued; ++i) channel.SendPending(MatchDataset());
     EXPECT_GE(timer.elapsed(), 300);
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_TRUE(channel.Abandoned());
-    EXPECT_GT(yields, 10);  // other events ran all along
 
     timer.restart();
     channel.SendPending(MatchDataset());  // falls away at once
@@ -80,7 +74,7 @@ TEST(FindChannel, APeerThatTakesNothingIsAbandonedAfterTheStallTime) {
 }
 
 TEST(FindChannel, CancelReleasesAWaitingHandler) {
-    FindChannel channel(QStringLiteral("WORKLIST"), DicomDataset(), {kQueued, 10s}, [] {});
+    FindChannel channel(QStringLiteral("WORKLIST"), DicomDataset(), {kQueued, 10s});
     std::thread peer([&] {
         std::this_thread::sleep_for(100ms);
         channel.Cancel();

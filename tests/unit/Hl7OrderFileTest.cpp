@@ -10,9 +10,9 @@
 #include "Fakes.h"
 #include "platform/FolderWatch.h"
 #include "platform/MwlError.h"
-#include "worklist/Hl7OrderSource.h"
-#include "worklist/OrderFile.h"
-#include "worklist/OrderFileCache.h"
+#include "worklist/bramwoods/OrderFileSource.h"
+#include "worklist/bramwoods/OrderFile.h"
+#include "worklist/bramwoods/OrderFileCache.h"
 
 TEST(CutToken, ReturnsTheTextBeforeTheDelimiterAndKeepsTheRest) {
     QString source = QStringLiteral("BWH|ADT|RAD");
@@ -54,36 +54,51 @@ TEST(OrderFields, NumbersFieldsFromOneAndPadsShortLines) {
 
 TEST(OrderFileText, ReadsOnlyTheFirstLineUpToAnyLineEnd) {
     QTemporaryDir dir;
-    auto write = [&](const char* name, const QByteArray& bytes) {
+    // Written a while ago, unless said otherwise.
+    auto write = [&](const char* name, const QByteArray& bytes, int secondsAgo = 10) {
         QFile file(dir.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
+        file.flush();
+        file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
+                         QFileDevice::FileModificationTime);
         return dir.filePath(name);
     };
-    EXPECT_EQ(ReadFirstLine(write("crlf.HL7", "a|b\r\nsecond\r\n")), "a|b");
-    EXPECT_EQ(ReadFirstLine(write("lf.HL7", "a|b\nsecond")), "a|b");
-    EXPECT_EQ(ReadFirstLine(write("cr.HL7", "a|b\rsecond")), "a|b");
-    EXPECT_EQ(ReadFirstLine(write("noend.HL7", "a|b")), "a|b");
-    EXPECT_EQ(ReadFirstLine(write("blank.HL7", "\r\nsecond")), "");
-    EXPECT_THROW(ReadFirstLine(write("empty.HL7", "")), MwlError);
+    auto firstLine = [](const QString& path) { return ReadFirstLine(path).bytes; };
+    EXPECT_EQ(firstLine(write("crlf.HL7", "a|b\r\nsecond\r\n")), "a|b");
+    EXPECT_EQ(firstLine(write("lf.HL7", "a|b\nsecond")), "a|b");
+    EXPECT_EQ(firstLine(write("cr.HL7", "a|b\rsecond")), "a|b");
+    EXPECT_EQ(firstLine(write("noend.HL7", "a|b")), "a|b");
+    EXPECT_EQ(firstLine(write("blank.HL7", "\r\nsecond")), "");
+    EXPECT_THROW(firstLine(write("empty.HL7", "")), MwlError);
     // A line is read up to 64 KB; a longer one is refused by the file's name.
     const QByteArray limit(kMaxFirstLineBytes, 'x');
-    EXPECT_EQ(ReadFirstLine(write("limit.HL7", limit)), limit);
-    EXPECT_EQ(ReadFirstLine(write("limitcrlf.HL7", limit + "\r\n" + limit + limit)), limit);
-    EXPECT_EQ(ReadFirstLine(write("shortcr.HL7", "a|b\r" + limit + limit)), "a|b");
-    try {
-        ReadFirstLine(write("long.HL7", limit + "x\r\n"));
-        FAIL() << "a line over the limit was read";
-    } catch (const MwlError& error) {
-        EXPECT_TRUE(error.Description().contains("long.HL7: its first line is longer than 65536"))
-            << error.what();
-    }
-    try {
-        ReadFirstLine(dir.filePath("missing.HL7"));
-        FAIL();
-    } catch (const MwlError& error) {
-        EXPECT_TRUE(error.Description().contains("missing.HL7"));
-    }
+    EXPECT_EQ(firstLine(write("limit.HL7", limit)), limit);
+    EXPECT_EQ(firstLine(write("limitcrlf.HL7", limit + "\r\n" + limit + limit)), limit);
+    EXPECT_EQ(firstLine(write("shortcr.HL7", "a|b\r" + limit + limit)), "a|b");
+    const auto refusal = [](const QString& path) {
+        try {
+            ReadFirstLine(path);
+        } catch (const MwlError& error) {
+            return error.Description();
+        }
+        return QStringLiteral("read");
+    };
+    EXPECT_TRUE(refusal(write("long.HL7", limit + "x\r\n"))
+                    .contains("long.HL7: its first line is longer than 65536"));
+    EXPECT_TRUE(refusal(dir.filePath("missing.HL7")).contains("missing.HL7"));
+    // A first line without a line end that changed just now may be cut short
+    // by a writer that is not done: it is not read yet. One with its line end
+    // is whole, however new.
+    EXPECT_TRUE(refusal(write("fresh.HL7", "a|b", 0))
+                    .endsWith("fresh.HL7: it is still being written (its first line has no line "
+                              "end and it changed less than a second ago)"));
+    EXPECT_EQ(firstLine(write("freshcrlf.HL7", "a|b\r\n", 0)), "a|b");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.HL7"));
+    EXPECT_TRUE(refusal(dir.filePath("folder.HL7")).endsWith("folder.HL7: it is a directory"));
+    ASSERT_TRUE(QFile::link(dir.filePath("nowhere"), dir.filePath("dangling.HL7")));
+    EXPECT_TRUE(refusal(dir.filePath("dangling.HL7"))
+                    .endsWith("dangling.HL7: it is a symbolic link to nothing"));
 }
 
 TEST(OrderFileText, ValidUtf8IsReadAsUtf8AndEverythingElseAsLatin1) {
@@ -98,18 +113,21 @@ TEST(OrderFileText, ValidUtf8IsReadAsUtf8AndEverythingElseAsLatin1) {
 }
 
 TEST(Hl7Folder, GetsOneTrailingSeparator) {
-    EXPECT_EQ(Hl7OrderSource::FolderOf("/srv/orders"), "/srv/orders/");
-    EXPECT_EQ(Hl7OrderSource::FolderOf("/srv/orders/"), "/srv/orders/");
-    EXPECT_EQ(Hl7OrderSource::FolderOf("C:\\orders\\"), "C:\\orders\\");
-    EXPECT_EQ(Hl7OrderSource::FolderOf(""), "/");
+    EXPECT_EQ(OrderFileSource::FolderOf("/srv/orders"), "/srv/orders/");
+    EXPECT_EQ(OrderFileSource::FolderOf("/srv/orders/"), "/srv/orders/");
+    EXPECT_EQ(OrderFileSource::FolderOf("C:\\orders\\"), "C:\\orders\\");
+    EXPECT_EQ(OrderFileSource::FolderOf(""), "/");
 }
 
 namespace {
 
+// Written a while ago: a first line without a line end is read at once.
 void WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
+    file.flush();
+    file.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
 }
 
 }  // namespace
@@ -158,7 +176,7 @@ TEST_P(OrderFileCacheTest, SeesEveryChangeAtTheNextQuery) {
     WriteFile(path, "one|again");
     QFile touched(path);
     ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(5),
+    ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(-5),
                                     QFileDevice::FileModificationTime));
     touched.close();
     EXPECT_EQ(field("A.HL7"), "again");
@@ -244,41 +262,126 @@ TEST(ListHL7Folder, ListsPathsAndLogsFirstLinesUntilAFileCannotBeRead) {
     WriteFile(dir.filePath("B.HL7"), "");
     WriteFile(dir.filePath("C.HL7"), "BWH|third");
     WriteFile(dir.filePath("notes.txt"), "ignored");
-    FakeServices fake;
-    fake.switches.hl7FolderText = dir.path();
-    Hl7OrderSource source(fake.services, [] {});
+    FakeLog log;
     QString listing;
     QStringList messages;
-    source.ListHL7Folder([&](const QString& text) { listing += text; },
-                         [&](const QString& text) { messages << text; });
+    OrderFileSource::ListHL7Folder(
+        dir.path(), log, [&](const QString& text) { listing += text; },
+        [&](const QString& text) { messages << text; });
     const QString folder = dir.path() + "/";
     EXPECT_EQ(listing, "\r\nstarting\r\n" + folder + "A.HL7\r\n" + folder + "B.HL7");
-    EXPECT_EQ(fake.log.Text(), "BWH|first\r\n");
+    EXPECT_EQ(log.Text(), "BWH|first\r\n");
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("B.HL7"));
 
     ASSERT_TRUE(QFile::remove(dir.filePath("B.HL7")));
     listing.clear();
-    source.ListHL7Folder([&](const QString& text) { listing += text; }, [](const QString&) {});
+    OrderFileSource::ListHL7Folder(
+        dir.path(), log, [&](const QString& text) { listing += text; }, [](const QString&) {});
     EXPECT_TRUE(listing.endsWith(folder + "C.HL7\r\ndone"));
+
+    // A folder that is not there is said to be so, not listed as empty.
+    listing.clear();
+    OrderFileSource::ListHL7Folder(
+        dir.filePath("gone"), log, [&](const QString& text) { listing += text; },
+        [&](const QString& text) { messages << text; });
+    EXPECT_EQ(listing, "\r\nstarting");
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[1], "Order folder " + dir.filePath("gone") +
+                               "/ cannot be read: No such file or directory");
 }
 
-TEST(Hl7OrderSource, StopsAtTheNextFileOnceTheQueryIsAbandoned) {
+TEST(OrderFileSource, StopsAtTheNextFileOnceTheQueryIsAbandoned) {
     QTemporaryDir dir;
     for (const char* name : {"A.HL7", "B.HL7", "C.HL7"})
         WriteFile(dir.filePath(name), QByteArray(name) + "|||||||P1");
     FakeServices fake;
     fake.switches.hl7FolderText = dir.path();
-    int yields = 0;
-    Hl7OrderSource source(fake.services, [&] { ++yields; });
+    const QuerySnapshot settings = fake.Snapshot();
+    const OrderFileSource source;
+    const auto run = [&](FakeQueryConnection& connection) {
+        const RequestKeys keys{connection.request, *connection.request.SequenceItem(Tags::StepSequence),
+                               QString()};
+        QueryRun query{connection, keys, settings, fake.log, fake.resources};
+        return source.Answer(query);
+    };
     FakeQueryConnection connection(MakeRequest({}, {}));
     connection.abandonAfter = 1;
-    EXPECT_FALSE(source.Run(connection, connection.request));
+    EXPECT_FALSE(run(connection));
     EXPECT_EQ(connection.pending.size(), 1u);
-    EXPECT_EQ(yields, 1);
     EXPECT_FALSE(fake.log.Text().contains("Completed."));
 
     FakeQueryConnection whole(MakeRequest({}, {}));
-    EXPECT_TRUE(source.Run(whole, whole.request));
+    EXPECT_TRUE(run(whole));
     EXPECT_EQ(whole.pending.size(), 3u);
+}
+
+// An order file whose fields break every rule goes out legal, with the step
+// keys a modality needs, the same Study Instance UID at every query, and one
+// log line per changed attribute; a UTF-8 query gets the file's Greek intact.
+TEST(OrderFileSource, HostileOrderGoesOutLegalWithItsStepKeys) {
+    QTemporaryDir dir;
+    QList<QByteArray> fields(29);
+    fields[7] = "P\\1";
+    fields[9] = QString::fromUtf8("ΠΑΠΑΔΟΠΟΥΛΟΥ^ΕΛΕΝΗ^^^^^EXTRA").toUtf8();
+    fields[11] = "19800231";
+    fields[12] = "male";
+    fields[19] = QByteArray(30, '7');
+    fields[21] = "CHEST" + QByteArray("\x01\x1b", 2);
+    fields[23] = "20261203";
+    WriteFile(dir.filePath("A.HL7"), fields.join('|'));
+    FakeServices fake;
+    fake.switches.hl7FolderText = dir.path();
+    const QuerySnapshot settings = fake.Snapshot();
+    const OrderFileSource source;
+    const auto answer = [&](const char* characterSet) {
+        DicomDataset request = MakeRequest(
+            {Tags::SpecificCharacterSet, Tags::PatientName, Tags::PatientBirthDate,
+             Tags::PatientSex, Tags::StudyInstanceUid, Tags::RequestedProcedureId},
+            {Tags::ScheduledStationAeTitle, Tags::StepStartDate, Tags::StepStartTime, Tags::StepId},
+            "mr");
+        request.Add(Tags::SpecificCharacterSet, QString::fromLatin1(characterSet));
+        request.SequenceItem(Tags::StepSequence)->Add(Tags::ScheduledStationAeTitle, "CT_ROOM1");
+        FakeQueryConnection connection(request);
+        const RequestKeys keys{request, *request.SequenceItem(Tags::StepSequence), "mr"};
+        QueryRun query{connection, keys, settings, fake.log, fake.resources};
+        EXPECT_TRUE(source.Answer(query));
+        EXPECT_EQ(connection.pending.size(), 1u);
+        return connection.pending.empty() ? DicomDataset() : connection.pending[0];
+    };
+    const DicomDataset latin1 = answer("ISO_IR 100");
+    const DicomDataset utf8 = answer("ISO_IR 192");
+
+    EXPECT_EQ(latin1.Item(Tags::SpecificCharacterSet).Text(), "ISO_IR 100");
+    EXPECT_EQ(utf8.Item(Tags::SpecificCharacterSet).Text(), "ISO_IR 192");
+    EXPECT_EQ(utf8.Item(Tags::PatientName).Text(), QString::fromUtf8("ΠΑΠΑΔΟΠΟΥΛΟΥ^ΕΛΕΝΗ^^^EXTRA"));
+    EXPECT_EQ(latin1.Item(Tags::PatientName).Text(), "????????????^?????^^^EXTRA");
+    EXPECT_EQ(latin1.Item(Tags::AccessionNumber).Text(), QString(16, QLatin1Char('7')));
+    EXPECT_EQ(latin1.Item(Tags::PatientId).Text(), "P/1");
+    EXPECT_TRUE(latin1.Contains(Tags::PatientBirthDate));
+    EXPECT_EQ(latin1.Item(Tags::PatientBirthDate).Text(), "");
+    EXPECT_EQ(latin1.Item(Tags::PatientSex).Text(), "M");
+    EXPECT_EQ(latin1.Item(Tags::SeriesDescription).Text(), "CHEST");
+    EXPECT_EQ(latin1.Item(Tags::RequestedProcedureId).Text(), QString(16, QLatin1Char('7')));
+    const QString uid = latin1.Item(Tags::StudyInstanceUid).Text();
+    EXPECT_TRUE(uid.startsWith("2.25.")) << uid.toStdString();
+    EXPECT_EQ(utf8.Item(Tags::StudyInstanceUid).Text(), uid) << "the same order, the same UID";
+    const DicomDataset step = *latin1.SequenceItem(Tags::StepSequence);
+    EXPECT_EQ(step.Item(Tags::Modality).Text(), "MR");
+    EXPECT_EQ(step.Item(Tags::ScheduledStationAeTitle).Text(), "CT_ROOM1");
+    EXPECT_EQ(step.Item(Tags::StepId).Text(), QString(16, QLatin1Char('7')));
+    EXPECT_EQ(step.Item(Tags::StepStartDate).Text(), "20261203");
+    EXPECT_EQ(step.Item(Tags::StepStartTime).Text(), "000000");
+
+    // Per query, one line per order and attribute; the values stay out.
+    const QString log = fake.log.Text();
+    EXPECT_EQ(log.count("Order file A.HL7: AccessionNumber (0008,0050), SH: cut to its maximum "
+                        "length."),
+              2);
+    for (const char* attribute :
+         {"PatientID", "PatientName", "PatientBirthDate", "PatientSex", "SeriesDescription",
+          "RequestedProcedureID", "ScheduledProcedureStepID"})
+        EXPECT_EQ(log.count(QStringLiteral("Order file A.HL7: %1 ").arg(attribute)), 2)
+            << attribute;
+    EXPECT_FALSE(log.contains("male"));
 }

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 #include <ctime>
 
 #include "platform/IsoTimeText.h"
@@ -151,4 +154,52 @@ TEST(LogFile, UnwritableFolderIsReportedAndTriedAgain) {
     EXPECT_EQ(Texts(FileLines(file.Path())),
               (QStringList{QStringLiteral("sending.PE\u00d1A^JOS\u00c9^    3"),
                            QStringLiteral("sending.PE\u00d1A^JOS\u00c9^    4")}));
+}
+
+// A full disk cuts a write short inside a line: that part is taken back out
+// of the file, so once it can be written again every line in it is whole.
+TEST(LogFile, ALineCutShortByAFullDiskLeavesNoPartOfItBehind) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QStringList reports;
+    LogFile file({folder.path(), 1024 * 1024, 2, 0}, [&](const QString& line) { reports << line; });
+    ASSERT_FALSE(file.Open());
+    file.Write(Lines(0, 3));
+    const qint64 whole = QFileInfo(file.Path()).size();
+
+    // The file may grow by 20 bytes only: the next line is cut inside.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit cut{static_cast<rlim_t>(whole + 20), saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &cut), 0);
+    file.Write(Lines(3, 2));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(QFileInfo(file.Path()).size(), whole);
+
+    file.Write(Lines(5, 2));
+    QStringList expected;
+    for (const int i : {0, 1, 2, 5, 6}) expected << Lines(i, 1).front().text;
+    EXPECT_EQ(Texts(FileLines(file.Path())), expected);
+    ASSERT_EQ(reports.size(), 2);
+    EXPECT_TRUE(reports[0].startsWith("Cannot write the activity log file "))
+        << reports[0].toStdString();
+    EXPECT_EQ(reports[1], "The activity log file " + file.Path() + " is written again.");
+}
+
+// After SIGHUP the file is opened again by its name: an outside tool that
+// moved it away finds the next lines in a new file.
+TEST(LogFile, ReopenedAfterAnOutsideToolMovedItAway) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    LogFile file({folder.path(), 1024 * 1024, 2, 0}, [](const QString&) {});
+    ASSERT_FALSE(file.Open());
+    file.Write(Lines(0, 2));
+    ASSERT_TRUE(QFile::rename(file.Path(), file.Path() + ".moved"));
+    file.Write(Lines(2, 1));
+    file.RequestReopen();
+    file.Write(Lines(3, 1));
+    EXPECT_EQ(Texts(FileLines(file.Path() + ".moved")).size(), 3);
+    EXPECT_EQ(Texts(FileLines(file.Path())), QStringList{Lines(3, 1).front().text});
 }

@@ -7,6 +7,7 @@
 #include "platform/MwlError.h"
 #include "platform/dicom/DicomDataset.h"
 #include "platform/dicom/MatchDataset.h"
+#include "platform/dicom/WireValue.h"
 #include "worklist/Tags.h"
 
 namespace {
@@ -65,6 +66,12 @@ const Tag kStepTags[] = {Tags::OtherPatientIds, Tags::RequestingPhysician, Tags:
 
 bool Same(Tag a, Tag b) { return a.group == b.group && a.element == b.element; }
 
+// The value as DicomDataset::Add would write it, without the rules that make
+// a match's values legal: the encoder's own test.
+void AddAsGiven(MatchDataset& match, Tag tag, const QVariant& value) {
+    match.AddWire(tag, WireValue(tag, value));
+}
+
 }  // namespace
 
 // The same values through the toolkit and through the encoder give the same
@@ -106,7 +113,7 @@ TEST(MatchDataset, EncodesExactlyAsTheToolkit) {
                                    : time ? times[round % times.size()]
                                           : texts[round];
             referenceStep.Add(tag, value);
-            matchStep.Add(tag, value);
+            AddAsGiven(matchStep, tag, value);
         }
         for (auto it = std::rbegin(kTopTags); it != std::rend(kTopTags); ++it) {
             const Tag tag = *it;
@@ -118,7 +125,7 @@ TEST(MatchDataset, EncodesExactlyAsTheToolkit) {
                 value = times[(round + tag.element) % times.size()];
             if (Same(tag, Tags::SpecificCharacterSet)) value = QStringLiteral("ISO_IR 100");
             reference.Add(tag, value);
-            match.Add(tag, value);
+            AddAsGiven(match, tag, value);
         }
         reference.Add(Tags::ReferencedStudySequence, QVariant());
         match.Add(Tags::ReferencedStudySequence, QVariant());
@@ -142,7 +149,7 @@ TEST(MatchDataset, ValueBeyondSixtyFourKilobytesGoesAsUnknown) {
     DicomDataset reference;
     MatchDataset match;
     reference.Add(Tags::PatientAddress, longText);
-    match.Add(Tags::PatientAddress, longText);
+    AddAsGiven(match, Tags::PatientAddress, longText);
     EXPECT_EQ(Encoded(match, true), ToolkitBytes(reference, true));
     EXPECT_EQ(Encoded(match, true).substr(4, 2), "UN");
 }
@@ -173,10 +180,54 @@ TEST(MatchDataset, DeclaresItsCharacterSetOnlyWhenTextLeavesAscii) {
     EXPECT_EQ(declared.ToDataset().Item(Tags::SpecificCharacterSet).Values().size(), 1);
 }
 
-TEST(MatchDataset, RefusesWhatDoesNotFitLikeTheToolkitWrapper) {
+// A date or time that is none is sent empty, never left out; only text for a
+// sequence does not fit at all.
+TEST(MatchDataset, DatesThatAreNoneGoOutEmpty) {
     MatchDataset match;
-    EXPECT_THROW(match.Add(Tags::StudyDate, QStringLiteral("next week")), MwlError);
-    EXPECT_THROW(match.Add(Tags::StudyTime, QDate(2026, 12, 1)), MwlError);
+    EXPECT_EQ(match.Add(Tags::StudyDate, QStringLiteral("next week")), ValueFix::NotDateOrTime);
+    EXPECT_EQ(match.Add(Tags::StudyTime, QDate(2026, 12, 1)), ValueFix::NotDateOrTime);
     EXPECT_THROW(match.Add(Tags::ReferencedStudySequence, QStringLiteral("x")), MwlError);
-    EXPECT_FALSE(match.Contains(Tags::StudyDate));
+    EXPECT_TRUE(match.Contains(Tags::StudyDate));
+    EXPECT_EQ(match.Text(Tags::StudyDate), "");
+}
+
+// The keys a match lacks come in empty, in tag order, before, between and
+// after the ones it holds, which keep their values; the ones added are named
+// in order, and a match that lacks nothing is left as it was.
+TEST(MatchDataset, MissingKeysAreMergedInEmptyInTagOrder) {
+    const MatchDataset empties = MatchDataset::EmptiesOf(
+        {Tags::StudyDate, Tags::AccessionNumber, Tags::ReferencedStudySequence,
+         Tags::PatientName, Tags::PatientId, Tags::ConfidentialityConstraint});
+    MatchDataset match;
+    match.Add(Tags::AccessionNumber, QStringLiteral("A1"));
+    match.Add(Tags::PatientId, QStringLiteral("P1"));
+    match.Add(Tags::PatientSex, QStringLiteral("F"));
+    std::vector<Tag> added;
+    match.AddMissingFrom(empties, &added);
+    const std::vector<Tag> expected = {Tags::StudyDate, Tags::ReferencedStudySequence,
+                                       Tags::PatientName, Tags::ConfidentialityConstraint};
+    ASSERT_EQ(added.size(), expected.size());
+    for (size_t i = 0; i < added.size(); ++i) EXPECT_TRUE(Same(added[i], expected[i])) << i;
+    EXPECT_EQ(match.Text(Tags::AccessionNumber), "A1");
+    EXPECT_EQ(match.Text(Tags::PatientId), "P1");
+    EXPECT_EQ(match.Text(Tags::PatientSex), "F");
+    EXPECT_EQ(match.Text(Tags::PatientName), "");
+
+    // As if every key had been added one by one: the same bytes.
+    MatchDataset oneByOne;
+    oneByOne.Add(Tags::AccessionNumber, QStringLiteral("A1"));
+    oneByOne.Add(Tags::PatientId, QStringLiteral("P1"));
+    oneByOne.Add(Tags::PatientSex, QStringLiteral("F"));
+    for (const Tag tag : expected)
+        if (Same(tag, Tags::ReferencedStudySequence))
+            oneByOne.AddEmptySequence(tag);
+        else
+            oneByOne.Add(tag, QVariant());
+    EXPECT_EQ(Encoded(match, true), Encoded(oneByOne, true));
+
+    const std::string before = Encoded(match, false);
+    added.clear();
+    match.AddMissingFrom(empties, &added);
+    EXPECT_TRUE(added.empty());
+    EXPECT_EQ(Encoded(match, false), before);
 }

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include "Fakes.h"
+#include "platform/ServiceStatus.h"
 #include "platform/his/OdbcConnectionString.h"
 #include "platform/his/OdbcHisConnection.h"
 
@@ -55,6 +56,29 @@ TEST_F(OdbcHisConnectionTest, RowsInOrderWithCaseInsensitiveFieldsAndRealNulls) 
     EXPECT_TRUE(records->Eof());
 }
 
+// Numbers beyond 32 bits, in every numeric column type the HIS may declare,
+// come back as the digits it holds, also when text columns are read between
+// them (the driver layer then goes over the numeric columns again).
+TEST_F(OdbcHisConnectionTest, NumbersComeBackAsTheDigitsTheDatabaseHolds) {
+    his->Execute("create table numbers (n integer, t text, b bigint, d decimal(18,0), s smallint)");
+    his->Execute(
+        "insert into numbers values (2147483648, 'A', 4294967296, 123456789012345678, -7)");
+    his->Execute("insert into numbers values (-9223372036854775808, null, null, 2147483647, 0)");
+    auto records = his->Execute("select n, t, b, d, s from numbers order by rowid");
+    QStringList rows;
+    while (!records->Eof()) {
+        QStringList fields;
+        for (const char* name : {"n", "t", "b", "d", "s"}) {
+            const QVariant value = records->Field(QString::fromLatin1(name));
+            fields << (value.isNull() ? QStringLiteral("NULL") : value.toString());
+        }
+        rows << fields.join(QLatin1Char(' '));
+        records->MoveNext();
+    }
+    EXPECT_EQ(rows, (QStringList{"2147483648 A 4294967296 123456789012345678 -7",
+                                 "-9223372036854775808 NULL NULL 2147483647 0"}));
+}
+
 TEST_F(OdbcHisConnectionTest, MissingFieldThrows) {
     auto records = his->Execute("select HN from orders");
     ASSERT_FALSE(records->Eof());
@@ -64,6 +88,31 @@ TEST_F(OdbcHisConnectionTest, MissingFieldThrows) {
 TEST_F(OdbcHisConnectionTest, EmptyResultAndStatementsWithoutRows) {
     EXPECT_TRUE(his->Execute("select HN from orders where 1=0")->Eof());
     EXPECT_TRUE(his->Execute("update orders set HN = 'X' where RequestNum = 99")->Eof());
+}
+
+// A value is bound, never spliced: quotes and SQL in it stay text; a name
+// the statement does not use is left out; a typed null is SQL NULL.
+TEST_F(OdbcHisConnectionTest, NamedParametersAreBoundAndChangesCountTheirRows) {
+    const SqlParameters values = {{"Hn", "P1' or '1'='1"},
+                                  {"Name", "x'); drop table orders; --"},
+                                  {"Unused", "anything"},
+                                  {"Middle", QVariant(QMetaType::fromType<QString>())}};
+    const auto none = his->Execute("update orders set MLN = :Name, MMN = :Middle where HN = :Hn",
+                                   values);
+    EXPECT_EQ(none->RowsChanged(), 0);
+    const auto one = his->Execute(
+        "update orders set MLN = :Name, MMN = :Middle where HN = :Hn or HN = :Other",
+        values + SqlParameters{{"Other", "P2"}});
+    EXPECT_EQ(one->RowsChanged(), 1);
+    auto records = his->Execute("select MLN, MMN from orders where HN = :Hn", {{"Hn", "P2"}});
+    ASSERT_FALSE(records->Eof());
+    EXPECT_EQ(records->Field("MLN").toString(), "x'); drop table orders; --");
+    EXPECT_TRUE(records->Field("MMN").isNull());
+    EXPECT_EQ(his->Execute("select HN from orders where MLN = 'DOE'")->Field("HN"), "P1");
+    // Quotes and comments hold no placeholders; a name without a value is refused.
+    auto quoted = his->Execute("select ':Hn' as A, /* :Hn */ :Hn as B -- :Hn\n", {{"Hn", "x"}});
+    EXPECT_EQ(quoted->Field("A").toString() + quoted->Field("B").toString(), ":Hnx");
+    EXPECT_THROW(his->Execute("select :Missing", {{"Hn", "x"}}), MwlError);
 }
 
 TEST_F(OdbcHisConnectionTest, FailingStatementCarriesTheDriverMessage) {
@@ -119,14 +168,37 @@ TEST_F(OdbcHisConnectionTest, ReopenWhileARecordsetIsOpen) {
     EXPECT_EQ(seen.size(), 3);
 }
 
-TEST(OdbcHisConnection, FailedOpenIsLoggedNotThrown) {
+// A failed open is a time-stamped line of its own that says where the HIS
+// is (never with its password), and the service's status shows the HIS
+// failing until a statement gets through.
+TEST(OdbcHisConnection, FailedOpenIsLoggedWithWhereTheHisIsNotThrown) {
+    QTemporaryDir folder;
     FakeLog log;
-    OdbcHisConnection his(log, "Driver=NoSuchDriverHere;Database=/nonexistent/x.db");
+    ServiceStatus status(TestClock());
+    OdbcHisConnection his(log, "Driver=NoSuchDriverHere;Server=his.example;Port=1433;"
+                               "Database=Radiology;UID=ris;PWD=s3cret");
+    his.SetStatus(&status);
     EXPECT_NO_THROW(his.Reopen());
     EXPECT_FALSE(his.IsOpen());
-    EXPECT_TRUE(log.Text().startsWith("Cannot Connect. ")) << log.Text().toStdString();
-    EXPECT_TRUE(log.Text().endsWith("\r\n"));
+    ASSERT_EQ(log.Lines().size(), 2) << log.Text().toStdString();
+    EXPECT_TRUE(log.Lines()[1].startsWith(FakeLog::Stamped("Cannot Connect. ")));
+    EXPECT_TRUE(log.Lines()[1].endsWith(
+        " (HIS: server his.example port 1433, database Radiology)"))
+        << log.Text().toStdString();
+    EXPECT_FALSE(log.Text().contains("s3cret"));
     EXPECT_THROW(his.Execute("select 1"), MwlError);
+    EXPECT_TRUE(status.Text().endsWith("| HIS: failing (HIS not available at 09:15:42)"));
+
+    const QString file = QDir(folder.path()).filePath("his.db");
+    QFile(file).open(QIODevice::WriteOnly);
+    his.UseConnectionString("Driver=SQLite3;Database=" + file);
+    his.Reopen();
+    EXPECT_THROW(his.Execute("select * from nosuch"), MwlError);
+    EXPECT_TRUE(status.Text().endsWith("| HIS: failing (HIS query failed at 09:15:42)"));
+    his.Execute("select 1");
+    EXPECT_TRUE(status.Text().endsWith("| HIS: connected"));
+    EXPECT_EQ(OdbcConnectionString("Driver=SQLite3;Database=" + file).Where(),
+              "database file " + file);
 }
 
 TEST(OdbcHisConnection, NoConnectionStringMeansNoDatabase) {

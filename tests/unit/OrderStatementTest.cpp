@@ -4,22 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include "BaseSqlFor.h"
 #include "Fakes.h"
-#include "worklist/BaseSql.h"
-#include "worklist/OrderStatements.h"
-#include "worklist/StudyUidAssignment.h"
-#include "worklist/TalvekStatement.h"
+#include "worklist/talvek/TalvekDepartments.h"
+#include "worklist/talvek/TalvekStatement.h"
 
 namespace {
 
 struct Statements : FakeServices {
-    OrderStatements builder{services};
-
-    QString Build(const QString& mode, const DicomDataset& request) {
-        state.BaseSQL = BaseSqlFor(mode);
+    QString Build(ConnectionMode mode, const DicomDataset& request) {
         const DicomDataset step = *request.SequenceItem(Tags::StepSequence);
-        const QString modality = step.Item(Tags::Modality).Text();
-        return builder.Build(mode, {request, step, modality});
+        const RequestKeys keys{request, step, step.Item(Tags::Modality).Text()};
+        const QuerySnapshot settings = Snapshot();
+        const WorklistSource& source = SourceFor(mode);
+        return source.Statement({keys, settings, source.NativeDialect(), log});
     }
 };
 
@@ -30,7 +28,7 @@ const QString kLoose = " AND ( FALSE";  // never produced for single-valued keys
 TEST(TalvekBranch, AllKeysAbsentLeaveEachWhereClauseAlone) {
     Statements s;
     const DicomDataset request = MakeRequest({}, {}, "CR");
-    EXPECT_EQ(s.Build(Modes::Talvek, request), MakeSQL("CR", "") + " order by trand desc ");
+    EXPECT_EQ(s.Build(ConnectionMode::Talvek, request), MakeSQL("CR", "") + " order by trand desc ");
     EXPECT_EQ(s.log.Text(),
               "Accession Requested: \r\nRequesting HospNum: \r\nRequesting Name: \r\n");
 }
@@ -41,7 +39,7 @@ TEST(TalvekBranch, EmptyDateAndTimeKeysGiveTheFullDefaultSpan) {
         MakeRequest({}, {Tags::StepStartDate, Tags::StepStartTime}, "US");
     const QString where =
         " AND XRR.Transdate>='1800-01-01 00:00' AND XRR.Transdate<='2999-01-01 23:59'";
-    const QString sql = s.Build(Modes::Talvek, request);
+    const QString sql = s.Build(ConnectionMode::Talvek, request);
     EXPECT_EQ(sql, MakeSQL("US", where) + " order by trand desc ");
     EXPECT_EQ(sql.count(where), 3);
     EXPECT_TRUE(sql.endsWith(" where 1=1   " + where + " order by trand desc "));
@@ -60,40 +58,40 @@ TEST(TalvekBranch, KeysInOrderAndTheirLogLines) {
         " AND CONVERT(date, XRR.Transdate)<='2026-12-08'"
         " AND XRR.HospNum = '100231'"
         " AND mas.LastName like 'PE%' AND mas.FirstName = 'JOSE'";
-    EXPECT_EQ(s.Build(Modes::Talvek, request), MakeSQL("mg", where) + " order by trand desc ");
+    EXPECT_EQ(s.Build(ConnectionMode::Talvek, request), MakeSQL("mg", where) + " order by trand desc ");
     EXPECT_EQ(s.log.Text(), "Accession Requested: A1\\A2\r\nRequesting HospNum: 100231\r\n"
                             "Requesting Name: PE*^JOSE\r\n");
 }
 
 TEST(PeltaBranch, ModalityChoosesTheProcedureFilter) {
     Statements s;
-    const QString base = BaseSqlFor(Modes::Pelta);
-    EXPECT_EQ(s.Build(Modes::Pelta, MakeRequest({}, {}, "cr")),
+    const QString base = BaseSqlFor(ConnectionMode::Pelta);
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, MakeRequest({}, {}, "cr")),
               base + " and ORD.proccode like 'RAD%'");
-    EXPECT_EQ(s.Build(Modes::Pelta, MakeRequest({}, {}, "")),
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, MakeRequest({}, {}, "")),
               base + " and ORD.proccode like 'RAD%'");
-    EXPECT_EQ(s.Build(Modes::Pelta, MakeRequest({}, {}, "US")),
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, MakeRequest({}, {}, "US")),
               base + " and ORD.proccode like 'ULTRA%'");
     // DX is not among PELTA's radiology modalities: nothing is left to run.
-    EXPECT_EQ(s.Build(Modes::Pelta, MakeRequest({}, {}, "DX")), "");
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, MakeRequest({}, {}, "DX")), "");
     DicomDataset named = MakeRequest({}, {}, "DX");
     PutRaw(named, Tags::PatientName, "SMITH");
-    EXPECT_EQ(s.Build(Modes::Pelta, named), " AND patlast = 'SMITH'");
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, named), " AND patlast = 'SMITH'");
 }
 
 TEST(PeltaBranch, PatientIdIsTheOnlyKeyWhenGiven) {
     Statements s;
-    const QString base = BaseSqlFor(Modes::Pelta) + " and ORD.proccode like 'RAD%'";
+    const QString base = BaseSqlFor(ConnectionMode::Pelta) + " and ORD.proccode like 'RAD%'";
     DicomDataset universal = MakeRequest({}, {Tags::StepStartDate, Tags::StepStartTime}, "CR");
     PutRaw(universal, Tags::PatientId, "*");
     PutRaw(universal, Tags::PatientName, "SMITH^JOHN");
-    EXPECT_EQ(s.Build(Modes::Pelta, universal), base);
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, universal), base);
 
     DicomDataset full = MakeRequest({}, {}, "CR");
     PutRaw(full, Tags::PatientId, "H'1");
     PutRaw(full, Tags::PatientName, "SMITH^JOHN");
     PutRaw(full, Tags::StepStartDate, "20261208", true);
-    EXPECT_EQ(s.Build(Modes::Pelta, full), base + " AND ORD.Hpercode = 'H''1'");
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, full), base + " AND ORD.Hpercode = 'H''1'");
 }
 
 TEST(PeltaBranch, WithoutPatientIdDateAndNameNarrow) {
@@ -102,8 +100,8 @@ TEST(PeltaBranch, WithoutPatientIdDateAndNameNarrow) {
     PutRaw(request, Tags::PatientName, "SMITH^JOHN");
     PutRaw(request, Tags::StepStartDate, "20261201-20261208", true);
     PutRaw(request, Tags::StepStartTime, "0800-", true);
-    EXPECT_EQ(s.Build(Modes::Pelta, request),
-              BaseSqlFor(Modes::Pelta) +
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, request),
+              BaseSqlFor(ConnectionMode::Pelta) +
                   " and ORD.proccode like 'RAD%'"
                   " AND ORD.dodate>='2026-12-01 08:00' AND ORD.dodate<='2026-12-08 23:59'"
                   " AND patlast = 'SMITH' AND patFirst = 'JOHN'");
@@ -113,17 +111,17 @@ TEST(PeltaBranch, WithoutPatientIdDateAndNameNarrow) {
 // time parts are checked as exact texts.
 TEST(PeltaBranch, ADateOrATimeAloneUsesTheServersDateAndTimeParts) {
     Statements s;
-    const QString base = BaseSqlFor(Modes::Pelta) + " and ORD.proccode like 'RAD%'";
+    const QString base = BaseSqlFor(ConnectionMode::Pelta) + " and ORD.proccode like 'RAD%'";
     DicomDataset date = MakeRequest({Tags::PatientId}, {}, "CR");
     PutRaw(date, Tags::StepStartDate, "20261201-20261208", true);
     const QString dates =
         " AND CONVERT(date, ORD.dodate)>='2026-12-01' AND CONVERT(date, ORD.dodate)<='2026-12-08'";
-    EXPECT_EQ(s.Build(Modes::Pelta, date), base + dates);
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, date), base + dates);
     DicomDataset time = MakeRequest({Tags::PatientId}, {}, "CR");
     PutRaw(time, Tags::StepStartTime, "0800-1230", true);
     const QString times =
         " AND CONVERT(time, ORD.dodate)>='08:00:00' AND CONVERT(time, ORD.dodate)<='12:30:00'";
-    EXPECT_EQ(s.Build(Modes::Pelta, time), base + times);
+    EXPECT_EQ(s.Build(ConnectionMode::Pelta, time), base + times);
 }
 
 TEST(OrvellineBranch, KeysLogLinesAndTail) {
@@ -133,8 +131,8 @@ TEST(OrvellineBranch, KeysLogLinesAndTail) {
     PutRaw(request, Tags::Modality, "CR");
     PutRaw(request, Tags::InstitutionName, "NORTH");
     PutRaw(request, Tags::PatientName, "DELA CRUZ^ANA");
-    EXPECT_EQ(s.Build(Modes::Orvelline, request),
-              BaseSqlFor(Modes::Orvelline) +
+    EXPECT_EQ(s.Build(ConnectionMode::Orvelline, request),
+              BaseSqlFor(ConnectionMode::Orvelline) +
                   " AND qnumber = 'Q17' AND modality = 'CR' AND branch_code = 'NORTH'"
                   " AND patient_lname = 'DELA CRUZ' AND patient_fname = 'ANA'"
                   " order by trand desc LIMIT 50");
@@ -147,8 +145,8 @@ TEST(OrvellineBranch, InstitutionBoxOverridesTheQuery) {
     s.switches.institutionBoxText = "MAIN*";
     DicomDataset request = MakeRequest({}, {Tags::StepStartDate, Tags::StepStartTime}, "CR");
     PutRaw(request, Tags::InstitutionName, "NORTH");
-    EXPECT_EQ(s.Build(Modes::Orvelline, request),
-              BaseSqlFor(Modes::Orvelline) +
+    EXPECT_EQ(s.Build(ConnectionMode::Orvelline, request),
+              BaseSqlFor(ConnectionMode::Orvelline) +
                   " AND branch_code like 'MAIN%'"
                   " AND TimeStamp >='1800-01-01 00:00' AND TimeStamp <='2999-01-01 23:59'"
                   " order by trand desc LIMIT 50");
@@ -162,8 +160,8 @@ TEST(OrvellineBranch, BackslashInAKeyCannotEndTheLiteral) {
     DicomDataset request = MakeRequest({}, {}, "CR");
     PutRaw(request, Tags::PatientName, "X\\' OR 1=1 #");
     PutRaw(request, Tags::PatientId, "P1\\P2'");
-    EXPECT_EQ(s.Build(Modes::Orvelline, request),
-              BaseSqlFor(Modes::Orvelline) +
+    EXPECT_EQ(s.Build(ConnectionMode::Orvelline, request),
+              BaseSqlFor(ConnectionMode::Orvelline) +
                   " AND ( FALSE OR patient_id = 'P1' OR patient_id = 'P2''' )"
                   " AND patient_lname = 'X\\\\'' OR 1=1 #'"
                   " order by trand desc LIMIT 50");
@@ -174,16 +172,16 @@ TEST(OrvellineBranch, ADateOrATimeAloneUsesTheMySqlDateAndTimeParts) {
     DicomDataset request = MakeRequest({}, {}, "CR");
     PutRaw(request, Tags::StepStartDate, "20261208", true);
     PutRaw(request, Tags::PatientId, "P1");
-    EXPECT_EQ(s.Build(Modes::Orvelline, request),
-              BaseSqlFor(Modes::Orvelline) +
+    EXPECT_EQ(s.Build(ConnectionMode::Orvelline, request),
+              BaseSqlFor(ConnectionMode::Orvelline) +
                   " AND DATE(TimeStamp )>='2026-12-08' AND DATE(TimeStamp )<='2026-12-08'"
                   " AND patient_id = 'P1' order by trand desc LIMIT 50");
 }
 
 TEST(OrvellineBranch, ModalityOnlyInsideTheStepItemDoesNotNarrow) {
     Statements s;
-    const QString sql = s.Build(Modes::Orvelline, MakeRequest({}, {}, "CT"));
-    EXPECT_EQ(sql, BaseSqlFor(Modes::Orvelline) + " order by trand desc LIMIT 50");
+    const QString sql = s.Build(ConnectionMode::Orvelline, MakeRequest({}, {}, "CT"));
+    EXPECT_EQ(sql, BaseSqlFor(ConnectionMode::Orvelline) + " order by trand desc LIMIT 50");
     EXPECT_FALSE(sql.contains(kLoose));
 }
 
@@ -191,23 +189,31 @@ TEST(CorvanteBranch, SameStatementWhateverTheKeys) {
     Statements s;
     DicomDataset request = MakeRequest({}, {Tags::StepStartDate}, "MR");
     PutRaw(request, Tags::PatientName, "SMITH*");
-    EXPECT_EQ(s.Build(Modes::Corvante, request), BaseSqlFor(Modes::Corvante));
-    EXPECT_EQ(s.Build(Modes::Bramwoods, request), "");
+    EXPECT_EQ(s.Build(ConnectionMode::Corvante, request), BaseSqlFor(ConnectionMode::Corvante));
+    EXPECT_EQ(s.Build(ConnectionMode::Bramwoods, request), "");
 }
 
 namespace {
 
+// The Study UID step of the database modes, for one record of a modality.
 struct Uids : FakeServices {
-    StudyUidAssignment assignment{services};
     FakeRecordset record{Rows{{{"RequestNum", "R'7"}}}};
+
+    QString StudyUidFor(const QString& modality) {
+        const QuerySnapshot settings = Snapshot();
+        const RequestKeys keys{DicomDataset(), DicomDataset(), modality};
+        FakeQueryConnection connection{DicomDataset()};
+        const QueryRun run{connection, keys, settings, log, resources};
+        return SourceFor(ConnectionMode::Talvek).StudyUid(run, record);
+    }
 };
 
 }  // namespace
 
 TEST(StudyUid, FreshForEveryRecordWhenTheSwitchIsOff) {
     Uids u;
-    EXPECT_EQ(u.assignment.StudyUidFor("CR", u.record), "1.2.3.1");
-    EXPECT_EQ(u.assignment.StudyUidFor("CR", u.record), "1.2.3.2");
+    EXPECT_EQ(u.StudyUidFor("CR"), "1.2.3.1");
+    EXPECT_EQ(u.StudyUidFor("CR"), "1.2.3.2");
     EXPECT_TRUE(u.his.statements.isEmpty());
     EXPECT_EQ(u.log.Text(), "");
 }
@@ -216,7 +222,7 @@ TEST(StudyUid, StoredUidIsReturnedWithoutWriting) {
     Uids u;
     u.switches.generateStudyUid = true;
     u.his.results.push_back(Rows{{{"StudyUID", "1.2.840.99"}}});
-    EXPECT_EQ(u.assignment.StudyUidFor("mr", u.record), "1.2.840.99");
+    EXPECT_EQ(u.StudyUidFor("mr"), "1.2.840.99");
     ASSERT_EQ(u.his.statements.size(), 1);
     EXPECT_EQ(u.his.statements[0],
               " select isnull(StudyUID,'') as StudyUID from Radiology..tbRadiologyRequests "
@@ -228,7 +234,7 @@ TEST(StudyUid, EmptyStoredValueCreatesWritesAndLogsANewUid) {
     Uids u;
     u.switches.generateStudyUid = true;
     u.his.results.push_back(Rows{{{"StudyUID", ""}}});
-    EXPECT_EQ(u.assignment.StudyUidFor("XA", u.record), "1.2.3.1");
+    EXPECT_EQ(u.StudyUidFor("XA"), "1.2.3.1");
     ASSERT_EQ(u.his.statements.size(), 2);
     EXPECT_TRUE(u.his.statements[0].contains("where RevenueID = 'CQ' and"));
     EXPECT_EQ(u.his.statements[1],
@@ -238,17 +244,17 @@ TEST(StudyUid, EmptyStoredValueCreatesWritesAndLogsANewUid) {
 }
 
 TEST(StudyUid, UpdateTablesFollowTheModality) {
-    EXPECT_EQ(StudyUidAssignment::UpdateStatement("us", "9", "5"),
+    EXPECT_EQ(StudyUidUpdateStatement("us", "9", "5"),
               " update Radiology..tbULRequest set StudyUID = '9' where RequestNum = '5' and "
               "RevenueID = 'US'");
-    EXPECT_EQ(StudyUidAssignment::UpdateStatement("", "9", "5"),
+    EXPECT_EQ(StudyUidUpdateStatement("", "9", "5"),
               " update Radiology..tbXRRequest set StudyUID = '9' where RequestNum = '5' and "
               "RevenueID = 'XR'");
-    EXPECT_EQ(StudyUidAssignment::UpdateStatement("pt", "9", "5"),
+    EXPECT_EQ(StudyUidUpdateStatement("pt", "9", "5"),
               " update Radiology..tbRequestMaster set StudyUID = '9' where RequestNum = '5' and "
               "RevenueID = 'pt'");
-    EXPECT_EQ(StudyUidAssignment::RevenueLiteral("p4"), "'P4'");
-    EXPECT_EQ(StudyUidAssignment::RevenueLiteral("ivus"), "'ivus'");
+    EXPECT_TRUE(StudyUidLookupStatement("p4", "5").contains("where RevenueID = 'P4' and"));
+    EXPECT_TRUE(StudyUidLookupStatement("ivus", "5").contains("where RevenueID = 'ivus' and"));
 }
 
 TEST(StudyUid, NoRequestRowNeverReusesAnotherRecordsUid) {
@@ -256,8 +262,8 @@ TEST(StudyUid, NoRequestRowNeverReusesAnotherRecordsUid) {
     u.switches.generateStudyUid = true;
     u.his.results.push_back(Rows{{{"StudyUID", "1.2.840.1"}}});
     u.his.results.push_back(Rows{});
-    EXPECT_EQ(u.assignment.StudyUidFor("CR", u.record), "1.2.840.1");
-    const QString second = u.assignment.StudyUidFor("CR", u.record);
+    EXPECT_EQ(u.StudyUidFor("CR"), "1.2.840.1");
+    const QString second = u.StudyUidFor("CR");
     EXPECT_NE(second, "1.2.840.1");
     EXPECT_EQ(u.his.statements.size(), 2);  // looked up, nothing written
 }

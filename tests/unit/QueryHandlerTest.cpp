@@ -11,9 +11,7 @@
 
 #include "Fakes.h"
 #include "platform/his/OdbcHisConnection.h"
-#include "worklist/BaseSql.h"
 #include "worklist/QueryHandler.h"
-#include "worklist/ServiceState.h"
 #include "worklist/Tags.h"
 
 namespace {
@@ -39,10 +37,7 @@ Rows CorvanteOrders(int count) {
 
 class QueryHandlerTest : public ::testing::Test {
 protected:
-    QueryHandlerTest() {
-        fake.state.ConnectionMode = Modes::Corvante;
-        fake.state.BaseSQL = BaseSqlFor(Modes::Corvante);
-    }
+    QueryHandlerTest() { fake.SetMode(ConnectionMode::Corvante); }
 
     // Runs one query for a request asking for the patient's name and ID.
     FakeQueryConnection Query(const QString& root = QStringLiteral("WORKLIST")) {
@@ -52,18 +47,20 @@ protected:
     FakeQueryConnection Query(const DicomDataset& request,
                               const QString& root = QStringLiteral("WORKLIST")) {
         FakeQueryConnection connection(request, root);
-        handler.DicomViewer1_QueryRequest(connection);
+        Run(connection);
         return connection;
     }
-
-    void SetLimit(const QString& text) {
-        fake.settings.Set("Modality WorkList", "Settings", "ResultQueryNumber", text);
+    void Run(FakeQueryConnection& connection) {
+        fake.Publish();
+        handler.DicomViewer1_QueryRequest(connection, TestBudget());
     }
+
+    void SetLimit(const QString& text) { fake.resultLimit = text; }
 
     int DoneLines() const { return fake.log.Text().count(QStringLiteral(" done.. ")); }
 
     FakeServices fake;
-    QueryHandler handler{fake.services};
+    QueryHandler handler{std::make_unique<BorrowedHis>(fake.his), HandlerShared(fake)};
 };
 
 TEST_F(QueryHandlerTest, SendsAtMostTheDefaultLimitThenSuccess) {
@@ -73,9 +70,9 @@ TEST_F(QueryHandlerTest, SendsAtMostTheDefaultLimitThenSuccess) {
     ASSERT_EQ(connection.pending.size(), 300u);
     EXPECT_EQ(connection.finals, 1);
     EXPECT_TRUE(connection.failures.isEmpty());
-    EXPECT_EQ(fake.his.statements, QStringList{fake.state.BaseSQL});
+    EXPECT_EQ(fake.his.statements, QStringList{fake.BaseSQL});
     EXPECT_EQ(fake.his.ensuredAt, QList<qsizetype>{0});  // checked before the statement ran
-    EXPECT_EQ(fake.status.shownSql, QStringList{fake.state.BaseSQL});
+    EXPECT_EQ(fake.status.shownSql, QStringList{fake.BaseSQL});
     EXPECT_EQ(fake.status.commStates,
               (QStringList{"Communicating...", "Communicating...Done."}));
     EXPECT_EQ(DoneLines(), 300);
@@ -150,7 +147,8 @@ TEST_F(QueryHandlerTest, NonNumericLimitIsAnError) {
     EXPECT_EQ(connection.finals, 0);
     EXPECT_EQ(connection.failures.size(), 1);
     EXPECT_TRUE(fake.log.Text().contains(kCrLf + FakeLog::Stamped("Query Request error: ")));
-    EXPECT_EQ(fake.his.reopenCount, 1);
+    // A setting of this server's is wrong, not the HIS.
+    EXPECT_EQ(fake.his.reopenCount, 0);
 }
 
 TEST_F(QueryHandlerTest, FailingStatementIsLoggedAndTheConnectionReopened) {
@@ -208,7 +206,8 @@ TEST_F(QueryHandlerTest, RequestWithoutStepItemTakesTheErrorPath) {
         EXPECT_EQ(connection.finals, 0);
         EXPECT_EQ(connection.failures.size(), 1);
         EXPECT_TRUE(fake.log.Text().contains(FakeLog::Stamped("Query Request error: ")));
-        EXPECT_EQ(fake.his.reopenCount, 1);
+        // Found before any SQL: the HIS connection is left alone.
+        EXPECT_EQ(fake.his.reopenCount, 0);
         EXPECT_TRUE(fake.his.statements.isEmpty());
     }
 }
@@ -221,9 +220,10 @@ TEST_F(QueryHandlerTest, ShowRequestsEchoesTheRequestBeforeTheLoop) {
     const QString expected = "MR" + kCrLf + kCrLf + "PatientName 16 16 : " + kCrLf +
                              "PatientID 16 32 : " + kCrLf +
                              "ScheduledProcedureStepSequence 64 256 : " + kCrLf +
-                             FakeLog::Stamped("looping") +
+                             FakeLog::Stamped("looping") + kCrLf +
                              "returning: 16 16 DOE^JANE^Q" + kCrLf + "returning: 16 32 P1" +
-                             kCrLf + kCrLf + FakeLog::Stamped("done.. P1 ");
+                             kCrLf + "returning: 8 96 CR" + kCrLf + kCrLf +
+                             FakeLog::Stamped("done.. P1 ");
     EXPECT_TRUE(fake.log.Text().startsWith(expected)) << fake.log.Text().toStdString();
 }
 
@@ -252,9 +252,9 @@ TEST_F(QueryHandlerTest, NoDatabaseModeAnswersSuccessAtOnce) {
     QTemporaryDir emptyFolder;
     ASSERT_TRUE(emptyFolder.isValid());
     fake.switches.hl7FolderText = emptyFolder.path();
-    for (const QString& mode : {QString(), Modes::Bramwoods}) {
-        SCOPED_TRACE(mode.toStdString());
-        fake.state.ConnectionMode = mode;
+    for (const ConnectionMode mode : {ConnectionMode::None, ConnectionMode::Bramwoods}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        fake.SetMode(mode);
         const FakeQueryConnection connection = Query();
         EXPECT_TRUE(fake.his.statements.isEmpty());
         EXPECT_TRUE(connection.pending.empty());
@@ -264,9 +264,9 @@ TEST_F(QueryHandlerTest, NoDatabaseModeAnswersSuccessAtOnce) {
     }
 }
 
-// The order-file path yields to the window after every file; a mode clicked
-// there must not send the query on to a database as well.
-TEST_F(QueryHandlerTest, ModeClickedDuringTheOrderFileYieldDoesNotRedirectTheQuery) {
+// A query takes the operator's settings once, as it starts: a mode clicked
+// while it runs applies to the next query only.
+TEST_F(QueryHandlerTest, ModeClickedDuringAQueryAppliesToTheNextOne) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     for (int n = 1; n <= 3; ++n) {
@@ -278,21 +278,26 @@ TEST_F(QueryHandlerTest, ModeClickedDuringTheOrderFileYieldDoesNotRedirectTheQue
                         .toLatin1());
     }
     fake.switches.hl7FolderText = folder.path();
-    fake.state.ConnectionMode = Modes::Bramwoods;
-    fake.state.BaseSQL.clear();
+    fake.SetMode(ConnectionMode::Bramwoods);
     fake.his.results.push_back(CorvanteOrders(2));
-    bool clickedMidQuery = false;
-    QTimer::singleShot(0, [this, &clickedMidQuery] {
-        clickedMidQuery = fake.status.commStates == QStringList{"Communicating..."};
-        fake.state.ConnectionMode = Modes::Corvante;
-        fake.state.BaseSQL = BaseSqlFor(Modes::Corvante);
-    });
-    const FakeQueryConnection connection = Query();
-    ASSERT_TRUE(clickedMidQuery) << "the click did not land during the query";
+    FakeQueryConnection connection(MakeRequest({Tags::PatientName, Tags::PatientId}, {}));
+    connection.onPending = [this] {
+        fake.SetMode(ConnectionMode::Corvante);
+        fake.settings.Change([this](QuerySnapshot& next) {
+            next.mode = fake.mode;
+            next.BaseSQL = fake.BaseSQL;
+        });
+    };
+    fake.Publish();
+    handler.DicomViewer1_QueryRequest(connection, TestBudget());
     EXPECT_EQ(connection.pending.size(), 3u);
     EXPECT_EQ(connection.finals, 1);
     EXPECT_TRUE(fake.his.statements.isEmpty());
     EXPECT_FALSE(fake.log.Text().contains("looping"));
+
+    const FakeQueryConnection next = Query();
+    EXPECT_EQ(next.pending.size(), 2u);
+    EXPECT_EQ(fake.his.statements, QStringList{fake.BaseSQL});
 }
 
 TEST_F(QueryHandlerTest, FailureAtTheFifthRecordKeepsTheFourSent) {
@@ -309,8 +314,7 @@ TEST_F(QueryHandlerTest, FailureAtTheFifthRecordKeepsTheFourSent) {
 }
 
 TEST_F(QueryHandlerTest, UnreadableOrderDateAtTheFifthRecordKeepsTheFourSent) {
-    fake.state.ConnectionMode = Modes::Orvelline;
-    fake.state.BaseSQL = BaseSqlFor(Modes::Orvelline);
+    fake.SetMode(ConnectionMode::Orvelline);
     Rows rows;
     for (int n = 1; n <= 6; ++n) {
         Row row = CorvanteOrder(n);
@@ -335,7 +339,7 @@ TEST_F(QueryHandlerTest, AModalityThatLeavesStopsTheLoopAtTheNextRecord) {
     };
     FakeQueryConnection connection(MakeRequest({Tags::PatientId}, {}));
     connection.abandonAfter = 3;
-    handler.DicomViewer1_QueryRequest(connection);
+    Run(connection);
 
     EXPECT_EQ(connection.pending.size(), 3u);
     EXPECT_EQ(connection.finals, 0);
@@ -353,7 +357,7 @@ TEST_F(QueryHandlerTest, AModalityThatLeavesStopsTheLoopAtTheNextRecord) {
     };
     FakeQueryConnection last(MakeRequest({Tags::PatientId}, {}));
     last.abandonAfter = 3;
-    handler.DicomViewer1_QueryRequest(last);
+    Run(last);
     EXPECT_EQ(last.pending.size(), 3u);
     EXPECT_EQ(last.finals, 0);
     EXPECT_EQ(last.failures.size(), 1);
@@ -367,20 +371,15 @@ class StudyUidBufferingTest : public QueryHandlerTest {
 protected:
     // The Study UID statements are written for SQL Server (database prefixes,
     // isnull); SQLite gets them in its own dialect.
-    class SqliteDialect : public HisConnection {
+    class SqliteDialect : public BorrowedHis {
     public:
-        explicit SqliteDialect(OdbcHisConnection& his) : m_his(his) {}
-        void Reopen() override { m_his.Reopen(); }
-        void EnsureCurrent() override { m_his.EnsureCurrent(); }
+        explicit SqliteDialect(OdbcHisConnection& his) : BorrowedHis(his) {}
         std::unique_ptr<Recordset> Execute(const QString& sql) override {
-            return m_his.Execute(QString(sql)
-                                     .replace("Radiology..", "")
-                                     .replace("Clinical_Area..", "")
-                                     .replace("isnull(", "ifnull("));
+            return BorrowedHis::Execute(QString(sql)
+                                            .replace("Radiology..", "")
+                                            .replace("Clinical_Area..", "")
+                                            .replace("isnull(", "ifnull("));
         }
-
-    private:
-        OdbcHisConnection& m_his;
     };
 
     void SetUp() override {
@@ -421,16 +420,14 @@ protected:
     }
     FakeQueryConnection Run() {
         FakeQueryConnection connection(MakeRequest({Tags::PatientId}, {}));
-        dialectHandler.DicomViewer1_QueryRequest(connection);
+        fake.Publish();
+        dialectHandler.DicomViewer1_QueryRequest(connection, TestBudget());
         return connection;
     }
 
     QTemporaryDir folder;
     OdbcHisConnection odbc{fake.log, QString()};
-    SqliteDialect dialect{odbc};
-    WorklistServices dialectServices{fake.log,      fake.switches, fake.status, dialect,
-                                     fake.settings, fake.uids,     fake.clock,  fake.state};
-    QueryHandler dialectHandler{dialectServices};
+    QueryHandler dialectHandler{std::make_unique<SqliteDialect>(odbc), HandlerShared(fake)};
 };
 
 TEST_F(StudyUidBufferingTest, AnErrorInABufferedRowFailsTheQueryAfterTheRowsBeforeIt) {

@@ -5,14 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "Fakes.h"
-#include "worklist/ResponseBuilder.h"
-#include "worklist/ServiceState.h"
+#include "worklist/MatchFill.h"
 #include "worklist/Tags.h"
 
 namespace {
 
-constexpr Tag kStationAeTitle{0x0040, 0x0001};
-constexpr Tag kStepId{0x0040, 0x0009};
+constexpr Tag kStationAeTitle = Tags::ScheduledStationAeTitle;
+constexpr Tag kStepId = Tags::StepId;
 
 // Every attribute the builder can return, asked at the top level and again in
 // the step item, so each one shows where it lands.
@@ -121,30 +120,39 @@ protected:
         NameParts name;
     };
 
-    Built Build(const QString& mode, const Row& row, const DicomDataset& request) {
+    // With `query`, the record is one more of that query's.
+    Built Build(ConnectionMode mode, const Row& row, const DicomDataset& request,
+                const RequestedAttributes* query = nullptr) {
         const FakeRecordset record({row});
         const std::optional<DicomDataset> requestStep = request.SequenceItem(Tags::StepSequence);
-        const QString modality = requestStep->Item(Tags::Modality).Text();
-        MatchDataset response;
-        MatchDataset& step = response.AddSequenceItem(Tags::StepSequence);
+        const RequestKeys keys{request, *requestStep, requestStep->Item(Tags::Modality).Text()};
+        const QuerySnapshot settings = fake.Snapshot();
+        FakeQueryConnection connection(request);
+        const QueryRun run{connection, keys, settings, fake.log, fake.resources};
+        const RequestedAttributes own(fake.log, settings.switches.showRequests, request,
+                                      *requestStep);
+        const RequestedAttributes& requested = query ? *query : own;
+        const WorklistSource& source = SourceFor(mode);
+        MatchFill fill(run, source, record, requested);
+        source.FillMatch(fill);
+        fill.AnswerTheRest();
         Built built;
-        built.name = builder.Fill(response, step, {request, *requestStep, record, modality, mode});
+        built.name = fill.Name();
         // As the toolkit reads the match back from its bytes.
-        built.response = response.ToDataset();
+        built.response = fill.TakeResponse().ToDataset();
         built.step = *built.response.SequenceItem(Tags::StepSequence);
         return built;
     }
 
-    Built BuildAll(const QString& mode, const Row& row) {
+    Built BuildAll(ConnectionMode mode, const Row& row) {
         return Build(mode, row, MakeRequest(kEveryTopKey, kEveryStepKey));
     }
 
     FakeServices fake;
-    ResponseBuilder builder{fake.services};
 };
 
 TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
-    const Built built = BuildAll(Modes::Talvek, TalvekRow());
+    const Built built = BuildAll(ConnectionMode::Talvek, TalvekRow());
     const DicomDataset& top = built.response;
     const DicomDataset& step = built.step;
 
@@ -165,10 +173,13 @@ TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
     EXPECT_EQ(TextAt(top, Tags::StepStartDate), "20261201");
     EXPECT_EQ(TextAt(top, Tags::StepStartTime), "140509");
     EXPECT_EQ(TextAt(top, Tags::AdmissionId), "A-77");
-    // Values that only belong in the step item, or only to CORVANTE.
-    EXPECT_FALSE(top.Contains(Tags::OtherPatientIds));
-    EXPECT_FALSE(top.Contains(Tags::RequestingPhysician));
-    EXPECT_FALSE(top.Contains(Tags::CurrentPatientLocation));
+    // Values that only belong in the step item, or only to CORVANTE: asked
+    // for, so answered, but empty.
+    for (const Tag tag :
+         {Tags::OtherPatientIds, Tags::RequestingPhysician, Tags::CurrentPatientLocation}) {
+        EXPECT_TRUE(top.Contains(tag)) << tag.group << "," << tag.element;
+        EXPECT_EQ(TextAt(top, tag), "") << tag.group << "," << tag.element;
+    }
     // The fixed tail: present and empty.
     for (const Tag tag : {Tags::ReferencedStudySequence, Tags::RequestedProcedurePriority,
                           Tags::PatientTransportArrangements, Tags::PatientWeight,
@@ -181,11 +192,13 @@ TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
     EXPECT_EQ(TextAt(step, Tags::StepStartTime), "140509");
     EXPECT_EQ(TextAt(step, Tags::OtherPatientIds), "A-77");
     EXPECT_EQ(TextAt(step, Tags::RequestingPhysician), "REYES^ANA");
-    // Never in the step item, whatever the request asks.
-    EXPECT_FALSE(step.Contains(Tags::Modality));
-    EXPECT_FALSE(step.Contains(kStationAeTitle));
-    EXPECT_FALSE(step.Contains(kStepId));
-    EXPECT_FALSE(step.Contains(Tags::PatientName));
+    // What names the step: the modality the statement was for, the AE title
+    // the query names (none here) and the order number.
+    EXPECT_EQ(TextAt(step, Tags::Modality), "CR");
+    EXPECT_TRUE(step.Contains(kStationAeTitle));
+    EXPECT_EQ(TextAt(step, kStationAeTitle), "");
+    EXPECT_EQ(TextAt(step, kStepId), "4711");
+    EXPECT_EQ(TextAt(step, Tags::PatientName), "");
 
     EXPECT_EQ(built.name.last, "DELA CRUZ");
     EXPECT_EQ(built.name.first, "JUAN");
@@ -193,22 +206,34 @@ TEST_F(ResponseBuilderTest, TalvekAnswersEachRequestedAttributeAtItsLevel) {
     EXPECT_TRUE(fake.his.statements.isEmpty());
 }
 
-TEST_F(ResponseBuilderTest, OnlyRequestedAttributesComeBack) {
-    const Built built = Build(Modes::Talvek, TalvekRow(), MakeRequest({Tags::PatientName}, {}));
+// Exactly what the request asks for comes back; a key the mode has no value
+// for comes back empty.
+TEST_F(ResponseBuilderTest, OnlyRequestedAttributesComeBackAndEveryOneOfThem) {
+    constexpr Tag kOtherPatientNames{0x0010, 0x1001};
+    constexpr Tag kPerformingPhysician{0x0040, 0x0006};
+    const Built built =
+        Build(ConnectionMode::Talvek, TalvekRow(),
+              MakeRequest({Tags::PatientName, kOtherPatientNames}, {kPerformingPhysician}));
     const std::vector<DicomAttribute> attributes = built.response.Attributes();
-    ASSERT_EQ(attributes.size(), 2u);
+    ASSERT_EQ(attributes.size(), 3u);
     EXPECT_EQ(attributes[0].Description(), "PatientName");
-    EXPECT_EQ(attributes[1].Description(), "ScheduledProcedureStepSequence");
-    EXPECT_TRUE(built.step.Attributes().empty());
-    EXPECT_FALSE(built.response.Contains(Tags::SpecificCharacterSet));
+    EXPECT_EQ(attributes[1].Description(), "OtherPatientNames");
+    EXPECT_EQ(attributes[2].Description(), "ScheduledProcedureStepSequence");
+    EXPECT_TRUE(attributes[1].IsNull());
+    // The request's step item holds its modality, which comes back too.
+    const std::vector<DicomAttribute> step = built.step.Attributes();
+    ASSERT_EQ(step.size(), 2u);
+    EXPECT_EQ(step[0].Description(), "Modality");
+    EXPECT_EQ(step[1].Description(), "ScheduledPerformingPhysicianName");
+    EXPECT_TRUE(step[1].IsNull());
 }
 
 TEST_F(ResponseBuilderTest, StartDateAndTimeOnlyAtTheLevelAsked) {
-    const Built inStep = Build(Modes::Talvek, TalvekRow(), MakeRequest({}, {Tags::StepStartDate}));
+    const Built inStep = Build(ConnectionMode::Talvek, TalvekRow(), MakeRequest({}, {Tags::StepStartDate}));
     EXPECT_FALSE(inStep.response.Contains(Tags::StepStartDate));
     EXPECT_EQ(TextAt(inStep.step, Tags::StepStartDate), "20261201");
 
-    const Built atTop = Build(Modes::Talvek, TalvekRow(), MakeRequest({Tags::StepStartTime}, {}));
+    const Built atTop = Build(ConnectionMode::Talvek, TalvekRow(), MakeRequest({Tags::StepStartTime}, {}));
     EXPECT_EQ(TextAt(atTop.response, Tags::StepStartTime), "140509");
     EXPECT_FALSE(atTop.step.Contains(Tags::StepStartTime));
 }
@@ -216,19 +241,19 @@ TEST_F(ResponseBuilderTest, StartDateAndTimeOnlyAtTheLevelAsked) {
 TEST_F(ResponseBuilderTest, TalvekClinicNumbersTakeTheClinicPatientData) {
     Row clinic = TalvekRow();
     clinic["HN"] = "T123";
-    const Built fromClinic = BuildAll(Modes::Talvek, clinic);
+    const Built fromClinic = BuildAll(ConnectionMode::Talvek, clinic);
     EXPECT_EQ(TextAt(fromClinic.response, Tags::PatientBirthDate), "19800102");
     EXPECT_EQ(TextAt(fromClinic.response, Tags::PatientSex), "F");
 
     Row lowerCase = TalvekRow();
     lowerCase["HN"] = "t123";
-    const Built fromMain = BuildAll(Modes::Talvek, lowerCase);
+    const Built fromMain = BuildAll(ConnectionMode::Talvek, lowerCase);
     EXPECT_EQ(TextAt(fromMain.response, Tags::PatientBirthDate), "19700517");
     EXPECT_EQ(TextAt(fromMain.response, Tags::PatientSex), "M");
 }
 
 TEST_F(ResponseBuilderTest, PeltaAlwaysTakesTheMainPatientData) {
-    const Built built = BuildAll(Modes::Pelta, PeltaRow());
+    const Built built = BuildAll(ConnectionMode::Pelta, PeltaRow());
     const DicomDataset& top = built.response;
     EXPECT_EQ(TextAt(top, Tags::InstitutionName), "PELTA");
     EXPECT_EQ(TextAt(top, Tags::PatientId), "T900");
@@ -245,7 +270,7 @@ TEST_F(ResponseBuilderTest, PeltaAlwaysTakesTheMainPatientData) {
 
 TEST_F(ResponseBuilderTest, CorvanteSchedulesForNowWithoutProcedureData) {
     fake.clock.now = QDateTime(QDate(2027, 1, 15), QTime(23, 45, 1));
-    const Built built = BuildAll(Modes::Corvante, CorvanteRow());
+    const Built built = BuildAll(ConnectionMode::Corvante, CorvanteRow());
     const DicomDataset& top = built.response;
     EXPECT_EQ(TextAt(top, Tags::InstitutionName), "CORVANTE");
     EXPECT_EQ(TextAt(top, Tags::PatientName), "DOE^JANE^Q");
@@ -258,17 +283,19 @@ TEST_F(ResponseBuilderTest, CorvanteSchedulesForNowWithoutProcedureData) {
     EXPECT_EQ(TextAt(built.step, Tags::StepStartDate), "20270115");
     EXPECT_EQ(TextAt(built.step, Tags::StepStartTime), "234501");
     EXPECT_EQ(TextAt(top, Tags::CurrentPatientLocation), "OPD");
-    for (const Tag tag :
-         {Tags::StudyDescription, Tags::RequestedProcedureId, Tags::RequestedProcedureDescription,
-          Tags::ReferringPhysicianName, Tags::AdmissionId})
-        EXPECT_FALSE(top.Contains(tag)) << tag.group << "," << tag.element;
-    EXPECT_FALSE(built.step.Contains(Tags::OtherPatientIds));
-    EXPECT_FALSE(built.step.Contains(Tags::RequestingPhysician));
+    // No procedure code: the order number identifies the procedure.
+    EXPECT_EQ(TextAt(top, Tags::RequestedProcedureId), "31");
+    // No procedure data in this mode: asked for, so answered, but empty.
+    for (const Tag tag : {Tags::StudyDescription, Tags::RequestedProcedureDescription,
+                          Tags::ReferringPhysicianName, Tags::AdmissionId})
+        EXPECT_EQ(TextAt(top, tag), "") << tag.group << "," << tag.element;
+    EXPECT_EQ(TextAt(built.step, Tags::OtherPatientIds), "");
+    EXPECT_EQ(TextAt(built.step, Tags::RequestingPhysician), "");
 }
 
 TEST_F(ResponseBuilderTest, OrvellineReadsNullTextAsEmptyAndHasNoAdmissionId) {
     fake.switches.trace = true;
-    const Built built = BuildAll(Modes::Orvelline, OrvellineRow());
+    const Built built = BuildAll(ConnectionMode::Orvelline, OrvellineRow());
     const DicomDataset& top = built.response;
     EXPECT_EQ(TextAt(top, Tags::InstitutionName), "ORVELLINE");
     EXPECT_EQ(TextAt(top, Tags::AccessionNumber), "Q-17");
@@ -281,14 +308,14 @@ TEST_F(ResponseBuilderTest, OrvellineReadsNullTextAsEmptyAndHasNoAdmissionId) {
     EXPECT_EQ(TextAt(top, Tags::StudyDescription), "CT HEAD PLAIN");
     EXPECT_EQ(TextAt(top, Tags::StudyTime), "163000");
     EXPECT_EQ(TextAt(built.step, Tags::StepStartDate), "20261202");
-    EXPECT_FALSE(top.Contains(Tags::AdmissionId));
-    EXPECT_FALSE(built.step.Contains(Tags::OtherPatientIds));
+    EXPECT_EQ(TextAt(top, Tags::AdmissionId), "");
+    EXPECT_EQ(TextAt(built.step, Tags::OtherPatientIds), "");
     EXPECT_TRUE(built.step.Contains(Tags::RequestingPhysician));
     EXPECT_TRUE(fake.log.Text().contains(FakeLog::Stamped("orvelline")));
 }
 
 TEST_F(ResponseBuilderTest, OrvellineTraceOffWritesNothing) {
-    BuildAll(Modes::Orvelline, OrvellineRow());
+    BuildAll(ConnectionMode::Orvelline, OrvellineRow());
     EXPECT_FALSE(fake.log.Text().contains("orvelline"));
 }
 
@@ -300,13 +327,13 @@ TEST_F(ResponseBuilderTest, EnyeReplacedOnlyWhenSwitchedOn) {
     const DicomDataset request = MakeRequest({Tags::PatientName}, {});
 
     fake.switches.replaceEnye = true;
-    const Built replaced = Build(Modes::Talvek, row, request);
+    const Built replaced = Build(ConnectionMode::Talvek, row, request);
     EXPECT_EQ(TextAt(replaced.response, Tags::PatientName), QStringLiteral(u"PENA^JOSÉ^Munoz"));
     EXPECT_EQ(replaced.name.last, "PENA");
 
     fake.switches.replaceEnye = false;
     row["MMN"] = QString();
-    const Built kept = Build(Modes::Talvek, row, request);
+    const Built kept = Build(ConnectionMode::Talvek, row, request);
     EXPECT_EQ(TextAt(kept.response, Tags::PatientName), QStringLiteral(u"PEÑA^JOSÉ^"));
 }
 
@@ -314,21 +341,22 @@ TEST_F(ResponseBuilderTest, NullNamePartsReadAsEmpty) {
     const DicomDataset request = MakeRequest({Tags::PatientName}, {});
     Row row = TalvekRow();
     row["MMN"] = QVariant();
-    EXPECT_EQ(TextAt(Build(Modes::Talvek, row, request).response, Tags::PatientName),
+    EXPECT_EQ(TextAt(Build(ConnectionMode::Talvek, row, request).response, Tags::PatientName),
               "DELA CRUZ^JUAN^");
     row["MLN"] = QVariant();
     row["MFN"] = QVariant();
-    const Built built = Build(Modes::Talvek, row, request);
+    const Built built = Build(ConnectionMode::Talvek, row, request);
     EXPECT_EQ(TextAt(built.response, Tags::PatientName), "^^");
     EXPECT_EQ(built.name.last, "");
 }
 
 TEST_F(ResponseBuilderTest, UnusableOrderDateFailsTheRecord) {
-    for (const QString& mode : {Modes::Talvek, Modes::Pelta, Modes::Orvelline}) {
+    for (const ConnectionMode mode :
+         {ConnectionMode::Talvek, ConnectionMode::Pelta, ConnectionMode::Orvelline}) {
         for (const QVariant& trand :
              {QVariant(), QVariant(QStringLiteral("soon")), QVariant(QStringLiteral(""))}) {
-            SCOPED_TRACE((mode + " TranD=" + trand.toString()).toStdString());
-            Row row = mode == Modes::Orvelline ? OrvellineRow() : TalvekRow();
+            SCOPED_TRACE((SourceFor(mode).Name() + " TranD=" + trand.toString()).toStdString());
+            Row row = mode == ConnectionMode::Orvelline ? OrvellineRow() : TalvekRow();
             row["TranD"] = trand;
             // Fails even when no date is asked for.
             EXPECT_THROW(Build(mode, row, MakeRequest({Tags::PatientName}, {})), MwlError);
@@ -339,7 +367,7 @@ TEST_F(ResponseBuilderTest, UnusableOrderDateFailsTheRecord) {
 TEST_F(ResponseBuilderTest, CorvanteNeedsNoOrderDate) {
     Row row = CorvanteRow();
     row["TranD"] = QVariant();
-    const Built built = Build(Modes::Corvante, row, MakeRequest({Tags::StudyDate}, {}));
+    const Built built = Build(ConnectionMode::Corvante, row, MakeRequest({Tags::StudyDate}, {}));
     EXPECT_TRUE(built.response.Contains(Tags::StudyDate));
     EXPECT_TRUE(built.response.Item(Tags::StudyDate).IsNull());
 }
@@ -347,18 +375,18 @@ TEST_F(ResponseBuilderTest, CorvanteNeedsNoOrderDate) {
 TEST_F(ResponseBuilderTest, MissingFieldFailsTheRecord) {
     Row row = TalvekRow();
     row.remove("DocName");
-    EXPECT_THROW(Build(Modes::Talvek, row, MakeRequest({Tags::PatientName}, {})), MwlError);
+    EXPECT_THROW(Build(ConnectionMode::Talvek, row, MakeRequest({Tags::PatientName}, {})), MwlError);
     Row noHn = CorvanteRow();
     noHn.remove("HN");
-    EXPECT_THROW(Build(Modes::Corvante, noHn, MakeRequest({Tags::PatientName}, {})), MwlError);
+    EXPECT_THROW(Build(ConnectionMode::Corvante, noHn, MakeRequest({Tags::PatientName}, {})), MwlError);
 }
 
 TEST_F(ResponseBuilderTest, StudyUidIsFreshForEveryRecord) {
     const DicomDataset request = MakeRequest({Tags::StudyInstanceUid}, {});
     const QString first =
-        TextAt(Build(Modes::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
+        TextAt(Build(ConnectionMode::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
     const QString second =
-        TextAt(Build(Modes::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
+        TextAt(Build(ConnectionMode::Talvek, TalvekRow(), request).response, Tags::StudyInstanceUid);
     EXPECT_EQ(first, "1.2.3.1");
     EXPECT_EQ(second, "1.2.3.2");
     EXPECT_TRUE(fake.his.statements.isEmpty());
@@ -367,29 +395,79 @@ TEST_F(ResponseBuilderTest, StudyUidIsFreshForEveryRecord) {
 TEST_F(ResponseBuilderTest, ShowRequestsEchoesEachReturnedValue) {
     const DicomDataset request = MakeRequest({Tags::PatientName, Tags::PatientId}, {});
     fake.switches.showRequests = true;
-    Build(Modes::Talvek, TalvekRow(), request);
+    Build(ConnectionMode::Talvek, TalvekRow(), request);
     EXPECT_EQ(fake.log.Text(),
-              "returning: 16 16 DELA CRUZ^JUAN^SANTOS\r\nreturning: 16 32 123456\r\n");
+              "returning: 16 16 DELA CRUZ^JUAN^SANTOS\r\nreturning: 16 32 123456\r\n"
+              "returning: 8 96 CR\r\n");
 
     fake.log.Replace(QString());
     fake.switches.showRequests = false;
-    Build(Modes::Talvek, TalvekRow(), request);
+    Build(ConnectionMode::Talvek, TalvekRow(), request);
     EXPECT_EQ(fake.log.Text(), "");
 }
 
+// A failure of one attribute is logged at the top with its value and the
+// record goes on.
 TEST_F(ResponseBuilderTest, ValueThatCannotBeAddedIsLoggedOnTopAndTheRecordGoesOn) {
     fake.log.Replace("CR\r\n");
-    Row row = TalvekRow();
-    row["MASBirthDate"] = "unknown";
-    const Built built = BuildAll(Modes::Talvek, row);
+    const DicomDataset request = MakeRequest({Tags::ReferencedStudySequence}, {});
+    const RequestedAttributes requested(fake.log, false);
+    MatchDataset match;
+    EXPECT_EQ(requested.AddIfRequested(match, request, Tags::ReferencedStudySequence, "x"), 0u);
     const QStringList lines = fake.log.Lines();
     ASSERT_GE(lines.size(), 2);
-    EXPECT_TRUE(lines[0].endsWith(" 16 48 unknown")) << lines[0].toStdString();
-    EXPECT_FALSE(lines[0].startsWith(" 16 48")) << "the line starts with the error's description";
+    EXPECT_TRUE(lines[0].endsWith(" 8 4368 x")) << lines[0].toStdString();
+    EXPECT_FALSE(lines[0].startsWith(" 8 4368")) << "the line starts with the error's description";
     EXPECT_TRUE(fake.log.Text().endsWith("\r\nCR\r\n"));
-    EXPECT_EQ(TextAt(built.response, Tags::PatientSex), "M");
-    EXPECT_EQ(TextAt(built.response, Tags::StudyDate), "20261201");
-    EXPECT_EQ(TextAt(built.response, Tags::AdmissionId), "A-77");
+}
+
+// Whatever the HIS holds, every value goes out legal for its VR and every
+// requested key stays; each change is logged once per order and attribute in
+// a query, naming both and never the value.
+TEST_F(ResponseBuilderTest, HostileValuesGoOutLegalAndEachChangeIsLoggedOnce) {
+    Row row = TalvekRow();
+    row["RequestNum"] = "4294967296";
+    row["MLN"] = "BIG";
+    row["MFN"] = "ACC";
+    row["MMN"] = "X^Y=Z";
+    row["MASBirthDate"] = "1980-02-31";
+    row["MASS"] = "male";
+    row["IDN"] = QStringLiteral("A\\B") + QChar(1);
+    row["ProcCode"] = QVariant();
+    row["ProcDesc"] = QString(70, QLatin1Char('D')) + QChar(0x1B);
+    row["DocName"] = QString(202, QLatin1Char('N')) + QStringLiteral("^LUIS");
+    const DicomDataset request = MakeRequest(kEveryTopKey, kEveryStepKey, "cr");
+    const RequestedAttributes query(fake.log, false, request,
+                                    *request.SequenceItem(Tags::StepSequence));
+    const Built built = Build(ConnectionMode::Talvek, row, request, &query);
+    Build(ConnectionMode::Talvek, row, request, &query);  // the same order again
+
+    const DicomDataset& top = built.response;
+    EXPECT_EQ(TextAt(top, Tags::AccessionNumber), "4294967296");
+    EXPECT_EQ(TextAt(top, Tags::PatientName), "BIG^ACC^X Y Z");
+    EXPECT_TRUE(top.Contains(Tags::PatientBirthDate));
+    EXPECT_EQ(TextAt(top, Tags::PatientBirthDate), "");
+    EXPECT_EQ(TextAt(top, Tags::PatientSex), "M");
+    EXPECT_EQ(TextAt(top, Tags::AdmissionId), "A/B");
+    EXPECT_EQ(TextAt(top, Tags::StudyDescription), QString(64, QLatin1Char('D')));
+    EXPECT_EQ(TextAt(top, Tags::ReferringPhysicianName), QString(64, QLatin1Char('N')));
+    EXPECT_EQ(TextAt(top, Tags::RequestedProcedureId), "4294967296");
+    EXPECT_EQ(built.step.Item(Tags::OtherPatientIds).Values(), (QStringList{"A", "B"}));
+    EXPECT_EQ(TextAt(built.step, Tags::Modality), "CR");
+    EXPECT_EQ(TextAt(built.step, kStepId), "4294967296");
+
+    const QString log = fake.log.Text();
+    EXPECT_EQ(log.count(QStringLiteral("Order 4294967296: ")), 9) << log.toStdString();
+    EXPECT_TRUE(log.contains(FakeLog::Stamped(
+        "Order 4294967296: PatientSex (0010,0040), CS: read as M, F or O, or sent empty.")));
+    EXPECT_TRUE(log.contains(FakeLog::Stamped(
+        "Order 4294967296: PatientBirthDate (0010,0030), DA: not a real date or time, sent "
+        "empty.")));
+    EXPECT_TRUE(log.contains(FakeLog::Stamped(
+        "Order 4294967296: StudyDescription (0008,1030), LO: cut to its maximum length; "
+        "control characters removed.")));
+    for (const char* value : {"male", "1980-02-31", "X^Y", "NNNN", "DDDD"})
+        EXPECT_FALSE(log.contains(QLatin1String(value))) << value;
 }
 
 }  // namespace

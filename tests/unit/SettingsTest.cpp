@@ -7,6 +7,7 @@
 #include "Fakes.h"
 #include "app/CommandLine.h"
 #include "app/ConnectionFile.h"
+#include "worklist/SourceFor.h"
 #include "app/ModeOptions.h"
 #include "app/NetworkSettings.h"
 #include "app/StartupSettings.h"
@@ -31,7 +32,7 @@ TEST(ModeOptions, FirstStartSelectsTalvekAndWritesAllFiveFlags) {
     ModeOptions options(store);
     options.Load();
     EXPECT_TRUE(options.Selected(ModeOptions::Talvek));
-    EXPECT_EQ(options.ConnectionMode(), "TALVEK");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "TALVEK");
     EXPECT_EQ(StoredOptions(store), (QStringList{"True", "False", "False", "False", "False"}));
     // Saved in the fixed order of the options.
     ASSERT_GE(store.writes.size(), 5);
@@ -47,7 +48,7 @@ TEST(ModeOptions, StoredSelectionIsRestored) {
     options.Load();
     EXPECT_TRUE(options.Selected(ModeOptions::Pelta));
     EXPECT_FALSE(options.Selected(ModeOptions::Talvek));
-    EXPECT_EQ(options.ConnectionMode(), "PELTA");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "PELTA");
     EXPECT_EQ(StoredOptions(store), (QStringList{"False", "True", "False", "False", "False"}));
 }
 
@@ -58,7 +59,7 @@ TEST(ModeOptions, FirstTrueFlagWinsAndRewritesTheOthers) {
     store.Set(kPacs, kMain, "optOrvelline", "True");
     ModeOptions options(store);
     options.Load();
-    EXPECT_EQ(options.ConnectionMode(), "TALVEK");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "TALVEK");
     EXPECT_FALSE(options.Selected(ModeOptions::Pelta));
     EXPECT_EQ(store.Stored(kPacs, kMain, "optPELTA"), "False");
     EXPECT_EQ(store.Stored(kPacs, kMain, "optOrvelline"), "False");
@@ -70,7 +71,7 @@ TEST(ModeOptions, LastOptionAlone) {
     store.Set(kPacs, kMain, "optOrvelline", "True");
     ModeOptions options(store);
     options.Load();
-    EXPECT_EQ(options.ConnectionMode(), "ORVELLINE");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "ORVELLINE");
 }
 
 TEST(ModeOptions, NoFlagSetSelectsNothingAndWritesNothing) {
@@ -78,7 +79,7 @@ TEST(ModeOptions, NoFlagSetSelectsNothingAndWritesNothing) {
     for (const QString& key : kOptionKeys) store.Set(kPacs, kMain, key, "False");
     ModeOptions options(store);
     options.Load();
-    EXPECT_EQ(options.ConnectionMode(), "");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "");
     EXPECT_TRUE(store.writes.isEmpty());
 }
 
@@ -87,10 +88,10 @@ TEST(ModeOptions, ClickSavesAndChangesTheModeAtOnce) {
     ModeOptions options(store);
     options.Load();
     options.Click(ModeOptions::Bramwoods);
-    EXPECT_EQ(options.ConnectionMode(), "BRAMWOODS");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "BRAMWOODS");
     EXPECT_EQ(StoredOptions(store), (QStringList{"False", "False", "False", "True", "False"}));
     options.Click(ModeOptions::Corvante);
-    EXPECT_EQ(options.ConnectionMode(), "CORVANTE");
+    EXPECT_EQ(SourceFor(options.ConnectionMode()).Name(), "CORVANTE");
 }
 
 // ---- Port, institution, result limit, Study UID switch ------------------
@@ -103,7 +104,8 @@ TEST(NetworkSettings, DefaultsStoredValuesAndFallbacks) {
     network.Load(store);
     EXPECT_EQ(network.Description(),
               "Network limits: 64 associations at once, association request 5 s, idle "
-              "association 60 s, DIMSE 60 s, maximum PDU 16384 bytes");
+              "association 60 s, DIMSE 60 s, maximum PDU 16384 bytes; matches pending with "
+              "FF01; listening on every IPv4 and IPv6 address");
     EXPECT_TRUE(network.problems.isEmpty());
     EXPECT_TRUE(store.writes.isEmpty());
 
@@ -127,6 +129,34 @@ TEST(NetworkSettings, DefaultsStoredValuesAndFallbacks) {
                      "86400; using 60.",
                      "Network setting MaxPduSize=\"1000000\" is not a number from 4096 to 131072; "
                      "using 16384."}));
+}
+
+// The addresses to listen on, and the pending status for clients that take
+// FF01 for a final one.
+TEST(NetworkSettings, ListenAddressesAndPendingStatus) {
+    FakeSettings store;
+    const QString section = QStringLiteral("Network");
+    store.Set(kPacs, section, "ListenAddresses", "127.0.0.1, ::1 ,eth0");
+    store.Set(kPacs, section, "PendingStatus", "ff00");
+    NetworkSettings network;
+    network.Load(store);
+    EXPECT_EQ(network.limits.pendingStatus, 0xFF00u);
+    EXPECT_FALSE(network.addresses.Every());
+    EXPECT_TRUE(
+        network.Description().endsWith("matches pending with FF00; listening on 127.0.0.1, ::1"));
+    EXPECT_EQ(
+        network.problems,
+        QStringList{"Network setting ListenAddresses: \"eth0\" is not an address; left out."});
+
+    // Nothing usable named: nowhere, never every address.
+    store.Set(kPacs, section, "ListenAddresses", "nowhere");
+    store.Set(kPacs, section, "PendingStatus", "FF02");
+    network.Load(store);
+    EXPECT_FALSE(network.addresses.Every());
+    EXPECT_TRUE(network.addresses.Entries().empty());
+    EXPECT_EQ(network.limits.pendingStatus, 0xFF01u);
+    EXPECT_TRUE(network.problems.contains(
+        "Network setting PendingStatus=\"FF02\" is not FF01 or FF00; using FF01."));
 }
 
 TEST(StartupSettings, PortIsTheLeadingNumber) {
@@ -199,10 +229,10 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
-    ModeOptions Selecting(ModeOptions::Option option) {
+    ConnectionMode Selecting(ModeOptions::Option option) {
         ModeOptions options(store);
         options.Click(option);
-        return options;
+        return options.ConnectionMode();
     }
 
     QTemporaryDir home;
@@ -246,7 +276,7 @@ TEST_F(ConnectionFileTest, MissingFileThrowsWithItsName) {
 TEST_F(ConnectionFileTest, BramwoodsAndNoSelectionReadNoFile) {
     WriteFile("DBServer.txt", "x\n");
     EXPECT_FALSE(ReadINI(Selecting(ModeOptions::Bramwoods), home.path()).has_value());
-    EXPECT_FALSE(ReadINI(ModeOptions(store), home.path()).has_value());
+    EXPECT_FALSE(ReadINI(ConnectionMode::None, home.path()).has_value());
 }
 
 // ---- Command line ---------------------------------------------------------

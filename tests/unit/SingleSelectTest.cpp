@@ -3,17 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include "BaseSqlFor.h"
 #include "Fakes.h"
-#include "worklist/BaseSql.h"
 #include "worklist/QueryHandler.h"
 #include "worklist/SingleSelect.h"
-#include "worklist/TalvekStatement.h"
+#include "worklist/talvek/TalvekStatement.h"
 
 TEST(SingleSelect, TheServicesOwnStatementsAndPlainSelectsPass) {
     const QString accepted[] = {
-        BaseSqlFor(QStringLiteral("PELTA")),
-        BaseSqlFor(QStringLiteral("CORVANTE")),
-        BaseSqlFor(QStringLiteral("ORVELLINE")) + " order by trand desc LIMIT 50",
+        BaseSqlFor(ConnectionMode::Pelta),
+        BaseSqlFor(ConnectionMode::Corvante),
+        BaseSqlFor(ConnectionMode::Orvelline) + " order by trand desc LIMIT 50",
+        SourceFor(ConnectionMode::Orvelline).BaseStatement(SqlDialect::Sqlite),
         MakeSQL("US", " AND RequestNum = 'A''1'") + " order by trand desc ",
         "  -- the open orders\n  select * from xray_worklist;  ",
         "/* note; update */ SELECT a FROM t ; ;",
@@ -51,26 +52,27 @@ TEST(SingleSelect, AnythingThatWritesOrRunsASecondStatementFails) {
 
 TEST(SingleSelect, HandlerRefusesAnythingElseWithoutRunningIt) {
     FakeServices fake;
-    fake.state.ConnectionMode = QStringLiteral("CORVANTE");
-    fake.state.BaseSQL = BaseSqlFor(fake.state.ConnectionMode);
+    fake.SetMode(ConnectionMode::Corvante);
     fake.switches.returnThisQuery = true;
-    QueryHandler handler(fake.services);
+    QueryHandler handler(std::make_unique<BorrowedHis>(fake.his), HandlerShared(fake));
     const DicomDataset request = MakeRequest({Tags::PatientId}, {});
 
     fake.switches.sqlBoxText = QStringLiteral("update xray_worklist set is_valid = 0");
     FakeQueryConnection refused(request);
-    handler.DicomViewer1_QueryRequest(refused);
+    fake.Publish();
+    handler.DicomViewer1_QueryRequest(refused, TestBudget());
     EXPECT_TRUE(fake.his.statements.isEmpty());
     EXPECT_EQ(refused.finals, 0);
     EXPECT_EQ(refused.failures, QStringList{"Server configuration error"});
     EXPECT_EQ(fake.log.Lines().last(),
               FakeLog::Stamped(
                   "Query Request error: Return this Query runs a single SELECT statement only."));
-    EXPECT_EQ(fake.his.reopenCount, 1);
+    EXPECT_EQ(fake.his.reopenCount, 0);  // refused before any SQL
 
     fake.switches.sqlBoxText = QStringLiteral("select worklistid as RequestNum from xray_worklist");
     FakeQueryConnection answered(request);
-    handler.DicomViewer1_QueryRequest(answered);
+    fake.Publish();
+    handler.DicomViewer1_QueryRequest(answered, TestBudget());
     EXPECT_EQ(fake.his.statements, QStringList{fake.switches.sqlBoxText});
     EXPECT_EQ(answered.finals, 1);
 }

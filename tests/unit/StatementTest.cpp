@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "worklist/TalvekStatement.h"
+#include "worklist/talvek/TalvekStatement.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "Fakes.h"
 #include "platform/MwlError.h"
 #include "platform/dicom/WorklistListener.h"
 
@@ -20,13 +21,14 @@ int FreeLoopbackPort() {
 // The toolkit opens the port on a thread of its own; a modality that connects
 // the moment the server says it listens must not be refused.
 TEST(WorklistListener, AcceptsConnectionsAsSoonAsStartReturns) {
-    QObject context;
+    FakeLog log;
+    FindDispatcher queries(log);
     for (int attempt = 1; attempt <= 5; ++attempt) {
         SCOPED_TRACE(attempt);
         const int port = FreeLoopbackPort();
         ASSERT_NE(port, 0);
-        WorklistListener listener(&context, [](QueryConnection&) {});
-        listener.Start(port, {}, {});
+        WorklistListener listener(queries, log);
+        listener.Start(port, {});
         EXPECT_TRUE(listener.Listening());
         QTcpSocket modality;
         modality.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
@@ -38,14 +40,15 @@ TEST(WorklistListener, AcceptsConnectionsAsSoonAsStartReturns) {
 }
 
 TEST(WorklistListener, PortInUseOrOutOfRangeIsRefusedByName) {
-    QObject context;
+    FakeLog log;
+    FindDispatcher queries(log);
     QTcpServer occupant;
     ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
-    WorklistListener listener(&context, [](QueryConnection&) {});
+    WorklistListener listener(queries, log);
     for (const int port : {static_cast<int>(occupant.serverPort()), 0, 70000}) {
         SCOPED_TRACE(port);
         try {
-            listener.Start(port, {}, {});
+            listener.Start(port, {});
             ADD_FAILURE() << "started on an unusable port";
         } catch (const MwlError& error) {
             EXPECT_TRUE(error.Description().startsWith(

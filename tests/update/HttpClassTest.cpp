@@ -133,11 +133,13 @@ TEST_F(HttpClassTest, FailedTransfersSayWhyWithoutTheQueryString) {
     const HttpResponse silent = Fetch(client, "/file");
     EXPECT_EQ(silent.status, 0);
     EXPECT_EQ(silent.error, "no data for 0.3 seconds");
+    EXPECT_TRUE(silent.requestSent);
 
     ASSERT_TRUE(client.OpenHTTP("127.0.0.1", ClosedPort()));
     const HttpResponse refused = Fetch(client, "/file");
     EXPECT_EQ(refused.status, 0);
     EXPECT_FALSE(refused.error.isEmpty());
+    EXPECT_FALSE(refused.requestSent);
     for (const HttpResponse& failed : {cut, silent, refused})
         EXPECT_FALSE(failed.error.contains("quimbo")) << failed.error.toStdString();
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QStandardPaths>
@@ -213,7 +215,10 @@ TEST_F(ProgramUpdateTest, RefusesAnythingButACompleteProgram) {
     }
 }
 
-TEST_F(ProgramUpdateTest, CannotConnectTouchesNoFile) {
+// Each message names the update server. One that took the request and
+// never answered is told apart from one that cannot be reached, within the
+// transfer time-out; none of them touches a file.
+TEST_F(ProgramUpdateTest, CannotConnectOrNoAnswerTouchesNoFile) {
     WriteFile(Path("talvek-mwl - new"), "left over");
     const QStringList before = Files();
     quint16 closedPort = 0;
@@ -222,22 +227,32 @@ TEST_F(ProgramUpdateTest, CannotConnectTouchesNoFile) {
         ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
         closedPort = probe.serverPort();
     }
+    const QString closed = QString("Cannot connect to the update server 127.0.0.1 port %1").arg(closedPort);
     Set("Port", QString::number(closedPort));
     RunUpdate();
-    EXPECT_EQ(view.messages, QStringList{"Cannot connect"});
-    EXPECT_TRUE(log.Text().contains(
-        QString("Cannot connect to the update server 127.0.0.1 port %1: ").arg(closedPort)));
+    EXPECT_EQ(view.messages, QStringList{closed + "."});
+    // A line of its own, with its date and time.
+    const QStringList lines = log.Text().split("\r\n").filter(closed + ": ");
+    ASSERT_EQ(lines.size(), 1) << log.Text().toStdString();
+    EXPECT_TRUE(QRegularExpression("^.+ \\d\\d:\\d\\d:\\d\\d Cannot connect").match(lines[0]).hasMatch())
+        << lines[0].toStdString();
 
-    // A port that is not a number and a server that never answers end the same way.
     Set("Port", "eighty-eight");
     RunUpdate();
+    EXPECT_EQ(view.messages.last(), "Cannot connect to the update server 127.0.0.1 port eighty-eight.");
+
     Set("Port", QString::number(server.Port()));
     server.Respond(CannedResponse{.silent = true});
     transferTimeoutMs = 300;
+    QElapsedTimer took;
+    took.start();
     RunUpdate();
-    EXPECT_TRUE(log.Text().contains("no data for 0.3 seconds")) << log.Text().toStdString();
+    EXPECT_LT(took.elapsed(), 10000);
+    const QString silent = QString("No answer from the update server 127.0.0.1 port %1").arg(server.Port());
+    EXPECT_EQ(view.messages.last(), silent + ".");
+    EXPECT_TRUE(log.Text().contains(silent + ": no data for 0.3 seconds")) << log.Text().toStdString();
 
-    EXPECT_EQ(view.messages, QStringList(3, "Cannot connect"));
+    EXPECT_EQ(view.messages.size(), 3);
     EXPECT_TRUE(view.questions.isEmpty());
     EXPECT_EQ(Files(), before);
     EXPECT_EQ(ReadFile(program), kOldProgram);
@@ -307,7 +322,9 @@ TEST_F(ProgramUpdateTest, HttpsServerIsUsedOnlyWithATrustedCertificate) {
     Set("Port", QString::number(tls.Port()));
 
     RunUpdate();
-    EXPECT_EQ(view.messages, QStringList{"Cannot connect"});
+    EXPECT_EQ(view.messages,
+              QStringList{QString("Cannot connect to the update server https://127.0.0.1 port %1.")
+                              .arg(tls.Port())});
     EXPECT_TRUE(log.Text().contains("certificate")) << log.Text().toStdString();
     EXPECT_EQ(Files(), QStringList{"talvek-mwl"});
     EXPECT_EQ(ReadFile(program), kOldProgram);
